@@ -1,0 +1,60 @@
+#include "Log.h"
+#include "Options.h"
+#include "Paths.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The speech-check model first, then the recogniser.
+constexpr const char* requiredModels[] = {"ggml-silero-v5.1.2.bin", "ggml-large-v3-turbo-q5_0.bin"};
+
+constexpr int badUsageStatus = 2;
+
+[[noreturn]] void quit(int status) {
+    LogFile::flush();
+    std::exit(status);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Writing to a speech tool that has died must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    if (Paths::isApp()) {
+        Paths::extendSearchPath();
+    }
+    // Most PC keyboards never report fn, so both modes start with right Alt.
+    const HotKey launchKey = HotKey::rightOption;
+
+    Options options;
+    try {
+        options = Options::parse(std::vector<std::string>(argv + 1, argv + argc), launchKey);
+    } catch (const Options::ParseError& error) {
+        log(error.description() + "\n\n" + Options::usage());
+        quit(badUsageStatus);
+    }
+    if (options.showHelp) {
+        std::fputs((Options::usage() + "\n").c_str(), stdout);
+        quit(0);
+    }
+
+    if (!Paths::isApp()) {
+        for (const char* model : requiredModels) {
+            if (!std::filesystem::exists(Paths::models() / model)) {
+                log("models missing in " + Paths::models().string() +
+                    ". Run ./scripts/setup.sh from the repo folder.");
+                quit(1);
+            }
+        }
+    }
+
+    log("dictation start-up is not part of this build yet");
+    quit(1);
+}

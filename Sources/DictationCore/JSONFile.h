@@ -1,0 +1,58 @@
+#pragma once
+
+#include "FileError.h"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace Files {
+
+// The whole file, or nothing when there is no file. Throws FileError on any other failure.
+std::optional<std::string> readIfPresent(const std::filesystem::path& url);
+
+// Replaces `url` with `bytes` through "<url>.part" and an atomic rename, so a reader always sees
+// the old or the new document. The file gets mode 0600 and its folder is created when missing.
+// Throws FileError; the document at `url` is left as it was.
+void replaceAtomically(const std::filesystem::path& url, std::string_view bytes);
+
+} // namespace Files
+
+// A whole-document JSON file. No cache: every load reads the disk, every save writes it.
+// T converts through nlohmann::ordered_json so keys keep their declaration order.
+template <typename T> class JSONFile {
+  public:
+    explicit JSONFile(std::filesystem::path url) : url_(std::move(url)) {}
+
+    const std::filesystem::path& url() const { return url_; }
+
+    // Nothing when the file does not exist; throws FileError when it cannot be read or decoded.
+    std::optional<T> load() const {
+        auto bytes = Files::readIfPresent(url_);
+        if (!bytes) {
+            return std::nullopt;
+        }
+        try {
+            return nlohmann::ordered_json::parse(*bytes).template get<T>();
+        } catch (const nlohmann::json::exception& error) {
+            throw FileError("couldn't read " + url_.filename().string() + ": " + error.what());
+        }
+    }
+
+    void save(const T& value) const {
+        std::string bytes;
+        try {
+            bytes = nlohmann::ordered_json(value).dump(-1, ' ', false,
+                                                       nlohmann::json::error_handler_t::replace);
+        } catch (const nlohmann::json::exception& error) {
+            throw FileError("couldn't encode " + url_.filename().string() + ": " + error.what());
+        }
+        Files::replaceAtomically(url_, bytes);
+    }
+
+  private:
+    std::filesystem::path url_;
+};

@@ -1,0 +1,68 @@
+#include "ProcessRunner.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string slurp(const std::string& file) {
+    std::string text;
+    if (FILE* in = std::fopen(file.c_str(), "rb")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) {
+            text.append(buffer, n);
+        }
+        std::fclose(in);
+    }
+    return text;
+}
+
+} // namespace
+
+ProcessResult runProcess(const std::vector<std::string>& arguments,
+                         const std::vector<std::pair<std::string, std::string>>& environment,
+                         const std::string& workingFolder) {
+    // Outputs go to files, so no pipe can fill up while the child runs.
+    char folder[] = "/tmp/parlwick-run-XXXXXX";
+    if (!::mkdtemp(folder)) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    const std::string outFile = std::string(folder) + "/out", errFile = std::string(folder) + "/err";
+
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int in = ::open("/dev/null", O_RDONLY);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        for (const auto& [name, value] : environment) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+        if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        std::vector<char*> argv;
+        for (const auto& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ProcessResult result{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+                         slurp(outFile), slurp(errFile)};
+    std::filesystem::remove_all(folder);
+    return result;
+}
