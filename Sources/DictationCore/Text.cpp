@@ -6,6 +6,23 @@
 
 namespace Text {
 
+namespace {
+
+const uint8_t* bytesOf(std::string_view text) { return reinterpret_cast<const uint8_t*>(text.data()); }
+
+// Calls visit(start, end, codePoint) for each character; invalid bytes come as negative values.
+template <typename Visit> void forEachCharacter(std::string_view text, Visit visit) {
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(bytesOf(text), i, length, c);
+        visit(static_cast<std::size_t>(start), static_cast<std::size_t>(i), c);
+    }
+}
+
+} // namespace
+
 std::string validUTF8(std::string_view bytes) {
     std::string out;
     icu::UnicodeString::fromUTF8(icu::StringPiece(bytes.data(), static_cast<int32_t>(bytes.size())))
@@ -13,32 +30,73 @@ std::string validUTF8(std::string_view bytes) {
     return out;
 }
 
-std::string trimmed(std::string_view text) {
-    const auto* data = reinterpret_cast<const uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
+bool isLineBreak(char32_t c) {
+    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
 
-    int32_t start = 0;
-    while (start < length) {
-        int32_t next = start;
-        UChar32 c;
-        U8_NEXT(data, next, length, c);
-        if (c < 0 || !u_isUWhiteSpace(c)) {
-            break;
+bool isWhitespace(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
+
+std::string trimmed(std::string_view text) {
+    std::size_t first = text.size(), last = 0;
+    forEachCharacter(text, [&](std::size_t start, std::size_t end, UChar32 c) {
+        if (c < 0 || !isWhitespace(static_cast<char32_t>(c))) {
+            first = std::min(first, start);
+            last = end;
         }
-        start = next;
-    }
-    int32_t end = length;
-    while (end > start) {
-        int32_t previous = end;
-        UChar32 c;
-        U8_PREV(data, start, previous, c);
-        if (c < 0 || !u_isUWhiteSpace(c)) {
-            break;
+    });
+    return first >= last ? std::string() : std::string(text.substr(first, last - first));
+}
+
+std::vector<std::string> words(std::string_view text) {
+    std::vector<std::string> result;
+    std::size_t wordStart = std::string_view::npos;
+    forEachCharacter(text, [&](std::size_t start, std::size_t, UChar32 c) {
+        const bool space = c >= 0 && isWhitespace(static_cast<char32_t>(c));
+        if (space && wordStart != std::string_view::npos) {
+            result.emplace_back(text.substr(wordStart, start - wordStart));
+            wordStart = std::string_view::npos;
+        } else if (!space && wordStart == std::string_view::npos) {
+            wordStart = start;
         }
-        end = previous;
+    });
+    if (wordStart != std::string_view::npos) {
+        result.emplace_back(text.substr(wordStart));
     }
-    return std::string(text.substr(static_cast<std::size_t>(start),
-                                   static_cast<std::size_t>(end - start)));
+    return result;
+}
+
+std::string collapsedSpaces(std::string_view text) {
+    std::string joined;
+    for (const auto& word : words(text)) {
+        if (!joined.empty()) {
+            joined += ' ';
+        }
+        joined += word;
+    }
+    return joined;
+}
+
+std::vector<std::string_view> lines(std::string_view text) {
+    std::vector<std::string_view> result;
+    std::size_t lineStart = 0;
+    forEachCharacter(text, [&](std::size_t start, std::size_t end, UChar32 c) {
+        if (c >= 0 && isLineBreak(static_cast<char32_t>(c))) {
+            if (start > lineStart) {
+                result.push_back(text.substr(lineStart, start - lineStart));
+            }
+            lineStart = end;
+        }
+    });
+    if (lineStart < text.size()) {
+        result.push_back(text.substr(lineStart));
+    }
+    return result;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    const auto ua = icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())));
+    const auto ub = icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), static_cast<int32_t>(b.size())));
+    return ua.caseCompare(ub, U_FOLD_CASE_DEFAULT) == 0;
 }
 
 } // namespace Text

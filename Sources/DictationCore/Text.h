@@ -2,9 +2,10 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
-// Text coming in from outside (a child process, a file, a reply) is made valid UTF-8 once, at
-// the edge, so that every later pass can trust it.
+// UTF-8 helpers shared by the passes. Text coming in from outside (a child process, a file, a
+// reply) is made valid UTF-8 once, at the edge, so every later pass can trust it.
 namespace Text {
 
 // Invalid byte sequences become U+FFFD.
@@ -12,5 +13,20 @@ std::string validUTF8(std::string_view bytes);
 
 // Without Unicode white space and line ends at both ends.
 std::string trimmed(std::string_view text);
+
+// U+000A to U+000D, U+0085, U+2028 and U+2029.
+bool isLineBreak(char32_t c);
+// Unicode white space, line breaks included.
+bool isWhitespace(char32_t c);
+
+// Maximal runs of non-white-space characters.
+std::vector<std::string> words(std::string_view text);
+// The words joined with single spaces.
+std::string collapsedSpaces(std::string_view text);
+// The pieces between line breaks, empty ones dropped.
+std::vector<std::string_view> lines(std::string_view text);
+
+// Equal under Unicode case folding ("Straße" and "STRASSE" too).
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 } // namespace Text

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Uuid.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+// A short spoken phrase and the text typed in its place.
+struct Snippet {
+    std::string id = Uuid::generate();
+    std::string phrase;
+    std::string text;
+
+    bool operator==(const Snippet&) const = default;
+
+    // A new snippet; the phrase's white space is collapsed to single spaces.
+    static Snippet make(std::string_view phrase, std::string text);
+
+    // A phrase, and a text that is more than white space.
+    bool isValid() const;
+};
+
+// "id", "phrase" and "text", all required. Decoding keeps the stored phrase as it is.
+void to_json(nlohmann::ordered_json& json, const Snippet& snippet);
+void from_json(const nlohmann::ordered_json& json, Snippet& snippet);
+
+namespace Snippets {
+
+// The new snippet first, then the list without any with its id or (ignoring case) its phrase.
+// An invalid snippet leaves the list unchanged.
+std::vector<Snippet> adding(const Snippet& snippet, std::vector<Snippet> list);
+
+} // namespace Snippets
