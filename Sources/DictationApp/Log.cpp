@@ -49,7 +49,9 @@ void LogFile::write(std::string_view message) {
     logQueue().async([file = Paths::log(), line = std::move(line)] { appendLine(file, line); });
 }
 
-void LogFile::flush() { logQueue().drain(); }
+void LogFile::flush() {
+    logQueue().drain();
+}
 
 void LogFile::appendLine(const std::filesystem::path& file, std::string_view line) {
     struct stat info {};

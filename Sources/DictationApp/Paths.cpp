@@ -1,13 +1,12 @@
 #include "Paths.h"
 
-#include <nlohmann/json.hpp>
-#include <unicode/coll.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <pwd.h>
+#include <unicode/coll.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -83,7 +82,9 @@ const fs::path& executable() {
     return value;
 }
 
-bool isApp() { return bundle().has_value(); }
+bool isApp() {
+    return bundle().has_value();
+}
 
 const std::string& appName() {
     static const std::string value = isApp() && bundle()->name ? *bundle()->name : "Dictation";
@@ -140,7 +141,8 @@ std::string searchPath(const char* inheritedPath, const fs::path& home,
                        std::vector<std::string> nodeVersions) {
     // Digit runs compare by value, so "v20.1.0" sorts above "v9.0.0".
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(icu::Locale::getRoot(), status));
+    std::unique_ptr<icu::Collator> collator(
+        icu::Collator::createInstance(icu::Locale::getRoot(), status));
     if (U_SUCCESS(status)) {
         collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
         std::sort(nodeVersions.begin(), nodeVersions.end(), [&](const auto& a, const auto& b) {
@@ -150,7 +152,8 @@ std::string searchPath(const char* inheritedPath, const fs::path& home,
     }
 
     const fs::path nodeRoot = home / ".nvm/versions/node";
-    std::vector<std::string> entries{inheritedPath ? inheritedPath : "/usr/bin:/bin:/usr/sbin:/sbin",
+    std::vector<std::string> entries{inheritedPath ? inheritedPath
+                                                   : "/usr/bin:/bin:/usr/sbin:/sbin",
                                      home / ".local/bin", home / ".claude/local"};
     for (const auto& version : nodeVersions) {
         entries.push_back(nodeRoot / version / "bin");

@@ -6,7 +6,6 @@
 #include <QSettings>
 #include <QString>
 #include <QVariant>
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -107,28 +106,54 @@ QString qstring(std::string_view text) {
 
 } // namespace
 
-std::optional<HotKey> key() { return readChoice(keyKey, HotKeys::fromRawValue); }
-void setKey(HotKey value) { write(keyKey, qstring(HotKeys::rawValue(value))); }
+std::optional<HotKey> key() {
+    return readChoice(keyKey, HotKeys::fromRawValue);
+}
+void setKey(HotKey value) {
+    write(keyKey, qstring(HotKeys::rawValue(value)));
+}
 
 Retention retention() {
     return readChoice(retentionKey, Retentions::fromRawValue).value_or(Retention::month);
 }
-void setRetention(Retention value) { write(retentionKey, qstring(Retentions::rawValue(value))); }
+void setRetention(Retention value) {
+    write(retentionKey, qstring(Retentions::rawValue(value)));
+}
 
-bool keepAudio() { return readBool(keepAudioKey).value_or(false); }
-void setKeepAudio(bool value) { write(keepAudioKey, value); }
+bool keepAudio() {
+    return readBool(keepAudioKey).value_or(false);
+}
+void setKeepAudio(bool value) {
+    write(keepAudioKey, value);
+}
 
-bool playSound() { return readBool(playSoundKey).value_or(true); }
-void setPlaySound(bool value) { write(playSoundKey, value); }
+bool playSound() {
+    return readBool(playSoundKey).value_or(true);
+}
+void setPlaySound(bool value) {
+    write(playSoundKey, value);
+}
 
-bool offersCrashReports() { return readBool(offersCrashReportsKey).value_or(false); }
-void setOffersCrashReports(bool value) { write(offersCrashReportsKey, value); }
+bool offersCrashReports() {
+    return readBool(offersCrashReportsKey).value_or(false);
+}
+void setOffersCrashReports(bool value) {
+    write(offersCrashReportsKey, value);
+}
 
-bool hasCompletedSetup() { return readBool(hasCompletedSetupKey).value_or(false); }
-void setHasCompletedSetup(bool value) { write(hasCompletedSetupKey, value); }
+bool hasCompletedSetup() {
+    return readBool(hasCompletedSetupKey).value_or(false);
+}
+void setHasCompletedSetup(bool value) {
+    write(hasCompletedSetupKey, value);
+}
 
-bool hidesSteps() { return readBool(hidesStepsKey).value_or(false); }
-void setHidesSteps(bool value) { write(hidesStepsKey, value); }
+bool hidesSteps() {
+    return readBool(hidesStepsKey).value_or(false);
+}
+void setHidesSteps(bool value) {
+    write(hidesStepsKey, value);
+}
 
 std::optional<Timestamp> lastCrashReport() {
     const QVariant value = store()->value(lastCrashReportKey);
@@ -157,10 +182,13 @@ Look look() {
     }
     return Look::light;
 }
-void setLook(Look value) { write(lookKey, QLatin1String(lookValues[static_cast<std::size_t>(value)])); }
+void setLook(Look value) {
+    write(lookKey, QLatin1String(lookValues[static_cast<std::size_t>(value)]));
+}
 
 WritingStyle style(AppGroup group) {
-    return readChoice(styleKey(group), WritingStyles::fromRawValue).value_or(WritingStyle::polished);
+    return readChoice(styleKey(group), WritingStyles::fromRawValue)
+        .value_or(WritingStyle::polished);
 }
 
 void setStyle(WritingStyle value, AppGroup group) {
@@ -194,7 +222,9 @@ std::string profileName() {
     }
     return {};
 }
-void setProfileName(const std::string& name) { write(profileNameKey, QString::fromStdString(name)); }
+void setProfileName(const std::string& name) {
+    write(profileNameKey, QString::fromStdString(name));
+}
 
 namespace {
 
@@ -234,6 +264,8 @@ void setOpensAtLogin(bool opens) {
     Files::replaceAtomically(entry, contents);
 }
 
-bool opensAtLogin() { return ::access(Paths::autostart().c_str(), F_OK) == 0; }
+bool opensAtLogin() {
+    return ::access(Paths::autostart().c_str(), F_OK) == 0;
+}
 
 } // namespace Settings

@@ -75,7 +75,8 @@ void terminateAndReap(pid_t pid) {
 
 } // namespace
 
-std::string run(const std::vector<std::string>& arguments, const std::optional<std::string>& stdinText,
+std::string run(const std::vector<std::string>& arguments,
+                const std::optional<std::string>& stdinText,
                 const std::optional<std::filesystem::path>& cwd, double timeoutSeconds) {
     Pipe input, output, errors;
 
@@ -97,7 +98,8 @@ std::string run(const std::vector<std::string>& arguments, const std::optional<s
 
     const std::string name = arguments.empty() ? "command" : arguments.front();
     pid_t pid = 0;
-    if (const int error = ::posix_spawn(&pid, argv[0], &spawn.actions, nullptr, argv.data(), environ);
+    if (const int error =
+            ::posix_spawn(&pid, argv[0], &spawn.actions, nullptr, argv.data(), environ);
         error != 0) {
         throw std::system_error(error, std::generic_category(), "could not launch " + name);
     }
@@ -125,8 +127,8 @@ std::string run(const std::vector<std::string>& arguments, const std::optional<s
             throw AppError::process(name + " timed out after " +
                                     std::to_string(static_cast<long long>(timeoutSeconds)) + "s");
         }
-        pollfd fds[3] = {{output.ends[0], POLLIN, 0}, {errors.ends[0], POLLIN, 0},
-                         {input.ends[1], POLLOUT, 0}};
+        pollfd fds[3] = {
+            {output.ends[0], POLLIN, 0}, {errors.ends[0], POLLIN, 0}, {input.ends[1], POLLOUT, 0}};
         if (::poll(fds, 3, static_cast<int>(std::min<long long>(left.count() + 1, 1000))) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -152,7 +154,8 @@ std::string run(const std::vector<std::string>& arguments, const std::optional<s
                 inputWritten += static_cast<std::size_t>(count);
             }
             // A child that stopped reading (EPIPE) simply gets no more input.
-            if (inputWritten == pendingInput.size() || (count < 0 && errno != EAGAIN && errno != EINTR)) {
+            if (inputWritten == pendingInput.size() ||
+                (count < 0 && errno != EAGAIN && errno != EINTR)) {
                 input.closeEnd(1);
             }
         }

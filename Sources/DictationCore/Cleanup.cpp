@@ -4,7 +4,9 @@
 
 namespace Cleanup {
 
-int wordCount(std::string_view text) { return static_cast<int>(Text::words(text).size()); }
+int wordCount(std::string_view text) {
+    return static_cast<int>(Text::words(text).size());
+}
 
 std::string normalizeTranscript(std::string_view text) {
     std::string joined;

@@ -15,7 +15,8 @@ Timestamp fromReferenceSeconds(double seconds) {
     if (!std::isfinite(seconds)) {
         seconds = 0;
     }
-    return Timestamp(duration_cast<Timestamp::duration>(duration<double>(seconds + referenceOffset)));
+    return Timestamp(
+        duration_cast<Timestamp::duration>(duration<double>(seconds + referenceOffset)));
 }
 
 std::string iso8601(Timestamp time) {

@@ -19,14 +19,24 @@ constexpr std::array<Row, 4> rows{{
     {HotKey::rightControl, "right-control", "right Ctrl", 62, 0x2000},
 }};
 
-const Row& row(HotKey key) { return rows[static_cast<std::size_t>(key)]; }
+const Row& row(HotKey key) {
+    return rows[static_cast<std::size_t>(key)];
+}
 
 } // namespace
 
-std::string_view rawValue(HotKey key) { return row(key).raw; }
-std::string_view label(HotKey key) { return row(key).label; }
-std::uint16_t keyCode(HotKey key) { return row(key).code; }
-std::uint64_t flag(HotKey key) { return row(key).flag; }
+std::string_view rawValue(HotKey key) {
+    return row(key).raw;
+}
+std::string_view label(HotKey key) {
+    return row(key).label;
+}
+std::uint16_t keyCode(HotKey key) {
+    return row(key).code;
+}
+std::uint64_t flag(HotKey key) {
+    return row(key).flag;
+}
 
 std::optional<HotKey> fromRawValue(std::string_view raw) {
     for (const auto& r : rows) {

@@ -13,7 +13,9 @@ inline constexpr RawValues<Retention, 4> raw{{{
     {Retention::forever, "forever"},
 }}};
 inline constexpr auto allCases = raw.allCases();
-inline constexpr std::string_view rawValue(Retention r) { return raw.rawValue(r); }
+inline constexpr std::string_view rawValue(Retention r) {
+    return raw.rawValue(r);
+}
 inline constexpr std::optional<Retention> fromRawValue(std::string_view text) {
     return raw.fromRawValue(text);
 }

@@ -11,7 +11,9 @@ Snippet Snippet::make(std::string_view phrase, std::string text) {
     return snippet;
 }
 
-bool Snippet::isValid() const { return !phrase.empty() && !Text::trimmed(text).empty(); }
+bool Snippet::isValid() const {
+    return !phrase.empty() && !Text::trimmed(text).empty();
+}
 
 void to_json(nlohmann::ordered_json& json, const Snippet& snippet) {
     json = {{"id", snippet.id}, {"phrase", snippet.phrase}, {"text", snippet.text}};

@@ -3,7 +3,6 @@
 #include "Uuid.h"
 
 #include <nlohmann/json.hpp>
-
 #include <string>
 #include <vector>
 

@@ -8,7 +8,9 @@ namespace Text {
 
 namespace {
 
-const uint8_t* bytesOf(std::string_view text) { return reinterpret_cast<const uint8_t*>(text.data()); }
+const uint8_t* bytesOf(std::string_view text) {
+    return reinterpret_cast<const uint8_t*>(text.data());
+}
 
 // Calls visit(start, end, codePoint) for each character; invalid bytes come as negative values.
 template <typename Visit> void forEachCharacter(std::string_view text, Visit visit) {
@@ -34,7 +36,9 @@ bool isLineBreak(char32_t c) {
     return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
-bool isWhitespace(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
+bool isWhitespace(char32_t c) {
+    return u_isUWhiteSpace(static_cast<UChar32>(c));
+}
 
 std::string trimmed(std::string_view text) {
     std::size_t first = text.size(), last = 0;
@@ -94,8 +98,10 @@ std::vector<std::string_view> lines(std::string_view text) {
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    const auto ua = icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())));
-    const auto ub = icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), static_cast<int32_t>(b.size())));
+    const auto ua =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())));
+    const auto ub =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), static_cast<int32_t>(b.size())));
     return ua.caseCompare(ub, U_FOLD_CASE_DEFAULT) == 0;
 }
 

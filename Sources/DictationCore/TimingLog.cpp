@@ -14,8 +14,8 @@ namespace {
 // Always "1.23", whatever the process locale says about decimal points.
 std::string twoDecimals(double value) {
     std::array<char, 64> buffer{};
-    auto [end, error] =
-        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, 2);
+    auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                      std::chars_format::fixed, 2);
     if (error != std::errc{}) {
         return "0.00";
     }

@@ -17,8 +17,9 @@ std::string_view trimSpacesAndTabs(std::string_view line) {
 }
 
 bool isListed(std::string_view term, const std::vector<std::string>& list) {
-    return std::any_of(list.begin(), list.end(),
-                       [&](const std::string& listed) { return Text::equalsIgnoringCase(listed, term); });
+    return std::any_of(list.begin(), list.end(), [&](const std::string& listed) {
+        return Text::equalsIgnoringCase(listed, term);
+    });
 }
 
 } // namespace

@@ -1,9 +1,8 @@
 // The built executable, run as a user runs it: from the build tree (terminal mode) and from an
 // installed tree (app mode).
+#include "Options.h"
 #include "ProcessRunner.h"
 #include "TestSupport.h"
-
-#include "Options.h"
 
 #include <gtest/gtest.h>
 

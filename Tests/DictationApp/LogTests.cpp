@@ -1,11 +1,9 @@
 #include "Log.h"
 #include "Paths.h"
-
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
+#include <gtest/gtest.h>
 #include <thread>
 
 namespace {

@@ -1,5 +1,4 @@
 #include "Paths.h"
-
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -32,8 +31,9 @@ TEST(SearchPath, ExtendingReadsTheNodeFoldersFromHome) {
     ::setenv("HOME", home.path().c_str(), 1);
     ::setenv("PATH", "/usr/bin:/bin", 1);
     Paths::extendSearchPath();
-    const std::string expected = "/usr/bin:/bin:" + home.path().string() + "/.local/bin:" +
-                                 home.path().string() + "/.claude/local:" + home.path().string() +
+    const std::string expected = "/usr/bin:/bin:" + home.path().string() +
+                                 "/.local/bin:" + home.path().string() +
+                                 "/.claude/local:" + home.path().string() +
                                  "/.nvm/versions/node/v20.1.0/bin:" + home.path().string() +
                                  "/.nvm/versions/node/v9.0.0/bin:/opt/homebrew/bin:/usr/local/bin";
     EXPECT_EQ(std::getenv("PATH"), expected);
@@ -53,12 +53,13 @@ TEST(Bundle, AnInstalledTreeWithAnIdentifierIsABundle) {
 TEST(Bundle, NoFileABadFileOrNoIdentifierIsNoBundle) {
     TempDir prefix;
     EXPECT_FALSE(Paths::bundleFor(prefix / "bin/parlwick"));
-    for (const char* info : {"not json", "[]", R"({"CFBundleName":"X"})", R"({"CFBundleIdentifier":7})",
-                             R"({"CFBundleIdentifier":""})"}) {
+    for (const char* info : {"not json", "[]", R"({"CFBundleName":"X"})",
+                             R"({"CFBundleIdentifier":7})", R"({"CFBundleIdentifier":""})"}) {
         writeAll(prefix / "share/parlwick/bundle.json", info);
         EXPECT_FALSE(Paths::bundleFor(prefix / "bin/parlwick")) << info;
     }
-    writeAll(prefix / "share/parlwick/bundle.json", R"({"CFBundleIdentifier":"a.b","CFBundleName":3})");
+    writeAll(prefix / "share/parlwick/bundle.json",
+             R"({"CFBundleIdentifier":"a.b","CFBundleName":3})");
     ASSERT_TRUE(Paths::bundleFor(prefix / "bin/parlwick"));
     EXPECT_EQ(Paths::bundleFor(prefix / "bin/parlwick")->name, std::nullopt);
 }

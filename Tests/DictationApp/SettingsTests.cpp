@@ -1,7 +1,6 @@
 #include "Paths.h"
-#include "Settings.h"
-
 #include "ProcessRunner.h"
+#include "Settings.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,11 +1,9 @@
 #include "AppError.h"
 #include "Shell.h"
-
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -34,7 +32,8 @@ TEST(Run, FeedsInputAndRunsInTheGivenFolder) {
 }
 
 TEST(Run, InvalidOutputBytesAreReplaced) {
-    EXPECT_EQ(run({"printf", "a\\377b"}), "a\uFFFD" "b");
+    EXPECT_EQ(run({"printf", "a\\377b"}), "a\uFFFD"
+                                          "b");
 }
 
 TEST(Run, ANonZeroExitNamesTheToolTheStatusAndTheErrorBytes) {

@@ -1,9 +1,7 @@
 #include "JSONFile.h"
-
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -2,7 +2,6 @@
 #include "Options.h"
 
 #include <gtest/gtest.h>
-
 #include <sstream>
 
 namespace {
@@ -27,7 +26,8 @@ TEST(Options, AcceptsEveryOptionAndKeepsTheLastOfRepeats) {
         {{"--lang", "es", "--lang", "auto"}, {true, "auto", false, HotKey::rightOption}},
         {{"--lang", "x y z"}, {true, "x y z", false, HotKey::rightOption}},
         {{"--key", "fn"}, {true, "en", false, HotKey::fn}},
-        {{"--key", "right-command", "--key", "right-control"}, {true, "en", false, HotKey::rightControl}},
+        {{"--key", "right-command", "--key", "right-control"},
+         {true, "en", false, HotKey::rightControl}},
         {{"-h"}, {true, "en", true, HotKey::rightOption}},
         {{"--help", "--raw", "--lang", "de"}, {false, "de", true, HotKey::rightOption}},
     };
@@ -58,9 +58,11 @@ TEST(Options, RejectsBadArgumentsWithTheirTexts) {
         {{"--lang", "--raw"}, Kind::missingValue, "--lang expects a value after it"},
         {{"--key"}, Kind::missingValue, "--key expects a value after it"},
         {{"--key", "--help"}, Kind::missingValue, "--key expects a value after it"},
-        {{"--key", "Right-Option"}, Kind::unknownKey,
+        {{"--key", "Right-Option"},
+         Kind::unknownKey,
          "Right-Option is not a key this app can use; pick one of " + keys},
-        {{"--key", "left-option"}, Kind::unknownKey,
+        {{"--key", "left-option"},
+         Kind::unknownKey,
          "left-option is not a key this app can use; pick one of " + keys},
         {{"--verbose"}, Kind::unknownFlag, "--verbose is not a recognised option"},
         {{"--help", "--bogus"}, Kind::unknownFlag, "--bogus is not a recognised option"},
@@ -107,9 +109,10 @@ TEST(Options, UsageIsNineLinesWithAlignedDescriptions) {
 
 TEST(HotKey, RawValuesLabelsAndTheSpokenList) {
     EXPECT_EQ(HotKeys::spokenList(), "fn, right-option, right-command or right-control");
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {"fn", "fn"}, {"right-option", "right Alt"}, {"right-command", "right Super"},
-        {"right-control", "right Ctrl"}};
+    const std::vector<std::pair<std::string, std::string>> rows = {{"fn", "fn"},
+                                                                   {"right-option", "right Alt"},
+                                                                   {"right-command", "right Super"},
+                                                                   {"right-control", "right Ctrl"}};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const HotKey key = HotKeys::allCases[i];
         EXPECT_EQ(HotKeys::rawValue(key), rows[i].first);

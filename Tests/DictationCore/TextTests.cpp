@@ -7,7 +7,10 @@ namespace {
 TEST(Text, InvalidBytesBecomeReplacementCharacters) {
     EXPECT_EQ(Text::validUTF8("ok"), "ok");
     EXPECT_EQ(Text::validUTF8("h\xc3\xa9llo"), "héllo");
-    EXPECT_EQ(Text::validUTF8("a\xff" "b"), "a\uFFFD" "b");
+    EXPECT_EQ(Text::validUTF8("a\xff"
+                              "b"),
+              "a\uFFFD"
+              "b");
     EXPECT_EQ(Text::validUTF8("\xed\xa0\x80"), "\uFFFD\uFFFD\uFFFD"); // an encoded lone surrogate
     EXPECT_EQ(Text::validUTF8(std::string("a\0b", 3)), std::string("a\0b", 3));
 }

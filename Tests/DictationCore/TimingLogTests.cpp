@@ -1,15 +1,14 @@
+#include "TestSupport.h"
 #include "TimingLog.h"
 
-#include "TestSupport.h"
-
-#include <gtest/gtest.h>
-
 #include <clocale>
+#include <gtest/gtest.h>
 
 namespace {
 
 // 2025-03-07T14:03:12Z, with a fraction that must not show.
-const Timestamp march7 = std::chrono::system_clock::from_time_t(1741356192) + std::chrono::milliseconds(870);
+const Timestamp march7 =
+    std::chrono::system_clock::from_time_t(1741356192) + std::chrono::milliseconds(870);
 
 TimingRecord record(std::string app, double audio = 1.234) {
     return {march7, audio, 42, 900, 0, 1300, std::move(app)};
@@ -48,10 +47,9 @@ TEST(TimingLog, FirstAppendWritesTheHeaderThenOnlyRows) {
     TimingLog timing{dir / "runs.csv"};
     timing.append(record("Mail"));
     timing.append(record("Slack"));
-    EXPECT_EQ(readAll(dir / "runs.csv"),
-              "timestamp,audio_s,words,asr_ms,llm_ms,total_ms,app\n"
-              "2025-03-07T14:03:12Z,1.23,42,900,0,1300,\"Mail\"\n"
-              "2025-03-07T14:03:12Z,1.23,42,900,0,1300,\"Slack\"\n");
+    EXPECT_EQ(readAll(dir / "runs.csv"), "timestamp,audio_s,words,asr_ms,llm_ms,total_ms,app\n"
+                                         "2025-03-07T14:03:12Z,1.23,42,900,0,1300,\"Mail\"\n"
+                                         "2025-03-07T14:03:12Z,1.23,42,900,0,1300,\"Slack\"\n");
     EXPECT_EQ(modeOf(dir / "runs.csv"), 0600u);
 }
 

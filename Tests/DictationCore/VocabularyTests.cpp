@@ -3,7 +3,6 @@
 #include "Vocabulary.h"
 
 #include <gtest/gtest.h>
-
 #include <set>
 
 namespace {
@@ -22,7 +21,8 @@ TEST(Vocabulary, PromptJoinsTermsOrIsNothing) {
 }
 
 TEST(Vocabulary, UniqueKeepsTheFirstFormIgnoringCaseAndSpacing) {
-    EXPECT_EQ(Vocabulary::unique("Acme  Corp\nacme corp\nACME CORP\nZed"), (Terms{"Acme Corp", "Zed"}));
+    EXPECT_EQ(Vocabulary::unique("Acme  Corp\nacme corp\nACME CORP\nZed"),
+              (Terms{"Acme Corp", "Zed"}));
     EXPECT_EQ(Vocabulary::unique("Straße\nSTRASSE"), (Terms{"Straße"}));
 }
 
@@ -45,8 +45,9 @@ TEST(Snippet, MakingCollapsesThePhraseAndValidityNeedsRealText) {
 TEST(Snippet, JsonKeepsKeyOrderAndNeedsEveryKey) {
     Snippet snippet{"0F8FAD5B-D9CB-469F-A165-70867728950E", " odd  phrase", "$1 \\ text"};
     const nlohmann::ordered_json json = snippet;
-    EXPECT_EQ(json.dump(),
-              R"({"id":"0F8FAD5B-D9CB-469F-A165-70867728950E","phrase":" odd  phrase","text":"$1 \\ text"})");
+    EXPECT_EQ(
+        json.dump(),
+        R"({"id":"0F8FAD5B-D9CB-469F-A165-70867728950E","phrase":" odd  phrase","text":"$1 \\ text"})");
     EXPECT_EQ(json.get<Snippet>(), snippet) << "decoding keeps the phrase as stored";
     auto lower = json;
     lower["id"] = "0f8fad5b-d9cb-469f-a165-70867728950e";

@@ -32,7 +32,8 @@ ProcessResult runProcess(const std::vector<std::string>& arguments,
     if (!::mkdtemp(folder)) {
         throw std::runtime_error("mkdtemp failed");
     }
-    const std::string outFile = std::string(folder) + "/out", errFile = std::string(folder) + "/err";
+    const std::string outFile = std::string(folder) + "/out",
+                      errFile = std::string(folder) + "/err";
 
     const pid_t pid = ::fork();
     if (pid < 0) {

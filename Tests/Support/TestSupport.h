@@ -1,10 +1,9 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -13,7 +12,8 @@
 class TempDir {
   public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "parlwick-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "parlwick-test-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) {
             throw std::runtime_error("mkdtemp failed");
         }
@@ -58,4 +58,6 @@ inline unsigned modeOf(const std::filesystem::path& file) {
 
 // Root reads and writes through any permission bits, so tests of unreadable files need an
 // ordinary user to mean anything.
-inline bool permissionsApply() { return ::geteuid() != 0; }
+inline bool permissionsApply() {
+    return ::geteuid() != 0;
+}

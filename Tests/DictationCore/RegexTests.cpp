@@ -1,0 +1,99 @@
+#include "Regex.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+TEST(Regex, UnicodeWordsBoundariesAndClasses) {
+    EXPECT_EQ(Regex(R"(\b\w+\b)").replacingAll("naïve café", "<$0>"), "<naïve> <café>");
+    EXPECT_EQ(Regex(R"(\p{Lu})").replacingAll("Émile Zola", "_"), "_mile _ola");
+    EXPECT_EQ(Regex(R"((?<=\d)(?=(\d{3})+$))").replacingAll("1234567", ","), "1,234,567");
+    EXPECT_EQ(Regex(R"((?i)HELLO)").replacingAll("say hello", "hi"), "say hi");
+    // A case-insensitive back reference catches a repeat in another case.
+    EXPECT_EQ(Regex(R"(\b(\w+) \1\b)", Regex::caseInsensitive).replacingAll("The the end", "$1"),
+              "The end");
+}
+
+TEST(Regex, MatchesGiveByteRangesIntoTheUtf8Text) {
+    const std::string text = "日本 and 😀 ok";
+    const auto found = Regex(R"((\w+)|(😀))").matches(text);
+    ASSERT_TRUE(found);
+    ASSERT_EQ(found->size(), 4u);
+    EXPECT_EQ((*found)[0].group(), "日本");
+    EXPECT_EQ((*found)[0].start(), 0u);
+    EXPECT_EQ((*found)[1].start(), text.find("and"));
+    EXPECT_TRUE((*found)[2].matched(2));
+    EXPECT_FALSE((*found)[2].matched(1));
+    EXPECT_EQ((*found)[2].group(1), "");
+    EXPECT_EQ((*found)[3].group(1), "ok");
+}
+
+TEST(Regex, ReplacementsByTemplateFunctionAndLiterally) {
+    const Regex word(R"((\w+)@(\w+))");
+    EXPECT_EQ(word.replacingAll("ann@home", "$2 of $1"), "home of ann");
+    EXPECT_EQ(word.replacingAll("ann@home", "\\$1"), "$1");
+    EXPECT_EQ(word.replacingAllLiterally("ann@home", "$1 \\n"), "$1 \\n");
+    EXPECT_EQ(word.replacingAll("a@b c@d",
+                                [](const RegexMatch& m) -> std::optional<std::string> {
+                                    if (m.group(1) == "a") {
+                                        return std::nullopt; // keep
+                                    }
+                                    return std::string(m.group(2));
+                                }),
+              "a@b d");
+}
+
+TEST(Regex, ABadPatternLeavesTextUnchanged) {
+    const Regex broken("(unclosed");
+    EXPECT_FALSE(broken.isValid());
+    EXPECT_EQ(broken.replacingAll("text (unclosed", "x"), "text (unclosed");
+    EXPECT_EQ(broken.replacingAllLiterally("text", "x"), "text");
+    EXPECT_EQ(broken.matches("text"), std::nullopt);
+    EXPECT_FALSE(broken.isMatch("(unclosed"));
+}
+
+TEST(Regex, ARunawayPatternGivesUpAndLeavesTextUnchanged) {
+    // Catastrophic backtracking: without a limit this takes longer than the universe.
+    const Regex evil(R"(^(a+)+$)");
+    const std::string text = std::string(40, 'a') + "!";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(evil.replacingAll(text, "x"), text);
+    EXPECT_EQ(evil.matches(text), std::nullopt);
+    EXPECT_FALSE(evil.isMatch(text));
+    // Generous bound: only there to show the search was cut off, not to time anything.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+}
+
+TEST(Regex, EscapedTextMatchesItselfOnly) {
+    for (const std::string literal : {"a.b", "$1 (x)", "c++", "[ok]?", "\\d{2}", "a|b", "-#&~^"}) {
+        const Regex exact("^" + Regex::escaped(literal) + "$");
+        ASSERT_TRUE(exact.isValid()) << literal;
+        EXPECT_TRUE(exact.isMatch(literal)) << literal;
+        EXPECT_FALSE(exact.isMatch(literal + "x")) << literal;
+    }
+    EXPECT_FALSE(Regex("^" + Regex::escaped("a.b") + "$").isMatch("axb"));
+}
+
+TEST(Regex, SharedBetweenThreads) {
+    const Regex pattern(R"(\b(\w)(\w*)\b)");
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i) {
+                if (pattern.replacingAll("alpha beta", "$2$1") != "lphaa etab") {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+} // namespace
