@@ -60,7 +60,7 @@ install_packages() {
 build_release() {
   say "building Release into build/release"
   cmake --preset release -S "$repo" >/dev/null
-  cmake --build "$repo/build/release" -j "$(nproc)"
+  cmake --build "$repo/build/release" -j "$(nproc)" --target parlwick-apps
 }
 
 install_packages
