@@ -24,3 +24,23 @@ TEST(Text, TrimsUnicodeSpaceAndLineEndsAtBothEndsOnly) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Text, ContainmentIgnoresCaseInAnyScript) {
+    EXPECT_TRUE(Text::containsIgnoringCase("Visual Studio Code", "STUDIO"));
+    EXPECT_TRUE(Text::containsIgnoringCase("Grüße aus Köln", "KÖLN"));
+    EXPECT_TRUE(Text::containsIgnoringCase("Die Straße", "STRASSE"));
+    EXPECT_TRUE(Text::containsIgnoringCase("ΣΟΦΊΑ", "σοφία"));
+    EXPECT_TRUE(Text::containsIgnoringCase("anything", ""));
+    EXPECT_FALSE(Text::containsIgnoringCase("café", "cafe")) << "accents still count";
+    EXPECT_FALSE(Text::containsIgnoringCase("", "a"));
+}
+
+TEST(Text, WordsAndLinesSplitOnEveryKindOfBreak) {
+    EXPECT_EQ(Text::words(" a\u3000b\tc\u2029d "), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(Text::lines("a\r\n\nb\u2028c\u0085"), (std::vector<std::string_view>{"a", "b", "c"}));
+    EXPECT_EQ(Text::collapsedSpaces("  a   b \n c "), "a b c");
+}
+
+} // namespace
