@@ -1,0 +1,166 @@
+#include "Pill.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Draws the model; repaints on every change, and spins while working.
+class PillView : public QWidget {
+  public:
+    explicit PillView(PillModel& model) : model_(model) {
+        setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool |
+                       Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput |
+                       Qt::NoDropShadowWindowHint);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        setWindowTitle(QStringLiteral("Dictation"));
+        setFixedSize(Pill::width, Pill::height);
+        connect(&model_, &PillModel::changed, this, qOverload<>(&QWidget::update));
+        spin_.setInterval(33);
+        connect(&spin_, &QTimer::timeout, this, [this] {
+            angle_ = (angle_ + 12) % 360;
+            update();
+        });
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect()).adjusted(4, 4, -4, -4);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(24, 26, 32, 235));
+        p.drawRoundedRect(box, box.height() / 2, box.height() / 2);
+
+        const bool working = model_.state() == PillModel::State::working;
+        if (working != spin_.isActive()) {
+            working ? spin_.start() : spin_.stop();
+        }
+        qreal x = box.left() + 26;
+        const qreal middle = box.center().y();
+        QString caption;
+        QColor captionColor(235, 238, 243);
+
+        switch (model_.state()) {
+        case PillModel::State::listening: {
+            QLinearGradient fill(0, middle - 10, 0, middle + 10);
+            fill.setColorAt(0, QColor(110, 231, 183)); // mint
+            fill.setColorAt(1, QColor(96, 165, 250));  // sky
+            p.setBrush(fill);
+            for (float level : model_.levels()) {
+                const qreal h = 20 * std::clamp<qreal>(std::max(level, 0.14f), 0, 1);
+                p.drawRoundedRect(QRectF(x, middle - h / 2, 2.5, h), 1.25, 1.25);
+                x += 6;
+            }
+            x += 10;
+            if (!model_.hint().isEmpty()) {
+                caption = model_.hint();
+            } else if (!model_.words().isEmpty()) {
+                caption = model_.words();
+                captionColor.setAlphaF(0.7);
+            }
+            break;
+        }
+        case PillModel::State::working: {
+            p.setPen(QPen(QColor(96, 165, 250), 2.5, Qt::SolidLine, Qt::RoundCap));
+            p.setBrush(Qt::NoBrush);
+            p.drawArc(QRectF(x, middle - 9, 18, 18), -angle_ * 16, 270 * 16);
+            x += 32;
+            caption = model_.hint().isEmpty() ? QStringLiteral("Working…") : model_.hint();
+            break;
+        }
+        case PillModel::State::error: {
+            QPainterPath triangle;
+            triangle.moveTo(x + 10, middle - 10);
+            triangle.lineTo(x + 20, middle + 8);
+            triangle.lineTo(x, middle + 8);
+            triangle.closeSubpath();
+            p.setBrush(QColor(251, 191, 36)); // warning
+            p.drawPath(triangle);
+            p.setPen(QPen(QColor(24, 26, 32), 2));
+            p.drawLine(QPointF(x + 10, middle - 4), QPointF(x + 10, middle + 2));
+            p.drawPoint(QPointF(x + 10, middle + 5));
+            x += 32;
+            caption = model_.message();
+            break;
+        }
+        }
+        if (!caption.isEmpty()) {
+            p.setPen(captionColor);
+            QFont font = p.font();
+            font.setPointSizeF(12);
+            p.setFont(font);
+            const QRectF area(x, box.top(), box.right() - 22 - x, box.height());
+            // One line; long live words keep their newest end visible.
+            const QString shown =
+                p.fontMetrics().elidedText(caption, Qt::ElideLeft, int(area.width()));
+            p.drawText(area, Qt::AlignVCenter | Qt::AlignLeft, shown);
+        }
+    }
+
+  private:
+    PillModel& model_;
+    QTimer spin_;
+    int angle_ = 0;
+};
+
+} // namespace
+
+Pill::Pill(QObject* parent) : QObject(parent), panel_(new PillView(model_)) {
+    hideTimer_.setSingleShot(true);
+    hideTimer_.setInterval(errorSeconds * 1000);
+    connect(&hideTimer_, &QTimer::timeout, this, &Pill::hide);
+}
+
+Pill::~Pill() {
+    delete panel_.data();
+}
+
+void Pill::listening() {
+    model_.setHint({});
+    model_.setWords({});
+    model_.resetLevels();
+    show(PillModel::State::listening);
+}
+
+void Pill::working() {
+    show(PillModel::State::working);
+}
+
+void Pill::error(const QString& message) {
+    show(PillModel::State::error, message);
+    hideTimer_.start();
+}
+
+void Pill::hide() {
+    hideTimer_.stop();
+    panel_->hide();
+}
+
+QRect Pill::placement(const QRect& available) {
+    return QRect(available.x() + available.width() / 2 - width / 2,
+                 available.y() + available.height() - 24 - height, width, height);
+}
+
+void Pill::show(PillModel::State state, const QString& message) {
+    hideTimer_.stop();
+    model_.setState(state, message);
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (screen) {
+        panel_->setGeometry(placement(screen->availableGeometry()));
+    }
+    panel_->show();
+    panel_->raise();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "PillModel.h"
+
+#include <QPointer>
+#include <QRect>
+#include <QTimer>
+#include <QWidget>
+
+// The floating status panel near the bottom of the screen under the pointer. It never takes
+// focus and lets the mouse through, so dictating never disturbs the field being typed into.
+class Pill : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr int width = 520;
+    static constexpr int height = 64;
+    static constexpr int errorSeconds = 3;
+
+    explicit Pill(QObject* parent = nullptr);
+    ~Pill() override;
+
+    PillModel& model() { return model_; }
+    QWidget& panel() { return *panel_; }
+    const QTimer& hideTimer() const { return hideTimer_; }
+
+    // Clears the hint, words and levels, then shows the listening state.
+    void listening();
+    void working();
+    // Shows the message and hides the panel three seconds later.
+    void error(const QString& message);
+    void setLevel(float level) { model_.pushLevel(level); }
+    void hide();
+
+    // Where the panel goes on a screen with this available area: centred, 24 above the bottom.
+    static QRect placement(const QRect& available);
+
+  private:
+    void show(PillModel::State state, const QString& message = {});
+
+    PillModel model_;
+    QPointer<QWidget> panel_;
+    QTimer hideTimer_;
+};
