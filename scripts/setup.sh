@@ -32,7 +32,7 @@ build_packages=(
 test_packages=(
   xvfb openbox wmctrl xdotool x11-utils xinput xclip xterm imagemagick
   dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 python3-pyatspi
-  pulseaudio pulseaudio-utils espeak-ng sox
+  pulseaudio pulseaudio-utils espeak-ng sox python3
 )
 
 # The speech tools: whisper.cpp 1.9.1 as the npm package nodejs-whisper@0.3.1 carries it.
@@ -124,7 +124,7 @@ download_models() {
     fi
     say "model $name: downloading"
     # A transfer cut short keeps its .part file, and the next run resumes it.
-    if curl -fL --retry 2 --connect-timeout 15 -C - -o "$dir/$name.part" "$url"; then
+    if curl -fL -sS --retry 2 --connect-timeout 10 -C - -o "$dir/$name.part" "$url"; then
       if [ "$(sha256sum "$dir/$name.part" | cut -d' ' -f1)" = "$digest" ]; then
         mv "$dir/$name.part" "$dir/$name"
         continue

@@ -107,6 +107,7 @@ struct PulseRecorder::Audio {
         if (!context) {
             throw AppError::audio("audio server unavailable: could not make a client");
         }
+        wasReady = false;
         pa_context_set_state_callback(context, &Audio::contextState, this);
         if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
             const std::string error = lastError();

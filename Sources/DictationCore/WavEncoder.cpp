@@ -1,6 +1,8 @@
 #include "WavEncoder.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -22,11 +24,10 @@ void put32(char* at, std::uint32_t value) {
 } // namespace
 
 std::int16_t pcmValue(float sample) {
-    // The negated test is also true for NaN.
-    if (!(sample < 1.0f)) {
-        return 32767;
-    }
-    return static_cast<std::int16_t>(std::max(sample, -1.0f) * 32767.0f);
+    // A select rather than a branch, so the loop below vectorises. The comparison is false
+    // for NaN, which therefore becomes 32767 like every sample at or above 1.
+    const float clamped = sample < 1.0f ? std::max(sample, -1.0f) : 1.0f;
+    return static_cast<std::int16_t>(clamped * 32767.0f);
 }
 
 std::string encode(std::span<const float> samples) {
@@ -52,7 +53,12 @@ std::string encode(std::span<const float> samples) {
 
     char* data = out + headerSize;
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        put16(data + 2 * i, static_cast<std::uint16_t>(pcmValue(samples[i])));
+        const auto value = static_cast<std::uint16_t>(pcmValue(samples[i]));
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(data + 2 * i, &value, 2);
+        } else {
+            put16(data + 2 * i, value);
+        }
     }
     return bytes;
 }

@@ -2,8 +2,11 @@
 // from speech, and its loudness fallback.
 #include "AudioTools.h"
 #include "Pipeline.h"
+#include "Shell.h"
+#include "SpeechCheck.h"
 #include "TestModels.h"
 #include "TestSupport.h"
+#include "WavEncoder.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -87,6 +90,18 @@ TEST_F(RealVoiceActivity, TellsSpeechFromSilence) {
         EXPECT_TRUE(silent);
         EXPECT_EQ(logged, "");
     }
+}
+
+TEST_F(RealVoiceActivity, TheToolIgnoresTheShortDurationOptionWithoutAResult) {
+    // Why the check passes the long option: with "-vspd" the tool prints its usage to standard
+    // error and exits 0, and its output would say nothing about speech.
+    writeAll(dir / "silence.wav", WavEncoder::encode(std::vector<float>(16000, 0.0f)));
+    const std::string output = run({program, "-f", (dir / "silence.wav").string(), "-vm",
+                                    model.string(), "-vt", "0.3", "-vspd", "100", "-np"});
+    EXPECT_EQ(SpeechCheck::isSilent(output), std::nullopt) << output;
+    const std::string fixed =
+        run(SpeechCheck::arguments(program, (dir / "silence.wav").string(), model.string()));
+    EXPECT_EQ(SpeechCheck::isSilent(fixed), true) << fixed;
 }
 
 TEST_F(RealVoiceActivity, ThePathsComeFromTheToolFolderAndTheModelsFolder) {

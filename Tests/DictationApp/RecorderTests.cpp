@@ -166,8 +166,12 @@ TEST_F(RealMicrophone, RecordsSpeechAt16kHzWithALiveLevel) {
     }
     EXPECT_GT(loudest, 0.1f);
 
-    // Stop keeps the samples; the next start begins afresh.
+    // Stop keeps the samples; a second stop returns them again with 0 seconds; the next start
+    // begins afresh.
     EXPECT_EQ(recorder->snapshot().size(), recording.samples.size());
+    const auto again = recorder->stop();
+    EXPECT_EQ(again.samples, recording.samples);
+    EXPECT_EQ(again.seconds, 0.0);
     recorder->start();
     EXPECT_LT(recorder->snapshot().size(), 2048u * 2);
     recorder->stop();
