@@ -5,6 +5,7 @@
 #include "PulseRecorder.h"
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <atomic>
 #include <cmath>
 #include <deque>
@@ -46,6 +47,20 @@ TEST(RecorderSnapshot, TakesTheLastWholeSamplesOrEverything) {
     EXPECT_EQ(Recorder::lastSamples(fiveSeconds, 0.00011), std::vector<float>{79999.0f});
     EXPECT_TRUE(Recorder::lastSamples(fiveSeconds, 0.0).empty());
     EXPECT_TRUE(Recorder::lastSamples({}, 12.0).empty());
+}
+
+TEST(RecorderMainThread, HooksRunOnTheQtEventLoopsThread) {
+    int argc = 1;
+    char name[] = "RecorderTests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    const auto deliver = Recorder::mainThread();
+    std::thread::id ranOn;
+    std::thread audio([&] { deliver([&] { ranOn = std::this_thread::get_id(); }); });
+    audio.join();
+    EXPECT_EQ(ranOn, std::thread::id()) << "posted, not run on the calling thread";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
 
 // Hooks arrive here instead of on a Qt event loop; the test thread plays main thread.
