@@ -217,6 +217,19 @@ TEST_F(RealMicrophone, SwitchingTheInputDeviceInterrupts) {
     recorder->stop();
 }
 
+TEST_F(RealMicrophone, AMicrophoneThatDisappearsMidRecordingInterrupts) {
+    recorder->start();
+    wait(600ms);
+    interruptions = 0;
+    ASSERT_EQ(server->pactl({"unload-module", "module-remap-source"}).status, 0);
+    wait(500ms);
+    EXPECT_GE(interruptions, 1);
+    const auto recording = recorder->stop();
+    EXPECT_GT(recording.samples.size(), 2048u);
+    EXPECT_EQ(audioFailure([&] { recorder->start(); }), "audio: no usable microphone")
+        << "only the monitor of the output is left";
+}
+
 TEST_F(RealMicrophone, AServerThatDiesMidRecordingInterruptsAndKeepsWhatWasRecorded) {
     recorder->start();
     wait(600ms);
