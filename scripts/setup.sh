@@ -24,7 +24,7 @@ as_root() {
 build_packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libicu-dev nlohmann-json3-dev libsimdjson-dev
-  qt6-base-dev libcurl4-openssl-dev libpulse-dev libssl-dev
+  qt6-base-dev libcurl4-openssl-dev libpulse-dev libssl-dev curl openssl
   libx11-dev libxi-dev libxtst-dev libatspi2.0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
@@ -32,7 +32,19 @@ build_packages=(
 test_packages=(
   xvfb openbox wmctrl xdotool x11-utils xinput xclip xterm imagemagick
   dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 python3-pyatspi
-  pulseaudio pulseaudio-utils espeak-ng sox
+  pulseaudio pulseaudio-utils espeak-ng sox python3
+)
+
+# The speech tools: whisper.cpp 1.9.1 as the npm package nodejs-whisper@0.3.1 carries it.
+whisper_package="nodejs-whisper@0.3.1"
+whisper_tools=(whisper-server whisper-vad-speech-segments)
+whisper_prefix="${WHISPER_PREFIX:-/usr/local}"
+
+# The two model files, each checked against its SHA-256 before it is kept.
+model_host="https://huggingface.co"
+models=(
+  "ggml-silero-v5.1.2.bin 29940d98d42b91fbd05ce489f3ecf7c72f0a42f027e4875919a28fb4c04ea2cf $model_host/ggml-org/whisper-vad/resolve/main/ggml-silero-v5.1.2.bin"
+  "ggml-large-v3-turbo-q5_0.bin 394221709cd5ad1f40c46e6031ca61bce88931e6e088c188294c6d5a55ffa7e2 $model_host/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo-q5_0.bin"
 )
 
 missing_packages() {
@@ -57,6 +69,78 @@ install_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
 }
 
+# Builds whisper-server and whisper-vad-speech-segments from the whisper.cpp source inside the
+# npm package, unless both are already on PATH or installed. Built static, they need no
+# libraries of their own.
+install_whisper_tools() {
+  local tool all_found=1
+  for tool in "${whisper_tools[@]}"; do
+    command -v "$tool" >/dev/null 2>&1 || [ -x "$whisper_prefix/bin/$tool" ] || all_found=0
+  done
+  if [ "$all_found" -eq 1 ]; then
+    say "speech tools: already installed"
+    return
+  fi
+  if ! command -v npm >/dev/null 2>&1; then
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends npm
+  fi
+
+  say "speech tools: building whisper.cpp from $whisper_package (about 2 minutes)"
+  local work="$repo/build/whisper"
+  rm -rf "$work"
+  mkdir -p "$work"
+  local expected tarball actual
+  expected=$(cd "$work" && npm view "$whisper_package" dist.integrity)
+  case "$expected" in
+    sha512-*) ;;
+    *) echo "setup.sh: the registry gave no sha512 integrity for $whisper_package" >&2; exit 1 ;;
+  esac
+  tarball=$(cd "$work" && npm pack --silent "$whisper_package" | tail -n 1)
+  actual="sha512-$(openssl dgst -sha512 -binary "$work/$tarball" | base64 -w0)"
+  if [ "$actual" != "$expected" ]; then
+    echo "setup.sh: $tarball does not match the registry's integrity hash" >&2
+    exit 1
+  fi
+  tar -xzf "$work/$tarball" -C "$work" package/cpp/whisper.cpp
+  cmake -S "$work/package/cpp/whisper.cpp" -B "$work/build" -DCMAKE_BUILD_TYPE=Release \
+    -DWHISPER_BUILD_TESTS=OFF -DGGML_NATIVE=OFF -DBUILD_SHARED_LIBS=OFF >/dev/null
+  cmake --build "$work/build" -j "$(nproc)" --target "${whisper_tools[@]}"
+  for tool in "${whisper_tools[@]}"; do
+    as_root install -D -m 0755 "$work/build/bin/$tool" "$whisper_prefix/bin/$tool"
+  done
+  say "speech tools: installed in $whisper_prefix/bin"
+}
+
+# Puts the two model files into ./models for terminal mode. Without network it says where they
+# go and carries on: neither the build nor the tests need them.
+download_models() {
+  local dir="$repo/models" entry name digest url
+  mkdir -p "$dir"
+  for entry in "${models[@]}"; do
+    read -r name digest url <<<"$entry"
+    if [ -f "$dir/$name" ] && [ "$(sha256sum "$dir/$name" | cut -d' ' -f1)" = "$digest" ]; then
+      say "model $name: present"
+      continue
+    fi
+    say "model $name: downloading"
+    # A transfer cut short keeps its .part file, and the next run resumes it.
+    if curl -fL -sS --retry 2 --connect-timeout 10 -C - -o "$dir/$name.part" "$url"; then
+      if [ "$(sha256sum "$dir/$name.part" | cut -d' ' -f1)" = "$digest" ]; then
+        mv "$dir/$name.part" "$dir/$name"
+        continue
+      fi
+      rm -f "$dir/$name.part"
+      echo "setup.sh: $name did not download correctly (SHA-256 mismatch)" >&2
+    fi
+    cat <<EOF
+    Could not download $name. To dictate from this folder, put it here by hand:
+      $dir/$name
+    from $url
+    with SHA-256 $digest
+EOF
+  done
+}
+
 build_release() {
   say "building Release into build/release"
   cmake --preset release -S "$repo" >/dev/null
@@ -64,5 +148,7 @@ build_release() {
 }
 
 install_packages
+install_whisper_tools
+download_models
 build_release
 say "done: run ./build/release/parlwick from this folder"

@@ -3,6 +3,7 @@
 #include "Options.h"
 #include "ProcessRunner.h"
 #include "TestSupport.h"
+#include "Text.h"
 
 #include <gtest/gtest.h>
 
@@ -93,7 +94,9 @@ TEST_F(InstalledApp, FindsHelpersInItsLibexecFolderWhenExecutable) {
     std::filesystem::copy_file(APP_PROBE, prefix / "bin/app-probe");
     writeAll(prefix / "libexec/parlwick/whisper-server", "#!/bin/sh\n");
     ::chmod((prefix / "libexec/parlwick/whisper-server").c_str(), 0755);
+    // The install may have put the real tool there; this one must not be executable.
     writeAll(prefix / "libexec/parlwick/whisper-vad-speech-segments", "not executable");
+    ::chmod((prefix / "libexec/parlwick/whisper-vad-speech-segments").c_str(), 0644);
     const auto result = parlwick({"paths", "whisper-server", "whisper-vad-speech-segments", "sox"},
                                  (prefix / "bin/app-probe").string());
     ASSERT_EQ(result.status, 0) << result.err;
@@ -109,6 +112,18 @@ TEST_F(InstalledApp, FindsHelpersInItsLibexecFolderWhenExecutable) {
     EXPECT_NE(result.out.find("tool whisper-vad-speech-segments=whisper-vad-speech-segments\n"),
               std::string::npos);
     EXPECT_NE(result.out.find("tool sox=sox\n"), std::string::npos);
+}
+
+TEST_F(InstalledApp, CarriesTheSpeechToolsFoundAtConfigureTime) {
+    for (const char* name : {"whisper-server", "whisper-vad-speech-segments"}) {
+        const auto onPath = runProcess({"/bin/sh", "-c", std::string("command -v ") + name});
+        if (onPath.status != 0) {
+            GTEST_SKIP() << name << " is not installed (run ./scripts/setup.sh)";
+        }
+        const auto helper = prefix / "libexec/parlwick" / name;
+        EXPECT_EQ(readAll(helper), readAll(Text::trimmed(onPath.out))) << name;
+        EXPECT_EQ(modeOf(helper) & 0111, 0111u) << name;
+    }
 }
 
 } // namespace
