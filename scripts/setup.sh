@@ -141,6 +141,21 @@ EOF
   done
 }
 
+# The official MCP SDK client the connector's integration test drives, at the pinned version.
+install_mcp_test_client() {
+  local folder="$repo/Tests/Integration/mcp-client"
+  if [ -d "$folder/node_modules/@modelcontextprotocol/sdk" ]; then
+    say "mcp test client: present"
+    return
+  fi
+  if ! command -v npm >/dev/null 2>&1; then
+    say "installing node and npm for the mcp test client"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends nodejs npm
+  fi
+  say "installing the mcp test client (npm ci)"
+  (cd "$folder" && npm ci --no-audit --no-fund --loglevel=error)
+}
+
 build_release() {
   say "building Release into build/release"
   cmake --preset release -S "$repo" >/dev/null
@@ -150,5 +165,6 @@ build_release() {
 install_packages
 install_whisper_tools
 download_models
+if [ "$with_tests" -eq 1 ]; then install_mcp_test_client; fi
 build_release
 say "done: run ./build/release/parlwick from this folder"

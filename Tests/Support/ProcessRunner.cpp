@@ -26,7 +26,7 @@ std::string slurp(const std::string& file) {
 
 ProcessResult runProcess(const std::vector<std::string>& arguments,
                          const std::vector<std::pair<std::string, std::string>>& environment,
-                         const std::string& workingFolder) {
+                         const std::string& workingFolder, const std::string& input) {
     // Outputs go to files, so no pipe can fill up while the child runs.
     char folder[] = "/tmp/parlwick-run-XXXXXX";
     if (!::mkdtemp(folder)) {
@@ -42,7 +42,7 @@ ProcessResult runProcess(const std::vector<std::string>& arguments,
     if (pid == 0) {
         const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int in = ::open("/dev/null", O_RDONLY);
+        const int in = ::open(inFile.c_str(), O_RDONLY);
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
