@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "FileError.h"
+#include "JSONFile.h"
 #include "Log.h"
 #include "Paths.h"
 #include "Retention.h"
@@ -47,23 +48,8 @@ void createFolder(const fs::path& folder, mode_t mode) {
 }
 
 void writeFile(const fs::path& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        throw systemFailure("couldn't write", path, errno);
-    }
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0) {
-            const int code = errno;
-            ::close(fd);
-            throw systemFailure("couldn't write", path, code);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    if (::close(fd) != 0) {
+    Files::Descriptor file{::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
+    if (file.fd < 0 || !Files::writeAll(file.fd, bytes) || ::close(file.release()) != 0) {
         throw systemFailure("couldn't write", path, errno);
     }
 }

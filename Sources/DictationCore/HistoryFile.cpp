@@ -3,12 +3,12 @@
 #include "JSONFile.h"
 #include "Uuid.h"
 
+#include <simdjson.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
-#include <limits>
-#include <simdjson.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,30 +141,20 @@ std::optional<Dictation> decodePadded(simdjson::dom::parser& parser, const char*
     return record;
 }
 
-// Closes on every path out; a failing close is of no interest after the write went through.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
-
 } // namespace
 
 std::vector<Dictation> HistoryFile::load() const {
-    auto bytes = Files::readIfPresent(url_);
     std::vector<Dictation> records;
+    // Every line is parsed where it lies; what follows it (the next lines, then the padding)
+    // is readable for the parser.
+    auto bytes = Files::readIfPresent(url_, simdjson::SIMDJSON_PADDING);
     if (!bytes) {
         return records;
     }
     const std::size_t size = bytes->size();
-    // Every line is parsed where it lies; the padding makes the bytes after the last one
-    // readable for the parser.
     bytes->append(simdjson::SIMDJSON_PADDING, ' ');
-    simdjson::dom::parser parser;
     const char* data = bytes->data();
+    simdjson::dom::parser parser;
     records.reserve(size / 256);
     for (std::size_t start = 0; start < size;) {
         const void* found = std::memchr(data + start, '\n', size - start);
@@ -200,7 +190,7 @@ std::string HistoryFile::line(const Dictation& record) {
 
 void HistoryFile::append(const Dictation& record) const {
     const std::string encoded = line(record);
-    Descriptor file{::open(url_.c_str(), O_RDWR | O_APPEND | O_CLOEXEC)};
+    Files::Descriptor file{::open(url_.c_str(), O_RDWR | O_APPEND | O_CLOEXEC)};
     if (file.fd < 0) {
         if (errno == ENOENT) {
             save(std::span(&record, 1));
@@ -227,16 +217,8 @@ void HistoryFile::append(const Dictation& record) const {
     bytes += encoded;
     // One write of whole lines, so a reader sees the line completely or not at all in most
     // cases, and at worst an unfinished last line, which it skips.
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-        const ssize_t written = ::write(file.fd, rest.data(), rest.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw FileError(failure("couldn't append to", url_, errno));
-        }
-        rest.remove_prefix(static_cast<std::size_t>(written));
+    if (!Files::writeAll(file.fd, bytes)) {
+        throw FileError(failure("couldn't append to", url_, errno));
     }
 }
 

@@ -24,6 +24,17 @@ std::string slurp(const std::string& file) {
     return text;
 }
 
+// Replaces the (forked) process with the program; exits 127 when it cannot be started.
+[[noreturn]] void execute(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const auto& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
 } // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& arguments,
@@ -53,13 +64,7 @@ ProcessResult runProcess(const std::vector<std::string>& arguments,
         if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) {
             ::_exit(126);
         }
-        std::vector<char*> argv;
-        for (const auto& argument : arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        execute(arguments);
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -80,13 +85,7 @@ RunningProcess::RunningProcess(const std::vector<std::string>& arguments) {
     }
     if (pid_ == 0) {
         ::dup2(pipeEnds[1], 1);
-        std::vector<char*> argv;
-        for (const auto& argument : arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        execute(arguments);
     }
     ::close(pipeEnds[1]);
     out_ = pipeEnds[0];
