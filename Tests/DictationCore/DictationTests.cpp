@@ -53,21 +53,6 @@ TEST(Dictation, LinesNeverBreakInsideARecord) {
     EXPECT_EQ(HistoryFile::decode(line), record);
 }
 
-TEST(Dictation, OutcomesHaveTheirRawValues) {
-    EXPECT_EQ(Outcomes::rawValue(Outcome::typed), "typed");
-    EXPECT_EQ(Outcomes::fromRawValue("silent"), Outcome::silent);
-    EXPECT_EQ(Outcomes::fromRawValue("failed"), Outcome::failed);
-    EXPECT_EQ(Outcomes::fromRawValue("Typed"), std::nullopt);
-    EXPECT_EQ(Outcomes::fromRawValue("skipped"), std::nullopt);
-}
-
-TEST(Dictation, FinalTextPrefersTheCorrection) {
-    Dictation record = sample();
-    EXPECT_EQ(record.finalText(), "Hello there.");
-    record.corrected = "Hi there.";
-    EXPECT_EQ(record.finalText(), "Hi there.");
-}
-
 TEST(Dictation, MatchesIgnoresCaseAndSurroundingSpacesButNotLineBreaksOrAccents) {
     Dictation record = sample();
     record.app = "Firefox";
