@@ -1,22 +1,46 @@
 #include "Dates.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <ctime>
 
 namespace Dates {
 
+namespace {
+
+using Nanoseconds = std::chrono::nanoseconds;
+constexpr std::int64_t perSecond = 1'000'000'000;
+constexpr auto reference = Nanoseconds(static_cast<std::int64_t>(referenceOffset) * perSecond);
+// About 290 years either way: inside what a nanosecond clock can hold.
+constexpr double limit = 9.0e9;
+
+} // namespace
+
+// Whole seconds and the fraction are converted apart, so a number read from a file comes back
+// as the same number when it is written again.
 double toReferenceSeconds(Timestamp time) {
-    using namespace std::chrono;
-    return duration<double>(time.time_since_epoch()).count() - referenceOffset;
+    const std::int64_t count =
+        (std::chrono::duration_cast<Nanoseconds>(time.time_since_epoch()) - reference).count();
+    std::int64_t whole = count / perSecond;
+    std::int64_t rest = count % perSecond;
+    if (rest < 0) {
+        whole -= 1;
+        rest += perSecond;
+    }
+    return static_cast<double>(whole) + static_cast<double>(rest) / perSecond;
 }
 
 Timestamp fromReferenceSeconds(double seconds) {
-    using namespace std::chrono;
     if (!std::isfinite(seconds)) {
         seconds = 0;
     }
+    seconds = std::clamp(seconds, -limit, limit);
+    const double whole = std::floor(seconds);
+    const auto count =
+        static_cast<std::int64_t>(whole) * perSecond + std::llround((seconds - whole) * perSecond);
     return Timestamp(
-        duration_cast<Timestamp::duration>(duration<double>(seconds + referenceOffset)));
+        std::chrono::duration_cast<Timestamp::duration>(reference + Nanoseconds(count)));
 }
 
 std::string iso8601(Timestamp time) {

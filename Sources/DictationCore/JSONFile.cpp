@@ -15,16 +15,15 @@ std::string failure(const char* what, const std::filesystem::path& url, int code
     return std::string(what) + " " + url.filename().string() + ": " + std::strerror(code);
 }
 
-// Closes on every path out, so a thrown error never leaks the descriptor.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
+} // namespace
+
+Descriptor::~Descriptor() {
+    if (fd >= 0) {
+        ::close(fd);
     }
-    int release() { return std::exchange(fd, -1); }
-};
+}
+
+int Descriptor::release() { return std::exchange(fd, -1); }
 
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -40,9 +39,7 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-} // namespace
-
-std::optional<std::string> readIfPresent(const std::filesystem::path& url) {
+std::optional<std::string> readIfPresent(const std::filesystem::path& url, std::size_t spare) {
     Descriptor file{::open(url.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0) {
         if (errno == ENOENT) {
@@ -51,6 +48,9 @@ std::optional<std::string> readIfPresent(const std::filesystem::path& url) {
         throw FileError(failure("couldn't read", url, errno));
     }
     std::string bytes;
+    if (struct stat info {}; ::fstat(file.fd, &info) == 0 && info.st_size > 0) {
+        bytes.reserve(static_cast<std::size_t>(info.st_size) + spare);
+    }
     char buffer[65536];
     for (;;) {
         const ssize_t count = ::read(file.fd, buffer, sizeof buffer);

@@ -52,6 +52,17 @@ std::string trimmed(std::string_view text) {
     return first >= last ? std::string() : std::string(text.substr(first, last - first));
 }
 
+std::string trimmedSpaces(std::string_view text) {
+    std::size_t first = text.size(), last = 0;
+    forEachCharacter(text, [&](std::size_t start, std::size_t end, UChar32 c) {
+        if (c < 0 || (c != '\t' && u_charType(c) != U_SPACE_SEPARATOR)) {
+            first = std::min(first, start);
+            last = end;
+        }
+    });
+    return first >= last ? std::string() : std::string(text.substr(first, last - first));
+}
+
 std::vector<std::string> words(std::string_view text) {
     std::vector<std::string> result;
     std::size_t wordStart = std::string_view::npos;

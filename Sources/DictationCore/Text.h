@@ -13,6 +13,8 @@ std::string validUTF8(std::string_view bytes);
 
 // Without Unicode white space and line ends at both ends.
 std::string trimmed(std::string_view text);
+// Without spaces and tabs (Unicode space separators and U+0009) at both ends; line breaks stay.
+std::string trimmedSpaces(std::string_view text);
 
 // U+000A to U+000D, U+0085, U+2028 and U+2029.
 bool isLineBreak(char32_t c);

@@ -1,5 +1,7 @@
 #include "ProcessRunner.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -22,6 +24,17 @@ std::string slurp(const std::string& file) {
     return text;
 }
 
+// Replaces the (forked) process with the program; exits 127 when it cannot be started.
+[[noreturn]] void execute(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const auto& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
 } // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& arguments,
@@ -33,7 +46,11 @@ ProcessResult runProcess(const std::vector<std::string>& arguments,
         throw std::runtime_error("mkdtemp failed");
     }
     const std::string outFile = std::string(folder) + "/out",
-                      errFile = std::string(folder) + "/err";
+                      errFile = std::string(folder) + "/err", inFile = std::string(folder) + "/in";
+    if (FILE* in = std::fopen(inFile.c_str(), "wb")) {
+        std::fwrite(input.data(), 1, input.size(), in);
+        std::fclose(in);
+    }
 
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -52,13 +69,7 @@ ProcessResult runProcess(const std::vector<std::string>& arguments,
         if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) {
             ::_exit(126);
         }
-        std::vector<char*> argv;
-        for (const auto& argument : arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        execute(arguments);
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -66,4 +77,66 @@ ProcessResult runProcess(const std::vector<std::string>& arguments,
                          slurp(outFile), slurp(errFile)};
     std::filesystem::remove_all(folder);
     return result;
+}
+
+RunningProcess::RunningProcess(const std::vector<std::string>& arguments) {
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    pid_ = ::fork();
+    if (pid_ < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid_ == 0) {
+        ::dup2(pipeEnds[1], 1);
+        execute(arguments);
+    }
+    ::close(pipeEnds[1]);
+    out_ = pipeEnds[0];
+}
+
+RunningProcess::~RunningProcess() {
+    if (!status_) {
+        kill(SIGKILL);
+        wait();
+    }
+    if (out_ >= 0) {
+        ::close(out_);
+    }
+}
+
+std::optional<std::string> RunningProcess::readLine() {
+    for (;;) {
+        if (const auto end = pending_.find('\n'); end != std::string::npos) {
+            std::string line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            return line;
+        }
+        char buffer[4096];
+        const ssize_t count = ::read(out_, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return std::nullopt;
+        }
+        pending_.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+void RunningProcess::kill(int signal) {
+    if (!status_) {
+        ::kill(pid_, signal);
+    }
+}
+
+int RunningProcess::wait() {
+    if (!status_) {
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return *status_;
 }

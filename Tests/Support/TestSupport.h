@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <initializer_list>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // A private folder for one test, removed afterwards.
 class TempDir {
@@ -58,6 +60,53 @@ inline unsigned modeOf(const std::filesystem::path& file) {
 
 // Root reads and writes through any permission bits, so tests of unreadable files need an
 // ordinary user to mean anything.
-inline bool permissionsApply() {
-    return ::geteuid() != 0;
-}
+inline bool permissionsApply() { return ::geteuid() != 0; }
+
+// Root reads and writes whatever the mode bits say. A test that needs an unreadable file makes
+// itself an ordinary user (the effective ids only, so it can switch back) for its duration,
+// after handing its folders to that user. Create it before any file the test writes.
+class OrdinaryUser {
+  public:
+    static constexpr uid_t nobody = 65534;
+
+    explicit OrdinaryUser(std::initializer_list<std::filesystem::path> folders) {
+        if (::geteuid() != 0) {
+            active_ = true;
+            return;
+        }
+        std::error_code ignored;
+        for (const auto& folder : folders) {
+            if (::chown(folder.c_str(), nobody, nobody) != 0) {
+                return;
+            }
+            for (auto& entry : std::filesystem::recursive_directory_iterator(folder, ignored)) {
+                if (::lchown(entry.path().c_str(), nobody, nobody) != 0) {
+                    return;
+                }
+            }
+        }
+        if (::setegid(nobody) != 0) {
+            return;
+        }
+        if (::seteuid(nobody) != 0) {
+            (void)::setegid(0);
+            return;
+        }
+        switched_ = active_ = true;
+    }
+    ~OrdinaryUser() {
+        if (switched_) {
+            (void)::seteuid(0);
+            (void)::setegid(0);
+        }
+    }
+    OrdinaryUser(const OrdinaryUser&) = delete;
+    OrdinaryUser& operator=(const OrdinaryUser&) = delete;
+
+    // Whether mode bits now apply to this process.
+    bool active() const { return active_; }
+
+  private:
+    bool switched_ = false;
+    bool active_ = false;
+};

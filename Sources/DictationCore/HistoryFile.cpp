@@ -1,0 +1,231 @@
+#include "HistoryFile.h"
+
+#include "JSONFile.h"
+#include "Uuid.h"
+
+#include <simdjson.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string failure(const char* what, const std::filesystem::path& url, int code) {
+    return std::string(what) + " " + url.filename().string() + ": " + std::strerror(code);
+}
+
+std::optional<std::string> string(simdjson::dom::element value) {
+    std::string_view text;
+    if (value.get_string().get(text)) {
+        return std::nullopt;
+    }
+    return std::string(text);
+}
+
+std::optional<double> number(simdjson::dom::element value) {
+    double result = 0;
+    if (value.get_double().get(result) || !std::isfinite(result)) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+// A JSON integer; a number written with a fraction of zero ("812.0") counts too.
+std::optional<std::int64_t> integer(simdjson::dom::element value) {
+    std::int64_t result = 0;
+    if (!value.get_int64().get(result)) {
+        return result;
+    }
+    double real = 0;
+    if (value.type() == simdjson::dom::element_type::DOUBLE && !value.get_double().get(real) &&
+        std::trunc(real) == real && std::abs(real) < 9.2e18) {
+        return static_cast<std::int64_t>(real);
+    }
+    return std::nullopt;
+}
+
+// Decodes one line that is followed by at least SIMDJSON_PADDING readable bytes.
+std::optional<Dictation> decodePadded(simdjson::dom::parser& parser, const char* data,
+                                      std::size_t length) {
+    simdjson::dom::object object;
+    if (parser.parse(data, length, false).get(object)) {
+        return std::nullopt;
+    }
+    enum : unsigned {
+        id = 1,
+        date = 2,
+        seconds = 4,
+        app = 8,
+        outcome = 16,
+        text = 32,
+        heard = 64,
+        totalMs = 128,
+        required = 255
+    };
+    unsigned seen = 0;
+    Dictation record;
+    for (auto [key, value] : object) {
+        if (key == "id") {
+            auto uuid = string(value);
+            if (!uuid || !Uuid::isValid(*uuid)) {
+                return std::nullopt;
+            }
+            record.id = Uuid::canonical(*uuid);
+            seen |= id;
+        } else if (key == "date") {
+            auto reference = number(value);
+            if (!reference) {
+                return std::nullopt;
+            }
+            record.date = Dates::fromReferenceSeconds(*reference);
+            seen |= date;
+        } else if (key == "seconds") {
+            auto length = number(value);
+            if (!length) {
+                return std::nullopt;
+            }
+            record.seconds = *length;
+            seen |= seconds;
+        } else if (key == "app" || key == "text" || key == "heard") {
+            auto content = string(value);
+            if (!content) {
+                return std::nullopt;
+            }
+            if (key == "app") {
+                record.app = std::move(*content);
+                seen |= app;
+            } else if (key == "text") {
+                record.text = std::move(*content);
+                seen |= text;
+            } else {
+                record.heard = std::move(*content);
+                seen |= heard;
+            }
+        } else if (key == "outcome") {
+            std::string_view raw;
+            if (value.get_string().get(raw)) {
+                return std::nullopt;
+            }
+            auto known = Outcomes::fromRawValue(raw);
+            if (!known) {
+                return std::nullopt;
+            }
+            record.outcome = *known;
+            seen |= outcome;
+        } else if (key == "corrected" || key == "problem") {
+            // Absent and null both mean none; any other type is a broken record.
+            std::optional<std::string> content;
+            if (!value.is_null()) {
+                content = string(value);
+                if (!content) {
+                    return std::nullopt;
+                }
+            }
+            (key == "corrected" ? record.corrected : record.problem) = std::move(content);
+        } else if (key == "totalMs") {
+            auto milliseconds = integer(value);
+            if (!milliseconds) {
+                return std::nullopt;
+            }
+            record.totalMs = *milliseconds;
+            seen |= totalMs;
+        }
+    }
+    if (seen != required) {
+        return std::nullopt;
+    }
+    return record;
+}
+
+} // namespace
+
+std::vector<Dictation> HistoryFile::load() const {
+    std::vector<Dictation> records;
+    // Every line is parsed where it lies; what follows it (the next lines, then the padding)
+    // is readable for the parser.
+    auto bytes = Files::readIfPresent(url_, simdjson::SIMDJSON_PADDING);
+    if (!bytes) {
+        return records;
+    }
+    const std::size_t size = bytes->size();
+    bytes->append(simdjson::SIMDJSON_PADDING, ' ');
+    const char* data = bytes->data();
+    simdjson::dom::parser parser;
+    records.reserve(size / 256);
+    for (std::size_t start = 0; start < size;) {
+        const void* found = std::memchr(data + start, '\n', size - start);
+        const std::size_t end =
+            found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : size;
+        if (end > start) {
+            if (auto record = decodePadded(parser, data + start, end - start)) {
+                records.push_back(std::move(*record));
+            }
+        }
+        start = end + 1;
+    }
+    return records;
+}
+
+std::optional<Dictation> HistoryFile::decode(std::string_view line) {
+    simdjson::padded_string padded(line);
+    simdjson::dom::parser parser;
+    return decodePadded(parser, padded.data(), padded.size());
+}
+
+std::string HistoryFile::line(const Dictation& record) {
+    std::string text;
+    try {
+        text = nlohmann::ordered_json(record).dump(-1, ' ', false,
+                                                   nlohmann::json::error_handler_t::replace);
+    } catch (const nlohmann::json::exception& error) {
+        throw FileError(std::string("couldn't encode a history record: ") + error.what());
+    }
+    text += '\n';
+    return text;
+}
+
+void HistoryFile::append(const Dictation& record) const {
+    const std::string encoded = line(record);
+    Files::Descriptor file{::open(url_.c_str(), O_RDWR | O_APPEND | O_CLOEXEC)};
+    if (file.fd < 0) {
+        if (errno == ENOENT) {
+            save(std::span(&record, 1));
+            return;
+        }
+        throw FileError(failure("couldn't open", url_, errno));
+    }
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0) {
+        throw FileError(failure("couldn't read", url_, errno));
+    }
+    std::string bytes;
+    if (info.st_size > 0) {
+        char last = '\n';
+        const ssize_t count = ::pread(file.fd, &last, 1, info.st_size - 1);
+        if (count < 0) {
+            throw FileError(failure("couldn't read", url_, errno));
+        }
+        // The last line was cut short (a crash mid-append): start a line of our own.
+        if (count == 1 && last != '\n') {
+            bytes += '\n';
+        }
+    }
+    bytes += encoded;
+    // One write of whole lines, so a reader sees the line completely or not at all in most
+    // cases, and at worst an unfinished last line, which it skips.
+    if (!Files::writeAll(file.fd, bytes)) {
+        throw FileError(failure("couldn't append to", url_, errno));
+    }
+}
+
+void HistoryFile::save(std::span<const Dictation> records) const {
+    std::string bytes;
+    for (const auto& record : records) {
+        bytes += line(record);
+    }
+    Files::replaceAtomically(url_, bytes);
+}
