@@ -1,3 +1,4 @@
+#include "ConnectorServer.h"
 #include "Log.h"
 #include "Options.h"
 #include "Paths.h"
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -24,6 +26,13 @@ constexpr int badUsageStatus = 2;
 } // namespace
 
 int main(int argc, char** argv) {
+    // An AI app started us as its connector server: nothing else of the app is made.
+    for (int i = 0; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--mcp") {
+            ConnectorServer::run();
+        }
+    }
+
     // Writing to a speech tool that has died must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 

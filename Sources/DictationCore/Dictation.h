@@ -2,6 +2,7 @@
 
 #include "Dates.h"
 #include "RawValues.h"
+#include "TextSearch.h"
 
 #include <cstdint>
 #include <memory>
@@ -59,14 +60,10 @@ struct Dictation {
       public:
         // `locale` is an ICU locale name; empty means the user's.
         explicit Matcher(std::string_view query, std::string_view locale = {});
-        Matcher(Matcher&&) noexcept;
-        Matcher& operator=(Matcher&&) noexcept;
-        ~Matcher();
         bool operator()(const Dictation& record) const;
 
       private:
-        struct Search;
-        std::unique_ptr<Search> search_; // none for an empty query
+        TextSearch search_;
     };
 };
 

@@ -117,25 +117,4 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return ua.caseCompare(ub, U_FOLD_CASE_DEFAULT) == 0;
 }
 
-std::string foldedCase(std::string_view text) {
-    const bool ascii =
-        std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
-    std::string folded;
-    if (ascii) {
-        folded.resize(text.size());
-        std::transform(text.begin(), text.end(), folded.begin(), [](char c) {
-            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        });
-        return folded;
-    }
-    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
-        .foldCase(U_FOLD_CASE_DEFAULT)
-        .toUTF8String(folded);
-    return folded;
-}
-
-bool containsIgnoringCase(std::string_view haystack, std::string_view needle) {
-    return foldedCase(haystack).find(foldedCase(needle)) != std::string::npos;
-}
-
 } // namespace Text

@@ -31,10 +31,4 @@ std::vector<std::string_view> lines(std::string_view text);
 // Equal under Unicode case folding ("Straße" and "STRASSE" too).
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
-// The Unicode case-folded form, for comparing and searching without regard to case.
-std::string foldedCase(std::string_view text);
-
-// Whether `needle` occurs in `haystack` ignoring case; an empty needle occurs everywhere.
-bool containsIgnoringCase(std::string_view haystack, std::string_view needle);
-
 } // namespace Text

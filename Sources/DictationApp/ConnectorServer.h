@@ -1,0 +1,10 @@
+#pragma once
+
+// `parlwick --mcp`: answers MCP requests on standard input and output, one JSON message per
+// line, until the input ends. Reads the user's history and notes afresh for every tool call and
+// never writes them. Needs no display and makes no application object.
+namespace ConnectorServer {
+
+[[noreturn]] void run();
+
+} // namespace ConnectorServer
