@@ -10,7 +10,7 @@
 namespace Paragraphs {
 
 // The sentences of a text, cut after ".", "!" or "?" and white space before a capital, a digit,
-// a quote or a bracket; single-letter abbreviations such as "e.g" stay whole.
+// a quote or a bracket, so "e.g. the red one" stays whole.
 std::vector<std::string> sentences(std::string_view text);
 
 // The sentences grouped into paragraphs: a topic word ("Also", "By the way", "Next", ...) or a
