@@ -9,6 +9,9 @@
 #include "SpokenCommands.h"
 
 #include <benchmark/benchmark.h>
+#include <functional>
+#include <iomanip>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,7 +45,9 @@ std::string dictation(std::size_t words) {
     return text;
 }
 
-template <typename Pass> void run(benchmark::State& state, Pass pass) {
+using Pass = std::function<std::string(std::string_view)>;
+
+void run(benchmark::State& state, const Pass& pass) {
     const std::string text = dictation(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         benchmark::DoNotOptimize(pass(text));
@@ -50,81 +55,78 @@ template <typename Pass> void run(benchmark::State& state, Pass pass) {
     state.SetComplexityN(state.range(0));
 }
 
-void disfluency(benchmark::State& state) {
-    run(state, Disfluency::strip);
-}
-void spokenCommands(benchmark::State& state) {
-    run(state, SpokenCommands::apply);
-}
-void lists(benchmark::State& state) {
-    run(state, Lists::apply);
-}
-void paragraphs(benchmark::State& state) {
-    run(state, [](std::string_view t) { return Paragraphs::apply(t, std::nullopt); });
-}
-void emailLayout(benchmark::State& state) {
-    run(state, EmailLayout::apply);
-}
-void tidy(benchmark::State& state) {
-    run(state, [](std::string_view t) { return Layout::tidy(t, true, true); });
-}
-void layoutEmail(benchmark::State& state) {
-    run(state, [](std::string_view t) { return Layout::format(t, WritingContext::email); });
-}
-void layoutDocument(benchmark::State& state) {
-    run(state, [](std::string_view t) { return Layout::format(t, WritingContext::document); });
-}
-void layoutChat(benchmark::State& state) {
-    run(state, [](std::string_view t) { return Layout::format(t, WritingContext::chat); });
+const std::vector<std::pair<std::string, Pass>>& passes() {
+    static const std::vector<std::pair<std::string, Pass>> all = {
+        {"disfluency", Disfluency::strip},
+        {"spokenCommands", SpokenCommands::apply},
+        {"lists", Lists::apply},
+        {"paragraphs", [](std::string_view t) { return Paragraphs::apply(t, std::nullopt); }},
+        {"emailLayout", EmailLayout::apply},
+        {"tidy", [](std::string_view t) { return Layout::tidy(t, true, true); }},
+        {"layoutEmail",
+         [](std::string_view t) { return Layout::format(t, WritingContext::email); }},
+        {"layoutDocument",
+         [](std::string_view t) { return Layout::format(t, WritingContext::document); }},
+        {"layoutChat", [](std::string_view t) { return Layout::format(t, WritingContext::chat); }},
+    };
+    return all;
 }
 
 constexpr int n = 1'000;
+constexpr double allowedGrowth = 15.0;
+
+// The console table, then for each pass how much ten times the words cost (CPU time; the
+// median when repetitions are asked for).
+class GrowthReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs) {
+            const bool counts = run.run_type == Run::RT_Iteration || run.aggregate_name == "median";
+            if (counts && !run.error_occurred) {
+                times_[run.run_name.function_name][run.run_name.args] = run.GetAdjustedCPUTime();
+            }
+        }
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        auto& out = GetOutputStream();
+        out << "\nCPU time for ten times the words (at most " << allowedGrowth << "x):\n";
+        for (const auto& [name, byWords] : times_) {
+            out << "  " << name;
+            for (int words = n; byWords.contains(std::to_string(words * 10)); words *= 10) {
+                const double growth =
+                    byWords.at(std::to_string(words * 10)) / byWords.at(std::to_string(words));
+                out << "  " << words << "->" << words * 10 << ": " << std::fixed
+                    << std::setprecision(1) << growth << "x"
+                    << (growth <= allowedGrowth ? "" : " TOO SLOW");
+            }
+            out << "\n";
+        }
+    }
+
+  private:
+    std::map<std::string, std::map<std::string, double>> times_;
+};
 
 } // namespace
 
-BENCHMARK(disfluency)
-    ->Arg(n)
-    ->Arg(10 * n)
-    ->Arg(100 * n)
-    ->Complexity()
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(spokenCommands)
-    ->Arg(n)
-    ->Arg(10 * n)
-    ->Arg(100 * n)
-    ->Complexity()
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(lists)->Arg(n)->Arg(10 * n)->Arg(100 * n)->Complexity()->Unit(benchmark::kMicrosecond);
-BENCHMARK(paragraphs)
-    ->Arg(n)
-    ->Arg(10 * n)
-    ->Arg(100 * n)
-    ->Complexity()
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(emailLayout)
-    ->Arg(n)
-    ->Arg(10 * n)
-    ->Arg(100 * n)
-    ->Complexity()
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(tidy)->Arg(n)->Arg(10 * n)->Arg(100 * n)->Complexity()->Unit(benchmark::kMicrosecond);
-BENCHMARK(layoutEmail)
-    ->Arg(n)
-    ->Arg(10 * n)
-    ->Arg(100 * n)
-    ->Complexity()
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(layoutDocument)
-    ->Arg(n)
-    ->Arg(10 * n)
-    ->Arg(100 * n)
-    ->Complexity()
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(layoutChat)
-    ->Arg(n)
-    ->Arg(10 * n)
-    ->Arg(100 * n)
-    ->Complexity()
-    ->Unit(benchmark::kMicrosecond);
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    for (const auto& [name, pass] : passes()) {
+        benchmark::RegisterBenchmark(name.c_str(), run, pass)
+            ->Arg(n)
+            ->Arg(10 * n)
+            ->Arg(100 * n)
+            ->Complexity()
+            ->Unit(benchmark::kMicrosecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    GrowthReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <charconv>
 #include <optional>
-#include <unicode/utf8.h>
 
 namespace Lists {
 
@@ -73,25 +72,9 @@ bool isClausePunctuation(char c) {
     return std::string_view(".,;:!?").find(c) != std::string_view::npos;
 }
 
-// The end of `text` without white space, walking back only as far as the white space goes, so
-// that asking at every marker stays linear in the text.
-std::size_t endWithoutTrailingSpace(std::string_view text, std::size_t end) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    while (end > 0) {
-        auto previous = static_cast<int32_t>(end);
-        UChar32 c;
-        U8_PREV(bytes, 0, previous, c);
-        if (c < 0 || !Text::isWhitespace(static_cast<char32_t>(c))) {
-            break;
-        }
-        end = static_cast<std::size_t>(previous);
-    }
-    return end;
-}
-
 // Empty, or ending in clause punctuation.
 bool opensClause(std::string_view text, std::size_t end) {
-    end = endWithoutTrailingSpace(text, end);
+    end = Text::trailingWhitespaceStart(text, end);
     return end == 0 || isClausePunctuation(text[end - 1]);
 }
 
@@ -152,7 +135,7 @@ std::string apply(std::string_view text) {
 
 bool startsClause(std::string_view text, std::size_t at) {
     at = std::min(at, text.size());
-    const std::size_t end = endWithoutTrailingSpace(text, at);
+    const std::size_t end = Text::trailingWhitespaceStart(text, at);
     if (opensClause(text, end)) {
         return true;
     }

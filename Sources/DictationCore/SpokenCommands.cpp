@@ -50,24 +50,14 @@ bool isOneOf(std::string_view characters, char c) {
 // The leftmost place where a match of a command pattern that says its phrase at `phrase` can
 // start: back over white space, then one of ",;:", then one of ".!?".
 std::size_t earliestStart(std::string_view text, std::size_t phrase) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    auto start = static_cast<int32_t>(phrase);
-    while (start > 0) {
-        int32_t previous = start;
-        UChar32 c;
-        U8_PREV(bytes, 0, previous, c);
-        if (c < 0 || !Text::isWhitespace(static_cast<char32_t>(c))) {
-            break;
-        }
-        start = previous;
-    }
-    if (start > 0 && isOneOf(",;:", text[static_cast<std::size_t>(start) - 1])) {
+    std::size_t start = Text::trailingWhitespaceStart(text, phrase);
+    if (start > 0 && isOneOf(",;:", text[start - 1])) {
         --start;
     }
-    if (start > 0 && isOneOf(".!?", text[static_cast<std::size_t>(start) - 1])) {
+    if (start > 0 && isOneOf(".!?", text[start - 1])) {
         --start;
     }
-    return static_cast<std::size_t>(start);
+    return start;
 }
 
 // Every match of the command's pattern replaced, exactly as a replace-all over the whole text

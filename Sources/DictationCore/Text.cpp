@@ -58,6 +58,20 @@ std::string trimmed(std::string_view text, std::u32string_view characters, bool 
     return first >= last ? std::string() : std::string(text.substr(first, last - first));
 }
 
+std::size_t trailingWhitespaceStart(std::string_view text, std::size_t end) {
+    auto start = static_cast<int32_t>(std::min(end, text.size()));
+    while (start > 0) {
+        int32_t previous = start;
+        UChar32 c;
+        U8_PREV(bytesOf(text), 0, previous, c);
+        if (c < 0 || !isWhitespace(static_cast<char32_t>(c))) {
+            break;
+        }
+        start = previous;
+    }
+    return static_cast<std::size_t>(start);
+}
+
 std::vector<std::string> words(std::string_view text) {
     std::vector<std::string> result;
     std::size_t wordStart = std::string_view::npos;

@@ -123,7 +123,7 @@ void expectWellFormed(const Pass& pass, const std::string& input) {
 
 TEST(FormattingFuzz, RandomSoupsComeBackAsText) {
     std::mt19937 random(20240611);
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 700; ++i) {
         const std::string text = randomText(random, 30);
         for (const auto& pass : passes()) {
             expectWellFormed(pass, text);
@@ -213,7 +213,7 @@ std::string neutralText(std::mt19937& random, std::size_t sentences) {
 
 TEST(FormattingFuzz, TextWithNothingToDoComesBackUnchanged) {
     std::mt19937 random(7);
-    for (int i = 0; i < 400; ++i) {
+    for (int i = 0; i < 300; ++i) {
         const std::string text = neutralText(random, 1 + i % 3);
         EXPECT_EQ(Disfluency::strip(text), text);
         EXPECT_EQ(SpokenCommands::apply(text), text);
