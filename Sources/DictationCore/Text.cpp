@@ -42,9 +42,16 @@ bool isWhitespace(char32_t c) {
 }
 
 std::string trimmed(std::string_view text) {
+    return trimmed(text, U"", true);
+}
+
+std::string trimmed(std::string_view text, std::u32string_view characters, bool whitespace) {
     std::size_t first = text.size(), last = 0;
     forEachCharacter(text, [&](std::size_t start, std::size_t end, UChar32 c) {
-        if (c < 0 || !isWhitespace(static_cast<char32_t>(c))) {
+        const bool trim =
+            c >= 0 && ((whitespace && isWhitespace(static_cast<char32_t>(c))) ||
+                       characters.find(static_cast<char32_t>(c)) != std::u32string_view::npos);
+        if (!trim) {
             first = std::min(first, start);
             last = end;
         }
@@ -61,6 +68,20 @@ std::string trimmedSpaces(std::string_view text) {
         }
     });
     return first >= last ? std::string() : std::string(text.substr(first, last - first));
+}
+
+std::size_t trailingWhitespaceStart(std::string_view text, std::size_t end) {
+    auto start = static_cast<int32_t>(std::min(end, text.size()));
+    while (start > 0) {
+        int32_t previous = start;
+        UChar32 c;
+        U8_PREV(bytesOf(text), 0, previous, c);
+        if (c < 0 || !isWhitespace(static_cast<char32_t>(c))) {
+            break;
+        }
+        start = previous;
+    }
+    return static_cast<std::size_t>(start);
 }
 
 std::vector<std::string> words(std::string_view text) {

@@ -15,6 +15,12 @@ std::string validUTF8(std::string_view bytes);
 std::string trimmed(std::string_view text);
 // Without spaces and tabs (Unicode space separators and U+0009) at both ends; line breaks stay.
 std::string trimmedSpaces(std::string_view text);
+// Without any of `characters` at both ends, and without white space and line ends too when
+// `whitespace` is set.
+std::string trimmed(std::string_view text, std::u32string_view characters, bool whitespace);
+// Where the white space and line ends just before `end` begin: `end` when there are none. Walks
+// back only over them, so asking at many places stays linear in the text.
+std::size_t trailingWhitespaceStart(std::string_view text, std::size_t end);
 
 // U+000A to U+000D, U+0085, U+2028 and U+2029.
 bool isLineBreak(char32_t c);

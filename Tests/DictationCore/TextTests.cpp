@@ -24,6 +24,24 @@ TEST(Text, TrimsUnicodeSpaceAndLineEndsAtBothEndsOnly) {
     EXPECT_EQ(Text::trimmed("日本"), "日本");
 }
 
+TEST(Text, TrimsChosenCharactersWithOrWithoutSpace) {
+    EXPECT_EQ(Text::trimmed(" - eggs, ;\n", U",;-", true), "eggs");
+    EXPECT_EQ(Text::trimmed(" ,eggs.\n", U" ,.", false), "eggs.\n");
+    EXPECT_EQ(Text::trimmed("—note—", U"—", false), "note");
+    EXPECT_EQ(Text::trimmed(",,,", U",", false), "");
+    EXPECT_EQ(Text::trimmed("a, b", U",", true), "a, b");
+}
+
+TEST(Text, FindsTheSpaceBeforeAPlace) {
+    const std::string text = "ab \t\u00a0\ncd";
+    EXPECT_EQ(Text::trailingWhitespaceStart(text, text.find("cd")), 2u);
+    EXPECT_EQ(Text::trailingWhitespaceStart(text, 2), 2u);
+    EXPECT_EQ(Text::trailingWhitespaceStart(text, text.size()), text.size());
+    EXPECT_EQ(Text::trailingWhitespaceStart("   ", 3), 0u);
+    EXPECT_EQ(Text::trailingWhitespaceStart("", 0), 0u);
+    EXPECT_EQ(Text::trailingWhitespaceStart("é ", 99), 2u);
+}
+
 } // namespace
 
 namespace {
