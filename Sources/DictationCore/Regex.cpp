@@ -1,13 +1,22 @@
 #include "Regex.h"
 
+#include <algorithm>
 #include <unicode/regex.h>
 #include <unicode/utext.h>
 
 namespace {
 
-// Steps of the match engine per search, roughly milliseconds: far above what any real
-// dictation needs, low enough that a pathological input cannot stall a dictation.
-constexpr int32_t timeLimit = 300;
+// ICU counts steps of the match engine (roughly milliseconds) over all the finds of one
+// matcher, so the budget grows with the text: a pattern that costs a bounded amount per
+// character always finishes, one that backtracks without bound is cut off. The base is far
+// above what any real dictation needs, low enough that a pathological input cannot stall one.
+constexpr int32_t baseTimeLimit = 300;
+constexpr std::size_t bytesPerExtraStep = 50;
+
+int32_t timeLimit(std::size_t textBytes) {
+    const std::size_t extra = textBytes / bytesPerExtraStep;
+    return baseTimeLimit + static_cast<int32_t>(std::min<std::size_t>(extra, 1'000'000));
+}
 
 struct UTextCloser {
     void operator()(UText* text) const { utext_close(text); }
@@ -29,7 +38,7 @@ struct Search {
             return;
         }
         matcher->reset(input.get());
-        matcher->setTimeLimit(timeLimit, status);
+        matcher->setTimeLimit(timeLimit(text.size()), status);
     }
 
     // Each match in turn, or false at the end; `failed` is set when the search broke off.
@@ -104,8 +113,17 @@ std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
 std::string Regex::replacingAll(
     std::string_view text,
     const std::function<std::optional<std::string>(const RegexMatch&)>& replace) const {
+    return tryReplacingAll(text, replace).value_or(std::string(text));
+}
+
+std::optional<std::string> Regex::tryReplacingAll(
+    std::string_view text,
+    const std::function<std::optional<std::string>(const RegexMatch&)>& replace) const {
     const auto found = matches(text);
-    if (!found || found->empty()) {
+    if (!found) {
+        return std::nullopt;
+    }
+    if (found->empty()) {
         return std::string(text);
     }
     std::string result;
@@ -130,25 +148,37 @@ std::string Regex::replacingAllLiterally(std::string_view text,
 }
 
 std::string Regex::replacingAll(std::string_view text, std::string_view replacementTemplate) const {
+    return tryReplacingAll(text, replacementTemplate).value_or(std::string(text));
+}
+
+std::optional<std::string> Regex::tryReplacingAll(std::string_view text,
+                                                  std::string_view replacementTemplate) const {
     if (!pattern_) {
-        return std::string(text);
+        return std::nullopt;
     }
-    // ICU expands $n, ${n} and \x in the template itself.
     UErrorCode status = U_ZERO_ERROR;
     const auto input = icu::UnicodeString::fromUTF8(
         icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     std::unique_ptr<icu::RegexMatcher> matcher(pattern_->matcher(input, status));
     if (U_FAILURE(status)) {
-        return std::string(text);
+        return std::nullopt;
     }
-    matcher->setTimeLimit(timeLimit, status);
-    const icu::UnicodeString replaced = matcher->replaceAll(
-        icu::UnicodeString::fromUTF8(icu::StringPiece(
-            replacementTemplate.data(), static_cast<int32_t>(replacementTemplate.size()))),
-        status);
+    matcher->setTimeLimit(timeLimit(text.size()), status);
+    const auto replacement = icu::UnicodeString::fromUTF8(icu::StringPiece(
+        replacementTemplate.data(), static_cast<int32_t>(replacementTemplate.size())));
+    // Our own find loop: ICU's replaceAll stops quietly at a time-out and returns the text
+    // replaced only up to there. ICU expands $n, ${n} and \x in the template itself.
+    icu::UnicodeString replaced;
+    while (matcher->find(status)) {
+        matcher->appendReplacement(replaced, replacement, status);
+        if (U_FAILURE(status)) {
+            return std::nullopt;
+        }
+    }
     if (U_FAILURE(status)) {
-        return std::string(text);
+        return std::nullopt;
     }
+    matcher->appendTail(replaced);
     std::string out;
     replaced.toUTF8String(out);
     return out;

@@ -60,12 +60,19 @@ class Regex {
 
     // Replaces every match with a template in which $1 stands for group 1 (and \$ for a dollar).
     std::string replacingAll(std::string_view text, std::string_view replacementTemplate) const;
+    // The same, but nothing when the pattern is invalid or time ran out, so that a pass made of
+    // several replacements can give up as a whole.
+    std::optional<std::string> tryReplacingAll(std::string_view text,
+                                               std::string_view replacementTemplate) const;
     // Replaces every match with `replacement` exactly as given: no $ or \ expansion.
     std::string replacingAllLiterally(std::string_view text, std::string_view replacement) const;
     // Replaces every match with what `replace` returns; nothing keeps the match as it is.
     std::string
     replacingAll(std::string_view text,
                  const std::function<std::optional<std::string>(const RegexMatch&)>& replace) const;
+    std::optional<std::string> tryReplacingAll(
+        std::string_view text,
+        const std::function<std::optional<std::string>(const RegexMatch&)>& replace) const;
 
     // `text` with every character that means something in a pattern escaped.
     static std::string escaped(std::string_view text);

@@ -41,9 +41,16 @@ bool isWhitespace(char32_t c) {
 }
 
 std::string trimmed(std::string_view text) {
+    return trimmed(text, U"", true);
+}
+
+std::string trimmed(std::string_view text, std::u32string_view characters, bool whitespace) {
     std::size_t first = text.size(), last = 0;
     forEachCharacter(text, [&](std::size_t start, std::size_t end, UChar32 c) {
-        if (c < 0 || !isWhitespace(static_cast<char32_t>(c))) {
+        const bool trim =
+            c >= 0 && ((whitespace && isWhitespace(static_cast<char32_t>(c))) ||
+                       characters.find(static_cast<char32_t>(c)) != std::u32string_view::npos);
+        if (!trim) {
             first = std::min(first, start);
             last = end;
         }

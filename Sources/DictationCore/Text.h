@@ -13,6 +13,9 @@ std::string validUTF8(std::string_view bytes);
 
 // Without Unicode white space and line ends at both ends.
 std::string trimmed(std::string_view text);
+// Without any of `characters` at both ends, and without white space and line ends too when
+// `whitespace` is set.
+std::string trimmed(std::string_view text, std::u32string_view characters, bool whitespace);
 
 // U+000A to U+000D, U+0085, U+2028 and U+2029.
 bool isLineBreak(char32_t c);

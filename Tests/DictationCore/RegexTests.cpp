@@ -67,6 +67,43 @@ TEST(Regex, ARunawayPatternGivesUpAndLeavesTextUnchanged) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
+TEST(Regex, ARunawayAfterManyMatchesLeavesTheWholeTextUnchanged) {
+    // The early matches succeed before the search runs out of time further on; no replacement
+    // may survive from them.
+    const Regex pattern(R"(x|(a+)+b)");
+    std::string text;
+    for (int i = 0; i < 200; ++i) {
+        text += "x ";
+    }
+    text += std::string(40, 'a');
+    EXPECT_EQ(pattern.tryReplacingAll(text, "y"), std::nullopt);
+    EXPECT_EQ(pattern.replacingAll(text, "y"), text);
+    EXPECT_EQ(pattern.tryReplacingAll(text, [](const RegexMatch&) { return std::string("y"); }),
+              std::nullopt);
+    EXPECT_EQ(pattern.replacingAllLiterally(text, "y"), text);
+    EXPECT_EQ(Regex("(unclosed").tryReplacingAll("text", "x"), std::nullopt);
+}
+
+TEST(Regex, LongTextsAreSearchedToTheEnd) {
+    // The time budget grows with the text, so a cheap pattern reaches the last word of a long
+    // dictation instead of giving up halfway.
+    std::string text;
+    for (int i = 0; i < 50'000; ++i) {
+        text += "word" + std::to_string(i % 97) + " ";
+    }
+    text += "last last";
+    const Regex word(R"(\b(\w+)\b)");
+    const auto found = word.matches(text);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->size(), 50'002u);
+    const auto swapped = word.tryReplacingAll(text, "<$1>");
+    ASSERT_TRUE(swapped);
+    EXPECT_TRUE(swapped->ends_with("<last> <last>"));
+    const Regex repeat(R"((?i)\b([\w']+(?:\s+[\w']+){1,3}),?\s+\1\b)");
+    const std::string phrase = text + " one two one two";
+    EXPECT_TRUE(repeat.replacingAll(phrase, "$1").ends_with("last last one two"));
+}
+
 TEST(Regex, EscapedTextMatchesItselfOnly) {
     for (const std::string literal : {"a.b", "$1 (x)", "c++", "[ok]?", "\\d{2}", "a|b", "-#&~^"}) {
         const Regex exact("^" + Regex::escaped(literal) + "$");
