@@ -21,8 +21,8 @@ std::string withoutInterjectedLike(std::string_view text) {
 }
 
 // A lone letter (not "a" or "i") that the next different word starts with: a cut-off start.
-bool isCutOffStart(const std::vector<std::string>& words, std::size_t index) {
-    const std::string& word = words[index];
+bool isCutOffStart(const std::vector<std::string_view>& words, std::size_t index) {
+    const std::string_view word = words[index];
     std::size_t characters = 0;
     char32_t base = 0;
     Characters::forEachCharacter(word, [&](std::size_t, std::size_t, char32_t c) {
@@ -39,12 +39,41 @@ bool isCutOffStart(const std::vector<std::string>& words, std::size_t index) {
     return next < words.size() && words[next].starts_with(word);
 }
 
-bool endsWithRepeat(const std::vector<std::string>& words, std::size_t length) {
+bool endsWithRepeat(const std::vector<std::string_view>& words, std::size_t length) {
     if (words.size() < 2 * length) {
         return false;
     }
     const auto tail = words.end() - static_cast<std::ptrdiff_t>(length);
     return std::equal(tail, words.end(), tail - static_cast<std::ptrdiff_t>(length));
+}
+
+// The collapsed words as views into `words`; `spoken` is scratch space.
+void collapseInto(const std::vector<std::string_view>& words, std::vector<std::string_view>& spoken,
+                  std::vector<std::string_view>& result) {
+    spoken.clear();
+    for (const auto word : words) {
+        if (!isIn(fillers, word)) {
+            spoken.push_back(word);
+        }
+    }
+    result.clear();
+    for (std::size_t index = 0; index < spoken.size(); ++index) {
+        if (isCutOffStart(spoken, index)) {
+            continue;
+        }
+        result.push_back(spoken[index]);
+        const std::size_t shortest = isIn(meaningfulDoubles, spoken[index]) ? 2 : 1;
+        for (std::size_t length = shortest; length <= 4; ++length) {
+            if (endsWithRepeat(result, length)) {
+                result.resize(result.size() - length);
+                break;
+            }
+        }
+    }
+}
+
+std::vector<std::string_view> views(const std::vector<std::string>& words) {
+    return {words.begin(), words.end()};
 }
 
 } // namespace
@@ -72,33 +101,29 @@ std::vector<std::string> words(std::string_view text) {
 }
 
 std::vector<std::string> collapse(std::vector<std::string> words) {
-    std::erase_if(words, [](const std::string& word) { return isIn(fillers, word); });
-    std::vector<std::string> result;
-    result.reserve(words.size());
-    for (std::size_t index = 0; index < words.size(); ++index) {
-        if (isCutOffStart(words, index)) {
-            continue;
-        }
-        result.push_back(words[index]);
-        const std::size_t shortest = isIn(meaningfulDoubles, words[index]) ? 2 : 1;
-        for (std::size_t length = shortest; length <= 4; ++length) {
-            if (endsWithRepeat(result, length)) {
-                result.resize(result.size() - length);
-                break;
-            }
-        }
-    }
-    return result;
+    std::vector<std::string_view> spoken, collapsed;
+    collapseInto(views(words), spoken, collapsed);
+    return {collapsed.begin(), collapsed.end()};
 }
 
 Candidate::Candidate(std::string_view text) {
-    auto candidateWords = words(withoutInterjectedLike(text));
+    const auto candidateWords = words(withoutInterjectedLike(text));
     hasWords_ = !candidateWords.empty();
-    collapsed_ = collapse(std::move(candidateWords));
+    collapsed_ = collapse(candidateWords);
 }
 
 bool Candidate::isFaithful(std::string_view reference) const {
-    return hasWords_ && collapse(words(withoutInterjectedLike(reference))) == collapsed_;
+    const auto referenceWords = words(withoutInterjectedLike(reference));
+    return isFaithfulTo(views(referenceWords));
+}
+
+bool Candidate::isFaithfulTo(const std::vector<std::string_view>& referenceWords) const {
+    if (!hasWords_) {
+        return false;
+    }
+    thread_local std::vector<std::string_view> spoken, collapsed;
+    collapseInto(referenceWords, spoken, collapsed);
+    return std::equal(collapsed.begin(), collapsed.end(), collapsed_.begin(), collapsed_.end());
 }
 
 bool isFaithful(std::string_view candidate, std::string_view reference) {

@@ -28,6 +28,8 @@ class Candidate {
   public:
     explicit Candidate(std::string_view text);
     bool isFaithful(std::string_view reference) const;
+    // The same for a reference already cut into `words`, any interjected "like" taken out.
+    bool isFaithfulTo(const std::vector<std::string_view>& referenceWords) const;
 
   private:
     bool hasWords_ = false;

@@ -57,42 +57,66 @@ bool Token::endsClause() const {
     return false;
 }
 
+namespace {
+
+bool isWordy(char32_t c) {
+    return Characters::isLetter(c) || Characters::isNumeric(c);
+}
+
+// One piece cut into lead, word and trail in a single walk.
+Token cut(std::string_view piece) {
+    std::size_t wordStart = piece.size();
+    std::size_t wordEnd = piece.size();
+    bool inWord = false;
+    Characters::forEachCharacter(piece, [&](std::size_t start, std::size_t end, char32_t c) {
+        // The lead stops at the first letter, digit or "$" ...
+        if (!inWord && (isWordy(c) || c == U'$')) {
+            inWord = true;
+            wordStart = start;
+            wordEnd = start;
+        }
+        // ... and the trail starts after the last letter, digit or "%" from there on.
+        if (inWord && (isWordy(c) || c == U'%')) {
+            wordEnd = end;
+        }
+    });
+    return Token{std::string(piece.substr(0, wordStart)),
+                 std::string(piece.substr(wordStart, wordEnd - wordStart)),
+                 std::string(piece.substr(wordEnd))};
+}
+
+} // namespace
+
 std::vector<Token> Token::split(std::string_view text) {
     std::vector<Token> tokens;
-    for (const std::string& piece : Text::words(text)) {
-        struct Character {
-            std::size_t start, end;
-            char32_t base;
-        };
-        std::vector<Character> characters;
-        Characters::forEachCharacter(piece, [&](std::size_t start, std::size_t end, char32_t c) {
-            characters.push_back({start, end, c});
-        });
-        const auto isWordy = [](char32_t c) {
-            return Characters::isLetter(c) || Characters::isNumeric(c);
-        };
-        // The lead stops at the first letter, digit or "$" ...
-        std::size_t first = 0;
-        while (first < characters.size() && !isWordy(characters[first].base) &&
-               characters[first].base != U'$') {
-            ++first;
-        }
-        // ... and the trail starts after the last letter, digit or "%" of the rest.
-        std::size_t last = characters.size();
-        while (last > first && !isWordy(characters[last - 1].base) &&
-               characters[last - 1].base != U'%') {
-            --last;
-        }
-        const std::size_t wordStart =
-            first < characters.size() ? characters[first].start : piece.size();
-        const std::size_t wordEnd = last > first ? characters[last - 1].end : wordStart;
-        Token token{piece.substr(0, wordStart), piece.substr(wordStart, wordEnd - wordStart),
-                    piece.substr(wordEnd)};
+    tokens.reserve(text.size() / 5 + 1);
+    std::size_t pieceStart = std::string_view::npos;
+    const auto finishPiece = [&](std::size_t end) {
+        const std::string_view piece = text.substr(pieceStart, end - pieceStart);
+        pieceStart = std::string_view::npos;
+        Token token = cut(piece);
         if (token.word.empty() && !tokens.empty()) {
             tokens.back().trail += piece;
         } else {
             tokens.push_back(std::move(token));
         }
+    };
+    // Pieces are cut at white space code points, so a stray mark after a space stays text.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        const auto start = static_cast<std::size_t>(i);
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        const bool space = c >= 0 && Text::isWhitespace(static_cast<char32_t>(c));
+        if (space && pieceStart != std::string_view::npos) {
+            finishPiece(start);
+        } else if (!space && pieceStart == std::string_view::npos) {
+            pieceStart = start;
+        }
+    }
+    if (pieceStart != std::string_view::npos) {
+        finishPiece(text.size());
     }
     return tokens;
 }
@@ -227,6 +251,12 @@ namespace {
 
 // The first cue of the table spoken at `index`. Inside a cue only a bare comma may follow a word.
 const Cue* matchCue(const std::vector<Token>& tokens, std::size_t index) {
+    // Most words cannot open any cue; telling them apart costs no folding.
+    const std::string& first = tokens[index].word;
+    if (first.empty() || first.size() > std::string_view("correction").size() ||
+        std::string_view("SsNnWwAaIiOoMmCc").find(first[0]) == std::string_view::npos) {
+        return nullptr;
+    }
     std::array<std::optional<std::string>, 3> folded;
     const auto foldedAt = [&](std::size_t offset) -> const std::string& {
         if (!folded[offset]) {

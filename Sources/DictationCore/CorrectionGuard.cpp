@@ -15,12 +15,27 @@ bool overlaps(const TokenRange& a, const TokenRange& b) {
     return a.first < b.end && b.first < a.end;
 }
 
+// A token as the cleanup guard reads it, worked out once for all combinations.
+struct TokenWords {
+    std::vector<std::string> words;
+    bool isLike = false;        // exactly "like," in any case: an interjection after a comma
+    bool endsWithComma = false; // the comma such an interjection takes with it
+};
+
 // Depth first over the choice lists: each list is first skipped, then each of its ranges that
 // does not overlap one already taken is tried in turn.
 class Search {
   public:
     Search(const std::vector<Token>& tokens, const ChoiceLists& lists, std::string_view candidate)
-        : tokens_(tokens), lists_(lists), candidate_(candidate) {}
+        : lists_(lists), candidate_(candidate) {
+        tokens_.reserve(tokens.size());
+        for (const Token& token : tokens) {
+            const std::string text = token.lead + token.word + token.trail;
+            tokens_.push_back({CleanupGuard::words(text),
+                               token.lead.empty() && token.trail == "," && token.folded() == "like",
+                               text.ends_with(',')});
+        }
+    }
 
     bool run() { return visit(0); }
 
@@ -31,7 +46,7 @@ class Search {
         }
         if (list == lists_.size()) {
             ++counted_;
-            return !chosen_.empty() && candidate_.isFaithful(remainingText());
+            return !chosen_.empty() && candidate_.isFaithfulTo(remainingWords());
         }
         if (visit(list + 1)) {
             return true;
@@ -55,24 +70,38 @@ class Search {
         return false;
     }
 
-    std::string remainingText() const {
-        std::vector<Token> kept;
-        kept.reserve(tokens_.size());
+    // The guard's words of the tokens outside every chosen range, as if they were joined: an
+    // interjected ", like," that the removal brings together goes too.
+    const std::vector<std::string_view>& remainingWords() {
+        kept_.clear();
         for (std::size_t k = 0; k < tokens_.size(); ++k) {
             const bool dropped = std::any_of(chosen_.begin(), chosen_.end(), [&](const auto& c) {
                 return k >= c.first && k < c.end;
             });
             if (!dropped) {
-                kept.push_back(tokens_[k]);
+                kept_.push_back(k);
             }
         }
-        return Token::join(kept);
+        words_.clear();
+        bool commaFree = false;
+        for (std::size_t n = 0; n < kept_.size(); ++n) {
+            const TokenWords& token = tokens_[kept_[n]];
+            if (token.isLike && commaFree && n + 1 < kept_.size()) {
+                commaFree = false;
+                continue;
+            }
+            words_.insert(words_.end(), token.words.begin(), token.words.end());
+            commaFree = token.endsWithComma;
+        }
+        return words_;
     }
 
-    const std::vector<Token>& tokens_;
+    std::vector<TokenWords> tokens_;
     const ChoiceLists& lists_;
     CleanupGuard::Candidate candidate_;
     std::vector<TokenRange> chosen_;
+    std::vector<std::size_t> kept_;
+    std::vector<std::string_view> words_;
     int counted_ = 0;
 };
 

@@ -34,13 +34,35 @@ bool startsUppercase(const Token& token) {
     return upper;
 }
 
+// What an edit does to the tokens: a run of them goes, and for a value corrected in place one
+// token takes the repair's word and the region's last token the repair's trail first.
+struct Rewrite {
+    TokenRange removed;
+    struct Value {
+        std::size_t token;
+        std::size_t regionLast;
+        std::size_t repair;
+    };
+    std::optional<Value> value;
+
+    // In place: the tail moves down, nothing is copied.
+    void apply(Tokens& tokens) const {
+        if (value) {
+            tokens[value->token].word = tokens[value->repair].word;
+            tokens[value->regionLast].trail = tokens[value->repair].trail;
+        }
+        tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(removed.first),
+                     tokens.begin() + static_cast<std::ptrdiff_t>(removed.end));
+    }
+};
+
 // One cue with what it takes back and what replaces it.
 class Edit {
   public:
     Edit(const Tokens& tokens, const CueMatch& match, TokenRange region, TokenRange repair)
         : tokens_(tokens), match_(match), region_(region), repair_(repair) {}
 
-    std::optional<Tokens> apply() const {
+    std::optional<Rewrite> apply() const {
         if (match_.strength == Strength::scratch) {
             return scratch();
         }
@@ -69,29 +91,27 @@ class Edit {
     std::size_t rl() const { return region_.first; }
     std::size_t ru() const { return region_.end; }
 
-    std::optional<Tokens> scratch() const {
-        Tokens result(tokens_.begin(), tokens_.begin() + static_cast<std::ptrdiff_t>(rl()));
-        result.insert(result.end(), tokens_.begin() + static_cast<std::ptrdiff_t>(match_.end),
-                      tokens_.end());
-        const bool hasWord = std::any_of(result.begin(), result.end(),
-                                         [](const Token& token) { return !token.word.empty(); });
-        if (!hasWord) {
+    std::optional<Rewrite> scratch() const {
+        const auto hasWord = [&](std::size_t first, std::size_t end) {
+            return std::any_of(tokens_.begin() + static_cast<std::ptrdiff_t>(first),
+                               tokens_.begin() + static_cast<std::ptrdiff_t>(end),
+                               [](const Token& token) { return !token.word.empty(); });
+        };
+        // Taking back everything said leaves nothing to type: keep the text.
+        if (!hasWord(0, rl()) && !hasWord(match_.end, tokens_.size())) {
             return std::nullopt;
         }
-        return result;
+        return Rewrite{{rl(), match_.end}, std::nullopt};
     }
 
     // The tokens before `from`, then the repair and everything after it.
-    Tokens replacing(std::size_t from) const {
-        Tokens result(tokens_.begin(), tokens_.begin() + static_cast<std::ptrdiff_t>(from));
-        result.insert(result.end(), tokens_.begin() + static_cast<std::ptrdiff_t>(repair_.first),
-                      tokens_.end());
-        return result;
+    Rewrite replacing(std::size_t from) const {
+        return Rewrite{{from, repair_.first}, std::nullopt};
     }
 
     // "I'll send it Monday, I mean, I'll send it Tuesday.": the repair restarts at a word the
     // region already has.
-    std::optional<Tokens> retrace() const {
+    std::optional<Rewrite> retrace() const {
         const std::string anchor = tokens_[repair_.first].folded();
         std::size_t j = ru();
         while (j > rl() && tokens_[j - 1].folded() != anchor) {
@@ -123,7 +143,7 @@ class Edit {
     }
 
     // "meet Monday at noon, no, Tuesday.": a value replaces the nearest value of its kind.
-    std::optional<Tokens> typed() const {
+    std::optional<Rewrite> typed() const {
         const auto slot = Lexicon::slot(tokens_[repair_.first].folded());
         if (!slot || repair_.size() > 4) {
             return std::nullopt;
@@ -143,19 +163,13 @@ class Edit {
         }
         --j;
         if (repair_.size() == 1 && j != ru() - 1) {
-            const Token& value = tokens_[repair_.first];
-            Tokens result(tokens_.begin(), tokens_.begin() + static_cast<std::ptrdiff_t>(ru()));
-            result[j].word = value.word;
-            result.back().trail = value.trail;
-            result.insert(result.end(), tokens_.begin() + static_cast<std::ptrdiff_t>(repair_.end),
-                          tokens_.end());
-            return result;
+            return Rewrite{{ru(), repair_.end}, Rewrite::Value{j, ru() - 1, repair_.first}};
         }
         return replacing(j);
     }
 
     // "bring the red folder, sorry, blue folder.": the last words before the cue give way.
-    std::optional<Tokens> phrase() const {
+    std::optional<Rewrite> phrase() const {
         if (match_.position == Position::bare) {
             return std::nullopt;
         }
@@ -230,12 +244,12 @@ std::string resolve(std::string_view text) {
         if (!match) {
             break;
         }
-        std::optional<Tokens> edited;
+        std::optional<Rewrite> edited;
         if (const auto region = match->takenBackRegion(tokens)) {
             edited = Edit(tokens, *match, *region, match->repair(tokens)).apply();
         }
         if (edited) {
-            tokens = std::move(*edited);
+            edited->apply(tokens);
             changed = true;
             scan = 0;
         } else {

@@ -4,6 +4,9 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <list>
+#include <memory>
+#include <mutex>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
@@ -88,6 +91,30 @@ std::string alternative(std::string_view phrase) {
     return pattern + ")";
 }
 
+// Compiling the expression costs far more than running it, and the snippet list seldom changes
+// between dictations, so the last few expressions are kept.
+std::shared_ptr<const Regex> compiled(const std::string& pattern) {
+    constexpr std::size_t kept = 8;
+    static std::mutex mutex;
+    static std::list<std::pair<std::string, std::shared_ptr<const Regex>>> recent;
+    {
+        std::lock_guard lock(mutex);
+        const auto found = std::find_if(recent.begin(), recent.end(),
+                                        [&](const auto& entry) { return entry.first == pattern; });
+        if (found != recent.end()) {
+            recent.splice(recent.begin(), recent, found);
+            return found->second;
+        }
+    }
+    auto expression = std::make_shared<const Regex>(pattern, Regex::caseInsensitive);
+    std::lock_guard lock(mutex);
+    recent.emplace_front(pattern, expression);
+    if (recent.size() > kept) {
+        recent.pop_back();
+    }
+    return expression;
+}
+
 } // namespace
 
 std::string expand(std::string_view text, const std::vector<Snippet>& snippets) {
@@ -121,8 +148,7 @@ std::string expand(std::string_view text, const std::vector<Snippet>& snippets) 
         pattern += alternative(usable[i]->phrase);
     }
     pattern += ")(?![\\p{L}\\p{N}])";
-    const Regex expression(pattern, Regex::caseInsensitive);
-    return expression.replacingAll(
+    return compiled(pattern)->replacingAll(
         text, [&](const RegexMatch& match) -> std::optional<std::string> {
             for (std::size_t group = 1; group <= usable.size(); ++group) {
                 if (match.matched(group)) {

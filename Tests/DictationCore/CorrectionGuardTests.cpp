@@ -116,6 +116,14 @@ TEST(CorrectionGuard, ACandidateIsUsedOnlyWhenItKeepsTheWords) {
         {"Book the hotel, no wait, we should take the train.",
          "We should take the train.",
          {"We should take the train.", true}},
+        // Dropping the span brings ", like," together, which the guard sets aside as spoken;
+        // without a comma before it the word stays.
+        {"We need, uh, milk, or rather, like, oat milk.",
+         "We need oat milk.",
+         {"We need oat milk.", true}},
+        {"We need milk, or rather, like, oat milk.",
+         "We need oat milk.",
+         {"We need milk, or rather, like, oat milk.", false}},
         {"Book the hotel, no wait, we should take the train.",
          "Book the train.",
          {"Book the hotel, no wait, we should take the train.", false}},

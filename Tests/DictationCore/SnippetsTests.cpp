@@ -86,8 +86,8 @@ TEST(SnippetExpansion, EdgesAreSpaceLineBreaksAndPunctuation) {
 TEST(SnippetExpansion, ManySnippetsAndLongTextStillExpand) {
     std::vector<Snippet> snippets;
     for (int i = 0; i < 300; ++i) {
-        snippets.push_back(
-            Snippet::make("phrase " + std::to_string(i), "<" + std::to_string(i) + ">"));
+        const std::string number = std::to_string(i);
+        snippets.push_back(Snippet::make("phrase " + number, "<" + number + ">"));
     }
     std::string text;
     for (int i = 0; i < 500; ++i) {
