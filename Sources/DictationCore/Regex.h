@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unicode/unistr.h>
 #include <unicode/uversion.h>
 #include <vector>
 
@@ -41,6 +42,28 @@ class RegexMatch {
     std::vector<std::pair<std::int64_t, std::int64_t>> groups_;
 };
 
+// A text prepared once for searches at many places in it (see Regex::matchAt); it refers to
+// the string it was made from, which must outlive it.
+class RegexText {
+  public:
+    explicit RegexText(std::string_view text);
+    ~RegexText();
+    RegexText(const RegexText&) = delete;
+    RegexText& operator=(const RegexText&) = delete;
+
+    std::string_view text() const { return text_; }
+    const icu::UnicodeString& utf16() const { return utf16_; }
+    std::int64_t byteOffset(std::int32_t utf16Index) const;
+    std::int32_t utf16Index(std::size_t byteOffset) const;
+
+  private:
+    std::string_view text_;
+    icu::UnicodeString utf16_;
+    // For every UTF-16 index, and one past the end, the byte offset where its character starts;
+    // empty for ASCII, where the two are the same.
+    std::vector<std::int32_t> byteOffsets_;
+};
+
 // An ICU regular expression (Unicode \w and \b, \p{L}, look-behind, inline flags), compiled once
 // and safe to share between threads. A pattern that does not compile, or a search that runs into
 // the time limit, makes every operation report "no result", so a pass returns its text unchanged.
@@ -54,9 +77,15 @@ class Regex {
 
     // Every match from left to right; nothing when the pattern is invalid or time ran out.
     std::optional<std::vector<RegexMatch>> matches(std::string_view text) const;
+    std::optional<std::vector<RegexMatch>> matches(const RegexText& text) const;
     // The first match; nothing when there is none or the search failed.
     std::optional<RegexMatch> firstMatch(std::string_view text) const;
     bool isMatch(std::string_view text) const { return firstMatch(text).has_value(); }
+    // The match that starts exactly at byte `offset`, as a search through the whole text would
+    // find it there: look-behind and \b see the text before the offset. `failed` tells a broken
+    // off search from no match.
+    std::optional<RegexMatch> matchAt(const RegexText& text, std::size_t offset,
+                                      bool& failed) const;
 
     // Replaces every match with a template in which $1 stands for group 1 (and \$ for a dollar).
     std::string replacingAll(std::string_view text, std::string_view replacementTemplate) const;

@@ -46,6 +46,27 @@ TEST(Regex, ReplacementsByTemplateFunctionAndLiterally) {
               "a@b d");
 }
 
+TEST(Regex, TemplatesFollowTheUsualReplacementSyntax) {
+    const Regex pair(R"((?<first>\w)(\w))");
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"$2$1", "ba dc"},
+        {"[$0]", "[ab] [cd]"},
+        {"${first}!", "a! c!"},
+        // Digits are taken only while they still name a group.
+        {"$12", "a2 c2"},
+        {"\\$1\\\\", "$1\\ $1\\"},
+        {"\\u00e9\\U0001F600", "é😀 é😀"},
+        {"", " "},
+    };
+    for (const auto& [replacement, expected] : rows) {
+        EXPECT_EQ(pair.replacingAll("ab cd", replacement), expected) << replacement;
+    }
+    // A $ that names no group makes the replacement fail rather than guess.
+    EXPECT_EQ(pair.tryReplacingAll("ab cd", "$x"), std::nullopt);
+    EXPECT_EQ(pair.tryReplacingAll("ab cd", "${nosuch}"), std::nullopt);
+    EXPECT_EQ(pair.replacingAll("ab cd", "${first"), "ab cd");
+}
+
 TEST(Regex, ABadPatternLeavesTextUnchanged) {
     const Regex broken("(unclosed");
     EXPECT_FALSE(broken.isValid());
@@ -104,14 +125,47 @@ TEST(Regex, LongTextsAreSearchedToTheEnd) {
     EXPECT_TRUE(repeat.replacingAll(phrase, "$1").ends_with("last last one two"));
 }
 
+TEST(Regex, MatchAtSeesTheTextBeforeTheOffset) {
+    const std::string text = "naïve the new line, and a new line";
+    const RegexText subject(text);
+    const Regex command(R"((?<!\bthe\s)\bnew line\b,?)");
+    bool failed = true;
+    // A look-behind and a word boundary look past the offset into the text before it.
+    EXPECT_FALSE(command.matchAt(subject, text.find("new"), failed));
+    EXPECT_FALSE(failed);
+    const auto second = command.matchAt(subject, text.rfind("new"), failed);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->start(), text.rfind("new"));
+    EXPECT_EQ(second->end(), text.size());
+    EXPECT_FALSE(Regex(R"(\bive)").matchAt(subject, text.find("ive"), failed));
+    EXPECT_TRUE(Regex(R"(ve\b)").matchAt(subject, text.find("ve"), failed));
+    // Only a match starting exactly there counts.
+    EXPECT_FALSE(Regex("new").matchAt(subject, 0, failed));
+    // Offsets after a multi-byte character map back to the same bytes.
+    const auto group = Regex(R"((t)he)").matchAt(subject, text.find("the"), failed);
+    ASSERT_TRUE(group);
+    EXPECT_EQ(group->group(1), "t");
+    EXPECT_EQ(group->start(1), text.find("the"));
+    EXPECT_FALSE(Regex("(unclosed").matchAt(subject, 0, failed));
+    EXPECT_TRUE(failed);
+}
+
+// The whole text and nothing else.
+std::string exactly(std::string_view literal) {
+    std::string pattern(1, '^');
+    pattern += Regex::escaped(literal);
+    pattern += '$';
+    return pattern;
+}
+
 TEST(Regex, EscapedTextMatchesItselfOnly) {
     for (const std::string literal : {"a.b", "$1 (x)", "c++", "[ok]?", "\\d{2}", "a|b", "-#&~^"}) {
-        const Regex exact("^" + Regex::escaped(literal) + "$");
+        const Regex exact(exactly(literal));
         ASSERT_TRUE(exact.isValid()) << literal;
         EXPECT_TRUE(exact.isMatch(literal)) << literal;
         EXPECT_FALSE(exact.isMatch(literal + "x")) << literal;
     }
-    EXPECT_FALSE(Regex("^" + Regex::escaped("a.b") + "$").isMatch("axb"));
+    EXPECT_FALSE(Regex(exactly("a.b")).isMatch("axb"));
 }
 
 TEST(Regex, SharedBetweenThreads) {
