@@ -111,10 +111,9 @@ TEST(CleanupFuzz, SnippetsOnlyReplaceTheirPhrases) {
         const std::string text = randomText(random, 30);
         EXPECT_EQ(Snippets::expand(text, {}), text);
         std::vector<Snippet> snippets;
-        for (int i = 0; i < 3; ++i) {
-            snippets.push_back(Snippet::make(pieces[random() % pieces.size()] + " " +
-                                                 pieces[random() % pieces.size()],
-                                             "<" + std::to_string(i) + ">"));
+        for (const std::string marker : {"<0>", "<1>", "<2>"}) {
+            snippets.push_back(Snippet::make(
+                pieces[random() % pieces.size()] + " " + pieces[random() % pieces.size()], marker));
         }
         const std::string expanded = Snippets::expand(text, snippets);
         EXPECT_EQ(Text::validUTF8(expanded), expanded);
