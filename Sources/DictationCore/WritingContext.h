@@ -36,3 +36,11 @@ inline constexpr std::optional<AppGroup> fromRawValue(std::string_view text) {
     return raw.fromRawValue(text);
 }
 } // namespace AppGroups
+
+// TEMPORARY stand-in declarations (dropped when the classification lands on main).
+#include <optional>
+#include <string_view>
+namespace WritingContexts {
+WritingContext of(std::string_view appName, std::optional<std::string_view> windowTitle);
+bool isBrowser(std::string_view appName);
+} // namespace WritingContexts
