@@ -1,6 +1,7 @@
 #include "DesktopEntries.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -186,6 +187,19 @@ std::string nameOf(const Entry& entry) {
     return entry.names.at("");
 }
 
+// Programs that run other programs: the interpreter's own entry ("Python") would name every
+// script's window.
+bool isInterpreter(const std::string& executable) {
+    static const std::vector<std::string> names{"python", "perl", "ruby", "node", "java", "sh",
+                                                "bash",   "gjs",  "mono", "env",  "wine"};
+    std::string stem = executable;
+    while (!stem.empty() &&
+           (std::isdigit(static_cast<unsigned char>(stem.back())) || stem.back() == '.')) {
+        stem.pop_back();
+    }
+    return std::find(names.begin(), names.end(), stem) != names.end();
+}
+
 } // namespace
 
 std::vector<std::filesystem::path> folders() {
@@ -228,7 +242,8 @@ std::optional<std::string> displayName(const Program& program,
                    (dot != std::string::npos && isWindowName(id.substr(dot + 1)));
         },
         [&](const Entry& e) {
-            return !program.executable.empty() && e.executable == program.executable;
+            return !program.executable.empty() && !isInterpreter(program.executable) &&
+                   e.executable == program.executable;
         },
     };
     for (const auto& rule : rules) {

@@ -22,7 +22,8 @@ struct Program {
 std::vector<std::filesystem::path> folders();
 
 // The Name of the entry that fits `program`: one whose StartupWMClass is the class or
-// instance, else one whose file name is, else one that runs the same executable. The name is
+// instance, else one whose file name is, else one that runs the same executable (unless that
+// is an interpreter such as python3, which runs many programs). The name is
 // the one for the user's language (LC_ALL, LC_MESSAGES, LANG) when the entry has it.
 // Entries marked Hidden are left out. Nothing when no entry fits. Main thread only: the
 // entries read are kept until a folder changes.

@@ -24,9 +24,10 @@ class Paster {
     static constexpr double restoreAfter = 0.5;
     // ...or at this limit when no program ever asks for it.
     static constexpr double restoreLimit = 2.0;
-    // While the user still holds a modifier, the chord waits, asking this often, this long.
+    // While the user still holds a modifier (perhaps the record key, for the next dictation),
+    // the chord waits, asking this often, at most this long.
     static constexpr double modifierPoll = 0.025;
-    static constexpr double modifierWaitLimit = 3.0;
+    static constexpr double modifierWaitLimit = 30.0;
 
     Paster(Clipboard& clipboard, KeySynthesizer& keys, FocusProbe& focus, WindowProbe& windows,
            Scheduler& scheduler);

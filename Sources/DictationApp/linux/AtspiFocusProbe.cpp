@@ -104,7 +104,7 @@ struct AtspiFocusProbe::Impl {
         // AT-SPI delivers its events through GLib's default main context; a Qt built without
         // GLib does not run it, so run it here.
         const auto* dispatcher = QAbstractEventDispatcher::instance();
-        if (!dispatcher || !dispatcher->inherits("QEventDispatcherGlib")) {
+        if (dispatcher && !dispatcher->inherits("QEventDispatcherGlib")) {
             glibPump.setInterval(20);
             QObject::connect(&glibPump, &QTimer::timeout,
                              [] { g_main_context_iteration(nullptr, FALSE); });

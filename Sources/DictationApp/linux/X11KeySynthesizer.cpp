@@ -336,7 +336,8 @@ struct X11KeySynthesizer::Impl {
     void typeBatch(const std::shared_ptr<Typing>& job) {
         dropEvents();
         if (job->next >= job->syms.size()) {
-            finishTyping(job, SynthesisResult::ok());
+            QTimer::singleShot(releaseMs, &context,
+                               [this, job] { finishTyping(job, SynthesisResult::ok()); });
             return;
         }
         std::vector<KeySym> batch;

@@ -12,8 +12,12 @@ class X11KeySynthesizer : public KeySynthesizer {
   public:
     // Pause after each batch of typed characters and before a remapped key is reused:
     // programs read a changed keymap only when they get to it (1 ms garbled text, 5 ms did
-    // not), so a key must keep its meaning until they have read the events that use it.
-    static constexpr int settleMs = 12;
+    // not, for an unhurried program), so a key must keep its meaning until they have read the
+    // events that use it.
+    static constexpr int settleMs = 25;
+    // A busy program may read the keymap much later than that; the borrowed keycodes keep
+    // the last characters' meaning this long after typing before they are given back.
+    static constexpr int releaseMs = 500;
     // How many free keycodes typing uses at once.
     static constexpr int maxBatch = 8;
 

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The inside of desktop-session.sh, on the new session bus: the window manager and the
+# accessibility bus, then the command.
+set -u
+
+openbox --sm-disable >"$XDG_RUNTIME_DIR/openbox.log" 2>&1 &
+openbox=$!
+/usr/libexec/at-spi-bus-launcher --launch-immediately >"$XDG_RUNTIME_DIR/atspi.log" 2>&1 &
+launcher=$!
+
+stop() {
+  kill "$openbox" "$launcher" 2>/dev/null
+  wait "$openbox" "$launcher" 2>/dev/null
+}
+
+# NameHasOwner, not GetAddress: asking for the address while the launcher starts would
+# activate a second one.
+ready=""
+for _ in $(seq 200); do
+  if dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus / \
+      org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q true; then
+    ready=1
+    break
+  fi
+  sleep 0.05
+done
+if [ -z "$ready" ]; then
+  stop
+  PARLWICK_DESKTOP_MISSING="the AT-SPI bus did not start: $(tail -n 3 "$XDG_RUNTIME_DIR/atspi.log" | tr '\n' ' ')" exec "$@"
+fi
+# The window manager is up once it names itself on the root window.
+for _ in $(seq 200); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.05
+done
+
+"$@"
+status=$?
+stop
+exit "$status"
