@@ -137,6 +137,7 @@ class Child {
         }
     }
     qint64 pid() const { return process_.processId(); }
+    bool running() const { return process_.state() == QProcess::Running; }
 
   private:
     QProcess process_;

@@ -1,8 +1,12 @@
+#include "HandsFreeEscape.h"
 #include "HeldModifiers.h"
 #include "LogCapture.h"
+#include "RecordKeyCalls.h"
 #include "RecordKeyMonitor.h"
 #include "SyntheticEvents.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -11,15 +15,7 @@ namespace {
 
 using Kind = KeyEvent::Kind;
 
-struct Calls : RecordKeyTarget {
-    std::vector<std::string> made;
-    bool handsFree = false;
-    void keyDown() override { made.push_back("down"); }
-    void keyUp() override { made.push_back("up"); }
-    void cancel() override { made.push_back("cancel"); }
-    void userActed() override { made.push_back("acted"); }
-    bool isHandsFree() const override { return handsFree; }
-};
+using Calls = RecordKeyCalls;
 
 KeyEvent flags(HotKey key, bool down) {
     return {Kind::flagsChanged, HotKeys::keyCode(key), down ? HotKeys::flag(key) : 0, false};
@@ -181,6 +177,47 @@ TEST(SyntheticEvents, EachExpectedEventIsClaimedOnceInTime) {
     // An event that never came back stops matching.
     EXPECT_FALSE(events.claim(55, false, t0 + SyntheticEvents::lifetime + 1ms));
     EXPECT_EQ(events.pending(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// Records the events that reach it.
+class Receiver : public QObject {
+  public:
+    std::vector<QEvent::Type> seen;
+    bool event(QEvent* e) override {
+        seen.push_back(e->type());
+        return true;
+    }
+};
+
+TEST(HandsFreeEscape, EscapeInOurOwnWindowsCancelsAndStopsThereOnlyInHandsFree) {
+    int argc = 1;
+    char name[] = "record-key-tests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    RecordKeyCalls calls;
+    HandsFreeEscape filter(calls);
+    app.installEventFilter(&filter);
+    Receiver window;
+    const auto press = [&](QEvent::Type type, int key) {
+        QKeyEvent event(type, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(&window, &event);
+    };
+
+    press(QEvent::KeyPress, Qt::Key_Escape);
+    EXPECT_EQ(window.seen, std::vector<QEvent::Type>{QEvent::KeyPress});
+    EXPECT_TRUE(calls.made.empty());
+
+    calls.handsFree = true;
+    window.seen.clear();
+    press(QEvent::ShortcutOverride, Qt::Key_Escape);
+    press(QEvent::KeyPress, Qt::Key_Escape);
+    press(QEvent::KeyPress, Qt::Key_A);
+    EXPECT_EQ(window.seen, std::vector<QEvent::Type>{QEvent::KeyPress});
+    EXPECT_EQ(calls.made, std::vector<std::string>{"cancel"});
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The inside of desktop-session.sh, on the new session bus: the window manager and the
-# accessibility bus, then the command.
+# accessibility bus, then the command, writing to descriptors 3 and 4.
 set -u
 
 openbox --sm-disable >"$XDG_RUNTIME_DIR/openbox.log" 2>&1 &
@@ -26,7 +26,7 @@ for _ in $(seq 200); do
 done
 if [ -z "$ready" ]; then
   stop
-  PARLWICK_DESKTOP_MISSING="the AT-SPI bus did not start: $(tail -n 3 "$XDG_RUNTIME_DIR/atspi.log" | tr '\n' ' ')" exec "$@"
+  PARLWICK_DESKTOP_MISSING="the AT-SPI bus did not start: $(tail -n 3 "$XDG_RUNTIME_DIR/atspi.log" | tr '\n' ' ')" exec "$@" >&3 2>&4 3>&- 4>&-
 fi
 # The window manager is up once it names itself on the root window.
 for _ in $(seq 200); do
@@ -34,7 +34,8 @@ for _ in $(seq 200); do
   sleep 0.05
 done
 
-"$@"
+# Standard output and error of desktop-session.sh's caller.
+"$@" >&3 2>&4 3>&- 4>&-
 status=$?
 stop
 exit "$status"

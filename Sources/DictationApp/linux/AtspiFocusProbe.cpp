@@ -79,7 +79,8 @@ struct AtspiFocusProbe::Impl {
         if (!hasSessionBus(why)) {
             return;
         }
-        atspi_set_timeout(timeoutMs, timeoutMs);
+        // The registry may be started on demand by this very call: give it time once.
+        atspi_set_timeout(startupTimeoutMs, startupTimeoutMs);
         if (atspi_init() > 1) {
             why = "AT-SPI could not start";
             return;
@@ -101,6 +102,7 @@ struct AtspiFocusProbe::Impl {
             return;
         }
         available = true;
+        atspi_set_timeout(timeoutMs, timeoutMs);
         // AT-SPI delivers its events through GLib's default main context; a Qt built without
         // GLib does not run it, so run it here.
         const auto* dispatcher = QAbstractEventDispatcher::instance();

@@ -12,6 +12,8 @@ class AtspiFocusProbe : public FocusProbe {
   public:
     // Every call to an application gives up after this long.
     static constexpr int timeoutMs = 200;
+    // Except while the probe finds the registry at start.
+    static constexpr int startupTimeoutMs = 3000;
 
     AtspiFocusProbe();
     ~AtspiFocusProbe() override;

@@ -124,6 +124,7 @@ struct X11Clipboard::Impl : QAbstractNativeEventFilter {
             return false;
         }
         Display* d = probe.get();
+        X11::dropPendingEvents(d);
         const Atom selection = XInternAtom(d, "CLIPBOARD", False);
         if (XGetSelectionOwner(d, selection) == None) {
             return true;

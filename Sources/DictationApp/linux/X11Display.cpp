@@ -66,6 +66,13 @@ int ErrorTrap::handle(Display* display, XErrorEvent* event) {
     return outermost && outermost->previous_ ? outermost->previous_(display, event) : 0;
 }
 
+void dropPendingEvents(Display* display) {
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+    }
+}
+
 std::string errorText(Display* display, int code) {
     char text[128] = {};
     XGetErrorText(display, code, text, sizeof text);

@@ -45,6 +45,10 @@ class ErrorTrap {
     int (*previous_)(Display*, XErrorEvent*);
 };
 
+// Throws away the events waiting on a connection whose events nobody reads. Every client gets
+// MappingNotify, and typing changes the keymap often, so they would pile up.
+void dropPendingEvents(Display* display);
+
 // A request's error code as a short phrase for the log ("BadValue (2)").
 std::string errorText(Display* display, int code);
 

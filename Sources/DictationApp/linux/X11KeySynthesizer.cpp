@@ -118,14 +118,8 @@ struct X11KeySynthesizer::Impl {
         }
     }
 
-    // Events nobody reads pile up on this connection: drop them. The keymap is read fresh
-    // for every use, so mapping changes need no handling.
-    void dropEvents() {
-        while (XPending(display.get()) > 0) {
-            XEvent event;
-            XNextEvent(display.get(), &event);
-        }
-    }
+    // The keymap is read fresh for every use, so mapping changes need no handling.
+    void dropEvents() { X11::dropPendingEvents(display.get()); }
 
     Keymap keymap() {
         Keymap map;

@@ -14,7 +14,7 @@ class X11KeySynthesizer : public KeySynthesizer {
     // programs read a changed keymap only when they get to it (1 ms garbled text, 5 ms did
     // not, for an unhurried program), so a key must keep its meaning until they have read the
     // events that use it.
-    static constexpr int settleMs = 25;
+    static constexpr int settleMs = 30;
     // A busy program may read the keymap much later than that; the borrowed keycodes keep
     // the last characters' meaning this long after typing before they are given back.
     static constexpr int releaseMs = 500;
