@@ -340,7 +340,12 @@ TEST_F(DesktopTest, AWindowWithoutClassOrProcessIsAnUnknownApp) {
     Child bare("/usr/bin/python3", {X_CLIENT, "bare-window"});
     const std::string ready = bare.readLine();
     ASSERT_EQ(ready.rfind("ready ", 0), 0u) << ready;
-    xdotool({"windowactivate", "--sync", QString::fromStdString(ready.substr(6))});
+    const std::uint64_t id = std::stoull(ready.substr(6));
+    xdotool({"windowactivate", "--sync", QString::number(id)});
+    ASSERT_TRUE(waitUntil([&] {
+        const auto front = desktop.windows->frontmost();
+        return front && front->id == id;
+    })) << "the bare window never became active";
     LogCapture log;
     EXPECT_EQ(ScreenCapture::capture(*desktop.windows), ScreenContext("unknown app"));
     EXPECT_TRUE(log.contains("no class and no process id")) << log.text();
