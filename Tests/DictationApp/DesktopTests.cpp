@@ -227,6 +227,20 @@ TEST_P(PasteTest, APasswordFieldIsDetectedPastedAndNeverTyped) {
     EXPECT_TRUE(clipboardBecomes(userClipboard)) << "the user's clipboard never came back";
 }
 
+TEST_P(PasteTest, TextWithMoreDistinctCharactersThanFreeKeycodesIsTypedIntact) {
+    const auto window = fields(GetParam(), "nopaste");
+    ASSERT_TRUE(window->ready());
+    // Over 40 different characters: the borrowed keycodes are reused many times over.
+    const std::string text = "The quick brown fox jumps over the lazy dog, 0123456789! "
+                             "\u00c4\u00d6\u00dc \u00e4\u00f6\u00fc \u00df \u20ac "
+                             "\u0391\u03b2\u03b3 \u0416\u0436";
+    std::optional<SynthesisResult> typed;
+    ASSERT_TRUE(desktop.synthesizer->type(text, [&](SynthesisResult r) { typed = r; }).isOk());
+    EXPECT_EQ(window->waitForText("nopaste", text, 10), text);
+    ASSERT_TRUE(waitUntil([&] { return typed.has_value(); }));
+    EXPECT_TRUE(typed->isOk()) << typed->description();
+}
+
 INSTANTIATE_TEST_SUITE_P(Toolkits, PasteTest, ::testing::Values(Toolkit::gtk, Toolkit::qt),
                          [](const auto& info) {
                              return info.param == Toolkit::gtk ? "Gtk" : "Qt";

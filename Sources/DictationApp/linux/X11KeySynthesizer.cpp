@@ -113,8 +113,8 @@ struct X11KeySynthesizer::Impl {
         if (display && vSpare) {
             unmap(vSpare, 1);
         }
-        if (display && !typingKeys.empty()) {
-            unmap(typingKeys.front(), static_cast<int>(typingKeys.size()));
+        for (int key : display ? typingKeys : std::vector<int>{}) {
+            unmap(key, 1);
         }
     }
 
@@ -148,21 +148,16 @@ struct X11KeySynthesizer::Impl {
         return 0;
     }
 
-    // The highest run of unmapped keycodes, at most `limit` long, leaving out `reserved`.
+    // Unmapped keycodes, highest first, at most `limit`, leaving out `reserved`.
     static std::vector<int> spares(const Keymap& map, int limit, int reserved) {
-        std::vector<int> run;
-        for (int code = map.last; code >= map.first; --code) {
+        std::vector<int> free;
+        for (int code = map.last; code >= map.first && static_cast<int>(free.size()) < limit;
+             --code) {
             if (code != reserved && map.isFree(code)) {
-                run.push_back(code);
-                if (static_cast<int>(run.size()) == limit) {
-                    break;
-                }
-            } else if (!run.empty()) {
-                break;
+                free.push_back(code);
             }
         }
-        std::reverse(run.begin(), run.end());
-        return run;
+        return free;
     }
 
     // The user's modifier still down, by keysym name; nothing when none is. Locks don't count.
@@ -292,7 +287,11 @@ struct X11KeySynthesizer::Impl {
     struct Typing {
         std::vector<KeySym> syms;
         std::size_t next = 0;
+        // The borrowed keycodes, what each types now and when it was last pressed.
         std::vector<int> keys;
+        std::vector<KeySym> meaning;
+        std::vector<std::uint64_t> lastUse;
+        std::uint64_t presses = 0;
         std::function<void(SynthesisResult)> done;
     };
 
@@ -307,58 +306,67 @@ struct X11KeySynthesizer::Impl {
         }
         auto job = std::make_shared<Typing>();
         job->syms = keysymsFor(text);
-        job->keys = spares(keymap(), maxBatch, vSpare);
+        job->keys = spares(keymap(), maxKeys, vSpare);
+        job->meaning.assign(job->keys.size(), NoSymbol);
+        job->lastUse.assign(job->keys.size(), 0);
         job->done = std::move(done);
         if (job->keys.empty()) {
             return SynthesisResult::failed("no free keycode to type with");
         }
         typing = true;
         typingKeys = job->keys;
-        QTimer::singleShot(0, &context, [this, job] { typeBatch(job); });
+        QTimer::singleShot(0, &context, [this, job] { typeStep(job); });
         return SynthesisResult::ok();
     }
 
     void finishTyping(const std::shared_ptr<Typing>& job, SynthesisResult result) {
-        unmap(job->keys.front(), static_cast<int>(job->keys.size()));
+        for (int key : job->keys) {
+            unmap(key, 1);
+        }
         typingKeys.clear();
         typing = false;
         job->done(std::move(result));
     }
 
-    // Maps the free keycodes to the next characters, presses each, then pauses so the
-    // target reads them before the keycodes change meaning again.
-    void typeBatch(const std::shared_ptr<Typing>& job) {
+    // Types the next characters up to the second one that needs a keymap change, then
+    // pauses. A change takes the keycode used longest ago, so a program that reads the
+    // keymap late still finds the recent keys meaning what they meant when pressed.
+    void typeStep(const std::shared_ptr<Typing>& job) {
         dropEvents();
         if (job->next >= job->syms.size()) {
             QTimer::singleShot(releaseMs, &context,
                                [this, job] { finishTyping(job, SynthesisResult::ok()); });
             return;
         }
-        std::vector<KeySym> batch;
-        std::vector<std::pair<int, bool>> events;
-        for (; job->next < job->syms.size(); ++job->next) {
+        bool remapped = false;
+        int error = 0;
+        for (; job->next < job->syms.size() && !error; ++job->next) {
             const KeySym sym = job->syms[job->next];
-            auto slot = std::find(batch.begin(), batch.end(), sym);
-            if (slot == batch.end()) {
-                if (batch.size() == job->keys.size()) {
+            auto slot = std::find(job->meaning.begin(), job->meaning.end(), sym);
+            if (slot == job->meaning.end()) {
+                if (remapped) {
                     break;
                 }
-                batch.push_back(sym);
-                slot = batch.end() - 1;
+                const auto oldest = std::min_element(job->lastUse.begin(), job->lastUse.end());
+                slot = job->meaning.begin() + (oldest - job->lastUse.begin());
+                const auto index = static_cast<std::size_t>(slot - job->meaning.begin());
+                if (!map(job->keys[index], {sym})) {
+                    error = BadValue;
+                    break;
+                }
+                *slot = sym;
+                remapped = true;
             }
-            const int code = job->keys[static_cast<std::size_t>(slot - batch.begin())];
-            events.insert(events.end(), {{code, true}, {code, false}});
-        }
-        int error = map(job->keys.front(), batch) ? 0 : BadValue;
-        if (!error) {
-            error = send(events);
+            const auto index = static_cast<std::size_t>(slot - job->meaning.begin());
+            job->lastUse[index] = ++job->presses;
+            error = send({{job->keys[index], true}, {job->keys[index], false}});
         }
         if (error) {
             finishTyping(job, SynthesisResult::failed("the X server refused a key: " +
                                                       X11::errorText(display.get(), error)));
             return;
         }
-        QTimer::singleShot(settleMs, Qt::PreciseTimer, &context, [this, job] { typeBatch(job); });
+        QTimer::singleShot(settleMs, Qt::PreciseTimer, &context, [this, job] { typeStep(job); });
     }
 };
 

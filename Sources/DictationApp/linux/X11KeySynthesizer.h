@@ -10,16 +10,15 @@
 // Main thread only.
 class X11KeySynthesizer : public KeySynthesizer {
   public:
-    // Pause after each batch of typed characters and before a remapped key is reused:
-    // programs read a changed keymap only when they get to it (1 ms garbled text, 5 ms did
-    // not, for an unhurried program), so a key must keep its meaning until they have read the
-    // events that use it.
-    static constexpr int settleMs = 30;
-    // A busy program may read the keymap much later than that; the borrowed keycodes keep
-    // the last characters' meaning this long after typing before they are given back.
+    // Typing maps each character's keysym onto a free keycode. Programs read a changed keymap
+    // only when they get to it (1 ms between changes garbled text, 5 ms did not, for an
+    // unhurried program), so a keycode must keep its meaning until its press has been read:
+    // changes come at most this often, each on the keycode used longest ago...
+    static constexpr int settleMs = 15;
+    // ...among at most this many.
+    static constexpr int maxKeys = 32;
+    // The borrowed keycodes are given back this long after the last character.
     static constexpr int releaseMs = 500;
-    // How many free keycodes typing uses at once.
-    static constexpr int maxBatch = 8;
 
     explicit X11KeySynthesizer(SyntheticEvents& synthetic);
     ~X11KeySynthesizer() override;
