@@ -442,27 +442,26 @@ TEST(DesktopFailures, WithoutXTestNothingIsSynthesised) {
     if (const std::string why = missingDesktop(); !why.empty()) {
         GTEST_SKIP() << why;
     }
-    // A server of our own without XTEST. Servers starting at the same moment can pick the same
-    // display number; the loser exits, and another try gets a new number.
+    // A server of our own without XTEST, on a display number nobody uses. Without -noreset it
+    // would start over after each probe below and refuse whoever connects at that moment.
     std::unique_ptr<Child> server;
     std::string display;
-    for (int attempt = 0; attempt < 5 && display.empty(); ++attempt) {
-        TempDir folder;
-        server = std::make_unique<Child>(
-            "sh",
-            QStringList{"-c", QString::fromStdString("exec Xvfb -displayfd 3 -extension XTEST "
-                                                     "-nolisten tcp 3>'" +
-                                                     (folder / "display").string() + "'")});
-        waitUntil([&] { return !readAll(folder / "display").empty(); }, 10);
-        std::string number = readAll(folder / "display");
-        number.erase(number.find_last_not_of("\n") + 1);
-        spin(0.3);
-        const std::string extensions =
-            run("xdpyinfo", {"-display", QString::fromStdString(":" + number)}, 5);
-        if (server->running() && !number.empty() &&
-            extensions.find("XInputExtension") != std::string::npos &&
-            extensions.find("XTEST") == std::string::npos) {
-            display = ":" + number;
+    for (int attempt = 0; attempt < 10 && display.empty(); ++attempt) {
+        const std::string candidate = ":" + std::to_string(200 + (::getpid() + 37 * attempt) % 700);
+        if (std::filesystem::exists("/tmp/.X11-unix/X" + candidate.substr(1))) {
+            continue;
+        }
+        server = std::make_unique<Child>("Xvfb",
+                                         QStringList{QString::fromStdString(candidate), "-noreset",
+                                                     "-extension", "XTEST", "-nolisten", "tcp"});
+        for (int wait = 0; wait < 50 && display.empty(); ++wait) {
+            const std::string info =
+                run("xdpyinfo", {"-display", QString::fromStdString(candidate)}, 5);
+            if (info.find("XInputExtension") != std::string::npos &&
+                info.find("XTEST") == std::string::npos) {
+                display = candidate;
+            }
+            spin(0.1);
         }
     }
     ASSERT_FALSE(display.empty()) << "no Xvfb without XTEST could be started";

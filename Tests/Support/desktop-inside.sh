@@ -29,10 +29,15 @@ if [ -z "$ready" ]; then
   PARLWICK_DESKTOP_MISSING="the AT-SPI bus did not start: $(tail -n 3 "$XDG_RUNTIME_DIR/atspi.log" | tr '\n' ' ')" exec "$@" >&3 2>&4 3>&- 4>&-
 fi
 # The window manager is up once it names itself on the root window.
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 for _ in $(seq 200); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  wm_ready && break
   sleep 0.05
 done
+if ! wm_ready; then
+  stop
+  PARLWICK_DESKTOP_MISSING="openbox did not start: $(tail -n 3 "$XDG_RUNTIME_DIR/openbox.log" | tr '\n' ' ')" exec "$@" >&3 2>&4 3>&- 4>&-
+fi
 
 # Standard output and error of desktop-session.sh's caller.
 "$@" >&3 2>&4 3>&- 4>&-

@@ -24,32 +24,37 @@ chmod 700 "$runtime"
 export XDG_RUNTIME_DIR="$runtime"
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
 
-# Xvfb picks a free display number and writes it to descriptor 3. Two servers starting at the
-# same moment can pick the same one; the loser stops, and the next try gets another number.
+# A display number of our own, away from the low numbers other programs and servers
+# started with -displayfd take first. Xvfb's lock file settles a race between two servers;
+# the loser stops, and another try takes another number.
 start_xvfb() {
-  rm -f "$runtime/display"
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$runtime/display" >"$runtime/xvfb.log" 2>&1 &
+  local number=$((RANDOM % 700 + 200))
+  [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] && return 1
+  # -noreset: by default the server starts over whenever its last client leaves (as the probe
+  # below does), and a program connecting at that moment is refused.
+  Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp -noreset >"$runtime/xvfb.log" 2>&1 &
   xvfb=$!
   for _ in $(seq 100); do
-    [ -s "$runtime/display" ] && break
+    kill -0 "$xvfb" 2>/dev/null || break
+    if xdpyinfo -display ":$number" >/dev/null 2>&1; then
+      display=":$number"
+      return 0
+    fi
     sleep 0.05
   done
-  sleep 0.2
-  [ -s "$runtime/display" ] && kill -0 "$xvfb" 2>/dev/null &&
-    xdpyinfo -display ":$(head -n 1 "$runtime/display")" >/dev/null 2>&1 && return 0
   kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null
   return 1
 }
-started=""
-for _ in 1 2 3 4 5; do
-  if start_xvfb; then started=1; break; fi
+display=""
+for _ in $(seq 10); do
+  start_xvfb && break
 done
-if [ -z "$started" ]; then
-  reason="Xvfb did not start: $(tail -n 3 "$runtime/xvfb.log" | tr '\n' ' ')"
+if [ -z "$display" ]; then
+  reason="Xvfb did not start: $(tail -n 3 "$runtime/xvfb.log" 2>/dev/null | tr '\n' ' ')"
   rm -rf "$runtime"
   PARLWICK_DESKTOP_MISSING="$reason" exec "$@"
 fi
-export DISPLAY=":$(head -n 1 "$runtime/display")"
+export DISPLAY="$display"
 
 # The command writes to descriptors 3 and 4. Whatever the session bus starts inherits only
 # the log below, so a service that outlives the session cannot keep the caller's output open.
