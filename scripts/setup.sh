@@ -24,14 +24,14 @@ as_root() {
 build_packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libicu-dev nlohmann-json3-dev libsimdjson-dev
-  qt6-base-dev libcurl4-openssl-dev libpulse-dev libssl-dev curl openssl
+  qt6-base-dev qt6-qpa-plugins libcurl4-openssl-dev libpulse-dev libssl-dev curl openssl
   libx11-dev libxi-dev libxtst-dev libatspi2.0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 
 test_packages=(
   xvfb openbox wmctrl xdotool x11-utils xinput xclip xterm imagemagick
-  dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 python3-pyatspi
+  dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 python3-pyatspi x11-xkb-utils stterm
   pulseaudio pulseaudio-utils espeak-ng sox python3
 )
 

@@ -1,0 +1,21 @@
+#include "X11Desktop.h"
+
+#include "AtspiFocusProbe.h"
+#include "X11Clipboard.h"
+#include "X11KeyListener.h"
+#include "X11KeySynthesizer.h"
+#include "X11WindowProbe.h"
+
+namespace X11Desktop {
+
+Desktop make() {
+    Desktop desktop;
+    desktop.keys = std::make_unique<X11KeyListener>(*desktop.synthetic);
+    desktop.synthesizer = std::make_unique<X11KeySynthesizer>(*desktop.synthetic);
+    desktop.windows = std::make_unique<X11WindowProbe>();
+    desktop.focus = std::make_unique<AtspiFocusProbe>();
+    desktop.clipboard = std::make_unique<X11Clipboard>();
+    return desktop;
+}
+
+} // namespace X11Desktop
