@@ -88,19 +88,9 @@ std::string run(const std::vector<std::string>& arguments,
         posix_spawn_file_actions_addchdir_np(&spawn.actions, cwd->c_str());
     }
 
-    std::vector<std::string> command{"/usr/bin/env"};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : command) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-
     const std::string name = arguments.empty() ? "command" : arguments.front();
     pid_t pid = 0;
-    if (const int error =
-            ::posix_spawn(&pid, argv[0], &spawn.actions, nullptr, argv.data(), environ);
-        error != 0) {
+    if (const int error = spawnThroughEnv(pid, arguments, &spawn.actions); error != 0) {
         throw std::system_error(error, std::generic_category(), "could not launch " + name);
     }
     input.closeEnd(0);
@@ -170,4 +160,16 @@ std::string run(const std::vector<std::string>& arguments,
                                 std::to_string(err.size()) + " bytes of errors)");
     }
     return Text::trimmed(Text::validUTF8(out));
+}
+
+int spawnThroughEnv(pid_t& pid, const std::vector<std::string>& arguments,
+                    const posix_spawn_file_actions_t* actions) {
+    std::vector<std::string> command{"/usr/bin/env"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : command) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    return ::posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environ);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <spawn.h>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,3 +15,8 @@ std::string run(const std::vector<std::string>& arguments,
                 const std::optional<std::string>& stdinText = std::nullopt,
                 const std::optional<std::filesystem::path>& cwd = std::nullopt,
                 double timeoutSeconds = 30);
+
+// Starts `arguments` through /usr/bin/env with the given file actions. Returns 0 and sets `pid`,
+// or the error posix_spawn gave.
+int spawnThroughEnv(pid_t& pid, const std::vector<std::string>& arguments,
+                    const posix_spawn_file_actions_t* actions);

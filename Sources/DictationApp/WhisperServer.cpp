@@ -4,6 +4,7 @@
 #include "Cleanup.h"
 #include "Log.h"
 #include "Paths.h"
+#include "Shell.h"
 #include "Text.h"
 #include "Uuid.h"
 #include "Vocabulary.h"
@@ -133,14 +134,7 @@ class WhisperServer::Child {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, ends[0], STDIN_FILENO);
-        std::vector<std::string> command{"/usr/bin/env"};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& argument : command) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        const int error = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        const int error = spawnThroughEnv(pid_, arguments, &actions);
         posix_spawn_file_actions_destroy(&actions);
         ::close(ends[0]);
         if (error != 0) {
