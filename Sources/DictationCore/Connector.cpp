@@ -81,6 +81,17 @@ int limitFrom(const Json& arguments) {
     return static_cast<int>(std::clamp<long long>(limit, 1, Connector::maxLimit));
 }
 
+// "[2025-03-04T09:15:00Z]" + separator + text, built by appending (GCC 12 warns falsely about
+// chained string additions here).
+std::string line(Timestamp date, std::string_view separator, std::string_view text) {
+    std::string out = "[";
+    out += Dates::iso8601(date);
+    out += ']';
+    out += separator;
+    out += text;
+    return out;
+}
+
 template <typename Item, typename Keep, typename Render>
 std::string rendered(const std::vector<Item>& items, int limit, Keep keep, Render render,
                      const char* none) {
@@ -166,7 +177,7 @@ std::optional<std::string> Connector::reply(std::string_view request) const {
                     dictations, limit,
                     [&](const Dictation& d) { return d.outcome == Outcome::typed && matches(d); },
                     [](const Dictation& d) {
-                        return "[" + Dates::iso8601(d.date) + "] " + d.app + ": " + d.finalText();
+                        return line(d.date, " " + d.app + ": ", d.finalText());
                     },
                     "No dictations found."))));
         }
@@ -177,8 +188,7 @@ std::optional<std::string> Connector::reply(std::string_view request) const {
                 textContent(rendered(
                     notes, limit,
                     [&](const Note& n) { return !n.text.empty() && search.foundIn(n.text); },
-                    [](const Note& n) { return "[" + Dates::iso8601(n.date) + "]\n" + n.text; },
-                    "No notes found."))));
+                    [](const Note& n) { return line(n.date, "\n", n.text); }, "No notes found."))));
         }
     } catch (...) {
         Json failed = textContent("Couldn't read the saved data.");
