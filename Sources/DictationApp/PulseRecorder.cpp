@@ -167,8 +167,8 @@ struct PulseRecorder::Audio {
     }
 
     void openStream() {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 16000, 1};
-        stream = pa_stream_new(context, "Dictation", &spec, nullptr);
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, 16000, 1};
+        stream = pa_stream_new(context, "Dictation", &format, nullptr);
         if (!stream) {
             throw AppError::audio("could not record: " + lastError());
         }
