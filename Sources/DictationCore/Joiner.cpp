@@ -4,5 +4,7 @@ std::string Joiner::join(std::string_view text, std::string_view app, Timestamp 
     const bool continues = lastApp && *lastApp == app && at - lastDate < maxGap;
     lastApp = std::string(app);
     lastDate = at;
-    return continues ? " " + std::string(text) : std::string(text);
+    std::string joined = continues ? " " : "";
+    joined += text;
+    return joined;
 }
