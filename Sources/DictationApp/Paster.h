@@ -5,6 +5,7 @@
 #include "KeySynthesizer.h"
 #include "Scheduler.h"
 #include "Terminals.h"
+#include "TextInserter.h"
 #include "WindowProbe.h"
 
 #include <memory>
@@ -15,7 +16,7 @@
 // chord, checked for arrival and typed when it did not arrive, and with the user's clipboard
 // put back afterwards. Main thread only; `paste` returns at once and the rest happens on later
 // turns of the main loop.
-class Paster {
+class Paster final : public TextInserter {
   public:
     // Seconds after the chord at which the field is compared with its state before.
     static constexpr double checkDelays[] = {0.3, 0.8};
@@ -35,7 +36,7 @@ class Paster {
     Paster& operator=(const Paster&) = delete;
 
     // `isSecure`: a password field, pasted without any check and never typed.
-    void paste(const std::string& text, bool isSecure);
+    void paste(const std::string& text, bool isSecure) override;
 
   private:
     struct Job;

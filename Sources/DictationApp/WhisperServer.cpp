@@ -107,19 +107,6 @@ std::string serverURL(int port, std::string_view path) {
     return "http://127.0.0.1:" + std::to_string(port) + std::string(path);
 }
 
-std::string vocabularyPrompt() {
-    std::ifstream in(Paths::vocabulary(), std::ios::binary);
-    if (!in) {
-        return {};
-    }
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    if (in.bad()) {
-        return {};
-    }
-    return Vocabulary::prompt(Text::validUTF8(contents.str())).value_or("");
-}
-
 } // namespace
 
 // The wrapper shell and the writing end of its standard input. Dropping it closes the pipe,
@@ -313,7 +300,7 @@ std::string WhisperServer::attempt(const std::string& wav, const std::string& pr
 
 std::string WhisperServer::transcribe(std::span<const float> samples) {
     try {
-        return attempt(WavEncoder::encode(samples), vocabularyPrompt());
+        return attempt(WavEncoder::encode(samples), SpeechEngine::vocabularyPrompt());
     } catch (const std::exception& error) {
         log(std::string("transcription failed, restarting whisper: ") + error.what());
     }
@@ -321,5 +308,5 @@ std::string WhisperServer::transcribe(std::span<const float> samples) {
         std::lock_guard guard(lock_);
         restart();
     }
-    return attempt(WavEncoder::encode(samples), vocabularyPrompt());
+    return attempt(WavEncoder::encode(samples), SpeechEngine::vocabularyPrompt());
 }

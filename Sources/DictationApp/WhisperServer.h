@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SpeechEngine.h"
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -14,7 +16,7 @@
 // port, tied to this process by a keep-alive pipe, and asked over HTTP for transcripts.
 // attempt and transcribe may run on several threads at once; only starting, probing and
 // restarting the server are serialised.
-class WhisperServer {
+class WhisperServer final : public SpeechEngine {
   public:
     static constexpr std::string_view modelFile = "ggml-large-v3-turbo-q5_0.bin";
 
@@ -33,16 +35,16 @@ class WhisperServer {
     WhisperServer(std::filesystem::path model, std::string language,
                   Setup setup = Setup::standard());
     // Closes the keep-alive pipe, which ends the server.
-    ~WhisperServer();
+    ~WhisperServer() override;
     WhisperServer(const WhisperServer&) = delete;
     WhisperServer& operator=(const WhisperServer&) = delete;
 
     // The whole recording with the vocabulary as prompt, normalised. A failed first try logs,
     // restarts the server and tries once more; the second failure is thrown.
-    std::string transcribe(std::span<const float> samples);
+    std::string transcribe(std::span<const float> samples) override;
     // One request with WAV bytes and a prompt (empty for none), normalised, or throws:
     // AppError "whisper did not start", "no reply from whisper", or the transport error.
-    std::string attempt(const std::string& wav, const std::string& prompt);
+    std::string attempt(const std::string& wav, const std::string& prompt) override;
     // Closes the keep-alive pipe and forgets the process (on quitting).
     void shutDown();
 

@@ -1,6 +1,8 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
@@ -136,6 +138,16 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     const auto ub =
         icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), static_cast<int32_t>(b.size())));
     return ua.caseCompare(ub, U_FOLD_CASE_DEFAULT) == 0;
+}
+
+std::string fixed(double value, int decimals) {
+    std::array<char, 64> buffer{};
+    auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                      std::chars_format::fixed, decimals);
+    if (error != std::errc{}) {
+        return "0";
+    }
+    return std::string(buffer.data(), end);
 }
 
 } // namespace Text

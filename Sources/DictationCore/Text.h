@@ -37,4 +37,7 @@ std::vector<std::string_view> lines(std::string_view text);
 // Equal under Unicode case folding ("Straße" and "STRASSE" too).
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
+// `value` with exactly `decimals` digits after a point, whatever the process locale says.
+std::string fixed(double value, int decimals);
+
 } // namespace Text

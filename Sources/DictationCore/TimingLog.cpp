@@ -1,6 +1,7 @@
 #include "TimingLog.h"
 
 #include "JSONFile.h"
+#include "Text.h"
 
 #include <array>
 #include <cerrno>
@@ -10,17 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Always "1.23", whatever the process locale says about decimal points.
-std::string twoDecimals(double value) {
-    std::array<char, 64> buffer{};
-    auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                      std::chars_format::fixed, 2);
-    if (error != std::errc{}) {
-        return "0.00";
-    }
-    return std::string(buffer.data(), end);
-}
 
 std::string quoted(const std::string& field) {
     std::string text = "\"";
@@ -64,7 +54,7 @@ const std::string& TimingRecord::csvHeader() {
 }
 
 std::string TimingRecord::csvRow() const {
-    return Dates::iso8601(date) + "," + twoDecimals(audioSeconds) + "," + std::to_string(words) +
+    return Dates::iso8601(date) + "," + Text::fixed(audioSeconds, 2) + "," + std::to_string(words) +
            "," + std::to_string(asrMs) + "," + std::to_string(llmMs) + "," +
            std::to_string(totalMs) + "," + quoted(app);
 }

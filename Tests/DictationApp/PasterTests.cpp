@@ -1,4 +1,5 @@
 #include "LogCapture.h"
+#include "ManualScheduler.h"
 #include "Paster.h"
 
 #include <algorithm>
@@ -7,42 +8,6 @@
 #include <set>
 
 namespace {
-
-// Time that moves only when the test says so.
-class ManualScheduler : public Scheduler {
-  public:
-    double now = 0;
-
-    void after(double seconds, std::function<void()> work) override {
-        tasks_.push_back({now + seconds, next_++, std::move(work)});
-    }
-    // Runs everything due up to `time`, in time order.
-    void advanceTo(double time) {
-        while (true) {
-            const auto due = std::min_element(tasks_.begin(), tasks_.end(), [](auto& a, auto& b) {
-                return a.at != b.at ? a.at < b.at : a.order < b.order;
-            });
-            if (due == tasks_.end() || due->at > time + 1e-9) {
-                break;
-            }
-            Task task = std::move(*due);
-            tasks_.erase(due);
-            now = task.at;
-            task.work();
-        }
-        now = time;
-    }
-    std::size_t pending() const { return tasks_.size(); }
-
-  private:
-    struct Task {
-        double at;
-        int order;
-        std::function<void()> work;
-    };
-    std::vector<Task> tasks_;
-    int next_ = 0;
-};
 
 class FakeClipboard : public Clipboard {
   public:
