@@ -360,6 +360,16 @@ void PulseRecorder::start() {
     audio_->subscribe();
 }
 
+std::string PulseRecorder::missingMicrophone() {
+    try {
+        LoopLock lock(audio_->loop);
+        audio_->connect();
+        return audio_->defaultMicrophone().empty() ? "no usable microphone" : "";
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+}
+
 Recorder::Recording PulseRecorder::stop() {
     {
         LoopLock lock(audio_->loop);

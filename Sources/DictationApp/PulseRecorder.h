@@ -25,6 +25,9 @@ class PulseRecorder final : public Recorder {
     std::vector<float> snapshot(std::optional<double> last = std::nullopt) const override;
     std::optional<Timestamp> startedAt() const override;
 
+    // Why nothing can be recorded now (no audio server, no microphone); empty when it can.
+    std::string missingMicrophone();
+
   private:
     struct Audio;
     friend struct Audio;

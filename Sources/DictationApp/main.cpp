@@ -2,6 +2,8 @@
 #include "Log.h"
 #include "Options.h"
 #include "Paths.h"
+#include "Startup.h"
+#include "X11Desktop.h"
 
 #include <csignal>
 #include <cstdio>
@@ -64,6 +66,15 @@ int main(int argc, char** argv) {
         }
     }
 
-    log("dictation start-up is not part of this build yet");
-    quit(1);
+    // Wayland sessions reach the X11 backend through Xwayland, so our windows are X11 ones too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    Startup startup(options, {X11Desktop::missingAccess, X11Desktop::make});
+    const int status = startup.runTerminal(argc, argv);
+    // The warm-up may still be talking to the speech engine; the process ends without waiting
+    // for it, which also closes the engine's keep-alive pipe.
+    LogFile::flush();
+    std::fflush(nullptr);
+    std::_Exit(status);
 }

@@ -18,4 +18,15 @@ Desktop make() {
     return desktop;
 }
 
+std::string missingAccess() {
+    SyntheticEvents synthetic;
+    if (X11KeyListener keys(synthetic); !keys.isAvailable()) {
+        return keys.unavailableReason();
+    }
+    if (X11KeySynthesizer synthesizer(synthetic); !synthesizer.isAvailable()) {
+        return synthesizer.unavailableReason();
+    }
+    return {};
+}
+
 } // namespace X11Desktop
