@@ -1,0 +1,286 @@
+// The built parlwick in terminal mode, used as a user would: a private X11 desktop with a window
+// manager and AT-SPI, a PulseAudio microphone fed with espeak-ng speech, the real whisper-server
+// and voice-activity tool with generated models, xdotool holding right Alt over a GTK field.
+
+#include "AudioTools.h"
+#include "DesktopSupport.h"
+#include "TestModels.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace DesktopSupport;
+namespace fs = std::filesystem;
+
+// The generated speech model answers this whatever it hears; espeak-ng says the same.
+const std::string spoken = "um so first buy milk second call Anna sorry Maria new paragraph thanks";
+// Terminal mode cleans (filler, capital) but does no app-specific layout.
+const std::string typed = "So first buy milk second call Anna sorry Maria new paragraph thanks";
+const std::vector<std::string> dictatedWords{"milk", "Anna", "Maria", "paragraph", "thanks"};
+
+class DictationEndToEnd : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (const std::string missing = missingDesktop(); !missing.empty()) {
+            GTEST_SKIP() << missing;
+        }
+        if (const std::string missing =
+                missingPrograms({"whisper-server", "whisper-vad-speech-segments", "pulseaudio",
+                                 "pactl", "paplay", "pacat", "espeak-ng", "sox", "xdotool"});
+            !missing.empty()) {
+            GTEST_SKIP() << missing;
+        }
+        application();
+        fs::create_directories(work / "models");
+        TestModels::writeWhisper(work / "models" / "ggml-large-v3-turbo-q5_0.bin", spoken);
+        TestModels::writeVoiceActivity(work / "models" / "ggml-silero-v5.1.2.bin");
+        writeSpeech(work / "speech.wav", spoken);
+        pulse = std::make_unique<PulseServer>(work / "pulse");
+        fields =
+            std::make_unique<FieldsWindow>(FieldsWindow::Toolkit::gtk, "Shopping Notes", "Notes");
+        ASSERT_TRUE(fields->ready()) << "the GTK fields window did not appear";
+    }
+
+    void TearDown() override {
+        if (parlwick) {
+            parlwick->end(SIGTERM);
+        }
+    }
+
+    // Starts parlwick in the work folder (its models and runs.csv live there) and waits until
+    // it listens for the record key.
+    void start(const std::vector<std::pair<std::string, std::string>>& environment = {}) {
+        fs::current_path(work.path());
+        auto env = environment;
+        env.insert(env.end(), {{"XDG_CONFIG_HOME", (work / "config").string()},
+                               {"XDG_DATA_HOME", (work / "data").string()},
+                               {"XDG_STATE_HOME", (work / "state").string()},
+                               {"GGML_NO_BACKTRACE", "1"}});
+        parlwick = std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{PARLWICK_EXECUTABLE}, env, log().string());
+        ASSERT_TRUE(waitUntil(
+            [&] { return logText().find("ready. hold right Alt to talk") != std::string::npos; },
+            30))
+            << logText();
+    }
+
+    fs::path log() const { return work / "parlwick.log"; }
+    std::string logText() const { return readAll(log()); }
+    fs::path runs() const { return work / "runs.csv"; }
+    std::size_t rows() const {
+        const std::string csv = readAll(runs());
+        const auto lines = static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n'));
+        return lines == 0 ? 0 : lines - 1;
+    }
+    std::size_t logCount(const std::string& line) const {
+        const std::string text = logText();
+        std::size_t count = 0;
+        for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+
+    void keyDown() { xdotool({"keydown", "Alt_R"}); }
+    void keyUp() { xdotool({"keyup", "Alt_R"}); }
+    void speak() {
+        pulse->play(work / "speech.wav");
+        pulse->waitForPlay();
+    }
+    // Holds right Alt while the speech plays (or while nothing does, for silence).
+    void holdAndSpeak(bool withSpeech = true) {
+        keyDown();
+        spin(0.4);
+        if (withSpeech) {
+            speak();
+        } else {
+            spin(2);
+        }
+        spin(0.3);
+        keyUp();
+    }
+    // Two quick taps of the record key.
+    void doubleTap() {
+        keyDown();
+        spin(0.05);
+        keyUp();
+        spin(0.15);
+        keyDown();
+        spin(0.05);
+        keyUp();
+    }
+    // Waits for the pipeline to log its summary of the `n`th dictation.
+    bool waitForDictations(std::size_t n, double seconds = 30) {
+        return waitUntil([&] { return logCount("s audio, ") >= n; }, seconds);
+    }
+    bool pillVisible() {
+        return !run("xdotool", {"search", "--onlyvisible", "--name", "^Dictation$"}, 5).empty();
+    }
+    void expectNoDictatedWords() {
+        const std::string logged = logText();
+        const std::string csv = readAll(runs());
+        for (const auto& word : dictatedWords) {
+            EXPECT_EQ(logged.find(word), std::string::npos) << word << " in the log:\n" << logged;
+            EXPECT_EQ(csv.find(word), std::string::npos) << word << " in runs.csv:\n" << csv;
+        }
+    }
+
+    TempDir work;
+    std::unique_ptr<PulseServer> pulse;
+    std::unique_ptr<FieldsWindow> fields;
+    std::unique_ptr<BackgroundProcess> parlwick;
+};
+
+TEST_F(DictationEndToEnd, HeldKeyTypesTheCleanedTextAndLogsNoWords) {
+    start();
+    fields->focus("normal");
+    holdAndSpeak();
+    EXPECT_EQ(fields->waitForText("normal", typed, 30), typed) << logText();
+
+    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }, 10)) << readAll(runs());
+    const std::string csv = readAll(runs());
+    EXPECT_EQ(csv.rfind("timestamp,audio_s,words,asr_ms,llm_ms,total_ms,app\n", 0), 0u) << csv;
+    EXPECT_NE(csv.find(",13,"), std::string::npos) << "thirteen words heard: " << csv;
+    EXPECT_NE(csv.find(",\"Notes\"\n"), std::string::npos) << csv;
+    EXPECT_NE(logText().find("Notes: "), std::string::npos);
+    EXPECT_NE(logText().find(" 13 words, asr "), std::string::npos) << logText();
+    expectNoDictatedWords();
+}
+
+TEST_F(DictationEndToEnd, APressShorterThanThreeTenthsTypesNothing) {
+    start();
+    fields->focus("normal");
+    keyDown();
+    spin(0.1);
+    keyUp();
+    speak();
+    spin(2);
+    EXPECT_EQ(fields->text("normal"), "");
+    EXPECT_EQ(rows(), 0u);
+    EXPECT_EQ(logCount("s audio, "), 0u) << logText();
+}
+
+TEST_F(DictationEndToEnd, ADoubleTapRecordsHandsFreeUntilTheThirdPress) {
+    start();
+    fields->focus("normal");
+    doubleTap();
+    spin(0.3);
+    speak(); // the key is up all this time
+    spin(0.3);
+    keyDown();
+    spin(0.05);
+    keyUp();
+    EXPECT_EQ(fields->waitForText("normal", typed, 30), typed) << logText();
+    EXPECT_EQ(rows(), 1u);
+}
+
+TEST_F(DictationEndToEnd, EscapeDuringHandsFreeDiscardsTheRecording) {
+    start();
+    fields->focus("normal");
+    doubleTap();
+    spin(0.3);
+    speak();
+    xdotool({"key", "Escape"});
+    spin(3);
+    EXPECT_EQ(fields->text("normal"), "");
+    EXPECT_EQ(logCount("s audio, "), 0u) << logText();
+    EXPECT_FALSE(pillVisible());
+
+    // The next dictation works as usual.
+    holdAndSpeak();
+    EXPECT_EQ(fields->waitForText("normal", typed, 30), typed) << logText();
+}
+
+TEST_F(DictationEndToEnd, ASecondDictationIntoTheSameFieldSoonStartsWithASpace) {
+    start();
+    fields->focus("normal");
+    holdAndSpeak();
+    ASSERT_EQ(fields->waitForText("normal", typed, 30), typed) << logText();
+    holdAndSpeak();
+    const std::string twice = typed + " " + typed;
+    EXPECT_EQ(fields->waitForText("normal", twice, 30), twice) << logText();
+    EXPECT_TRUE(waitUntil([&] { return rows() == 2; }, 10));
+}
+
+TEST_F(DictationEndToEnd, APasswordFieldGetsTheTextButNoRecord) {
+    start();
+    fields->focus("password");
+    holdAndSpeak();
+    EXPECT_EQ(fields->waitForText("password", typed, 30), typed) << logText();
+    EXPECT_TRUE(
+        waitUntil([&] { return logCount("not saved: a password field was in use") == 1; }, 10))
+        << logText();
+    EXPECT_EQ(rows(), 0u) << readAll(runs());
+    expectNoDictatedWords();
+}
+
+TEST_F(DictationEndToEnd, SilenceTypesNothing) {
+    start();
+    fields->focus("normal");
+    holdAndSpeak(false);
+    ASSERT_TRUE(waitForDictations(1)) << logText();
+    EXPECT_NE(logText().find("Notes: "), std::string::npos);
+    EXPECT_NE(logText().find("s audio, no speech found"), std::string::npos) << logText();
+    spin(1);
+    EXPECT_EQ(fields->text("normal"), "");
+    EXPECT_EQ(rows(), 0u);
+}
+
+TEST_F(DictationEndToEnd, AKilledSpeechServerIsStartedAgainByTheNextDictation) {
+    start();
+    fields->focus("normal");
+    holdAndSpeak();
+    ASSERT_EQ(fields->waitForText("normal", typed, 30), typed) << logText();
+
+    // The speech engine runs under a small shell of ours; kill the engine itself.
+    std::vector<pid_t> servers;
+    for (pid_t shell : childrenOf(parlwick->pid())) {
+        for (pid_t child : childrenOf(shell)) {
+            if (commandOf(child).find("whisper-server") != std::string::npos) {
+                servers.push_back(child);
+            }
+        }
+    }
+    ASSERT_EQ(servers.size(), 1u) << "one speech engine runs";
+    ::kill(servers[0], SIGKILL);
+    ASSERT_TRUE(eventually([&] { return !processIsAlive(servers[0]); }, 5));
+
+    holdAndSpeak();
+    const std::string twice = typed + " " + typed;
+    EXPECT_EQ(fields->waitForText("normal", twice, 60), twice) << logText();
+}
+
+TEST_F(DictationEndToEnd, AFailingSpeechServerShowsTheErrorAndTheNextDictationTypesAgain) {
+    // First on the search path: a server that answers every request with an error until the
+    // "healthy" file appears, then the real one.
+    const fs::path bin = work / "bin";
+    writeAll(bin / "whisper-server", "#!/bin/sh\n"
+                                     "if [ -e '" +
+                                         (work / "healthy").string() +
+                                         "' ]; then\n"
+                                         "  exec '" +
+                                         findProgram("whisper-server") +
+                                         "' \"$@\"\n"
+                                         "fi\n"
+                                         "STAND_IN_MODE=error exec '" STAND_IN_SERVER "' \"$@\"\n");
+    fs::permissions(bin / "whisper-server", fs::perms::owner_all);
+    start({{"PATH", bin.string() + ":" + std::getenv("PATH")}});
+    fields->focus("normal");
+
+    holdAndSpeak();
+    ASSERT_TRUE(waitForDictations(1)) << logText();
+    EXPECT_NE(logText().find("s audio, couldn't transcribe that"), std::string::npos) << logText();
+    EXPECT_NE(logText().find("failed: "), std::string::npos) << logText();
+    EXPECT_TRUE(pillVisible()) << "the pill shows the error for three seconds";
+    EXPECT_EQ(fields->text("normal"), "");
+    EXPECT_EQ(rows(), 0u);
+
+    writeAll(work / "healthy", "");
+    holdAndSpeak();
+    EXPECT_EQ(fields->waitForText("normal", typed, 60), typed) << logText();
+    EXPECT_TRUE(parlwick->isRunning());
+}
+
+} // namespace
