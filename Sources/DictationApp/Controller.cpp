@@ -193,16 +193,17 @@ void Controller::stop() {
         receiver(std::move(recording.samples));
         return;
     }
+    // Live words that already heard speech make the speech check redundant. The job goes first
+    // so the worker starts while the sound and the pill are dealt with here.
+    const bool checkSpeech = !heardSpeech_;
+    runPipeline(Job{parts_.clock->now(), std::move(recording.samples), recording.seconds, *context_,
+                    isSecure_, heardSpeech_},
+                checkSpeech);
     if (Settings::playSound()) {
         parts_.playSound();
     }
     pill_.model().setWords({});
     pill_.working();
-    // Live words that already heard speech make the speech check redundant.
-    const bool checkSpeech = !heardSpeech_;
-    runPipeline(Job{parts_.clock->now(), std::move(recording.samples), recording.seconds, *context_,
-                    isSecure_, heardSpeech_},
-                checkSpeech);
 }
 
 // MARK: - Retry

@@ -15,6 +15,8 @@ void play(std::string_view event) {
             log(std::string("could not play sounds: ") + ca_strerror(error));
             return static_cast<ca_context*>(nullptr);
         }
+        // The sound server only: without one, ALSA's fallback fills the log with its own errors.
+        ca_context_set_driver(made, "pulse");
         return made;
     }();
     if (!context) {

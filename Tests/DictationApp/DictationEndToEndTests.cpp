@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -46,6 +47,9 @@ class DictationEndToEnd : public testing::Test {
     void TearDown() override {
         if (parlwick) {
             parlwick->end(SIGTERM);
+        }
+        if (HasFailure()) {
+            std::fprintf(stderr, "parlwick's log:\n%s\n", logText().c_str());
         }
     }
 
@@ -117,6 +121,18 @@ class DictationEndToEnd : public testing::Test {
     }
     bool pillVisible() {
         return !run("xdotool", {"search", "--onlyvisible", "--name", "^Dictation$"}, 5).empty();
+    }
+    // The speech engines parlwick runs, each under a small shell of ours.
+    std::vector<pid_t> speechEngines() const {
+        std::vector<pid_t> engines;
+        for (pid_t shell : childrenOf(parlwick->pid())) {
+            for (pid_t child : childrenOf(shell)) {
+                if (commandOf(child).find("whisper-server") != std::string::npos) {
+                    engines.push_back(child);
+                }
+            }
+        }
+        return engines;
     }
     void expectNoDictatedWords() {
         const std::string logged = logText();
@@ -234,15 +250,7 @@ TEST_F(DictationEndToEnd, AKilledSpeechServerIsStartedAgainByTheNextDictation) {
     holdAndSpeak();
     ASSERT_EQ(fields->waitForText("normal", typed, 30), typed) << logText();
 
-    // The speech engine runs under a small shell of ours; kill the engine itself.
-    std::vector<pid_t> servers;
-    for (pid_t shell : childrenOf(parlwick->pid())) {
-        for (pid_t child : childrenOf(shell)) {
-            if (commandOf(child).find("whisper-server") != std::string::npos) {
-                servers.push_back(child);
-            }
-        }
-    }
+    const std::vector<pid_t> servers = speechEngines();
     ASSERT_EQ(servers.size(), 1u) << "one speech engine runs";
     ::kill(servers[0], SIGKILL);
     ASSERT_TRUE(eventually([&] { return !processIsAlive(servers[0]); }, 5));
@@ -281,6 +289,99 @@ TEST_F(DictationEndToEnd, AFailingSpeechServerShowsTheErrorAndTheNextDictationTy
     holdAndSpeak();
     EXPECT_EQ(fields->waitForText("normal", typed, 60), typed) << logText();
     EXPECT_TRUE(parlwick->isRunning());
+}
+
+TEST_F(DictationEndToEnd, QuittingEndsTheSpeechEngine) {
+    start();
+    ASSERT_TRUE(eventually([&] { return speechEngines().size() == 1; }, 30))
+        << "the warm-up starts the engine: " << logText();
+    const pid_t engine = speechEngines()[0];
+    const int status = parlwick->end(SIGTERM);
+    parlwick.reset();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(eventually([&] { return !processIsAlive(engine); }, 10));
+}
+
+TEST_F(DictationEndToEnd, TheAudioServerGoingAwayEndsTheRecordingAndTheAppCarriesOn) {
+    start();
+    fields->focus("normal");
+    keyDown();
+    spin(0.4);
+    pulse->play(work / "speech.wav");
+    spin(2);
+    pulse->kill();
+    ASSERT_TRUE(waitForDictations(1)) << logText();
+    EXPECT_NE(logText().find("microphone changed while recording"), std::string::npos);
+    // The paste waits for the user to let go of every modifier.
+    keyUp();
+    EXPECT_EQ(fields->waitForText("normal", typed, 30), typed) << "what was said is kept";
+
+    // No microphone at all now: the press is refused and the app keeps running.
+    keyDown();
+    EXPECT_TRUE(waitUntil([&] { return logCount("could not start recording: ") == 1; }, 10))
+        << logText();
+    keyUp();
+    EXPECT_TRUE(pillVisible()) << "the pill shows that the microphone can't be used";
+    spin(0.5);
+    EXPECT_TRUE(parlwick->isRunning());
+    EXPECT_EQ(fields->text("normal"), typed);
+}
+
+TEST_F(DictationEndToEnd, AWindowThatClosesBeforeDeliveryLosesNothingElse) {
+    start();
+    fields->focus("normal");
+    holdAndSpeak();
+    fields->close();
+    ASSERT_TRUE(waitForDictations(1)) << logText();
+    spin(2.5); // the paste checks and the clipboard's return
+    EXPECT_TRUE(parlwick->isRunning());
+
+    // The title differs from the class: GTK names a hidden window after the class, and xdotool
+    // matches names ignoring case.
+    FieldsWindow letters(FieldsWindow::Toolkit::gtk, "Second Window", "Letters");
+    ASSERT_TRUE(letters.ready());
+    letters.focus("normal");
+    holdAndSpeak();
+    EXPECT_EQ(letters.waitForText("normal", typed, 30), typed) << logText();
+}
+
+// Without an X display parlwick waits, checking every second, and listens once one appears.
+TEST_F(DictationEndToEnd, TheRecordKeyWorksOnceADisplayAppears) {
+    int number = 0;
+    for (int tries = 0; tries < 50; ++tries) {
+        number = 700 + static_cast<int>(::getpid() + tries * 7) % 250;
+        if (!fs::exists("/tmp/.X11-unix/X" + std::to_string(number)) &&
+            !fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) {
+            break;
+        }
+    }
+    const std::string display = ":" + std::to_string(number);
+    fs::current_path(work.path());
+    parlwick =
+        std::make_unique<BackgroundProcess>(std::vector<std::string>{PARLWICK_EXECUTABLE},
+                                            std::vector<std::pair<std::string, std::string>>{
+                                                {"DISPLAY", display},
+                                                {"XDG_CONFIG_HOME", (work / "config").string()},
+                                                {"XDG_DATA_HOME", (work / "data").string()},
+                                                {"GGML_NO_BACKTRACE", "1"}},
+                                            log().string());
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return logText().find("waiting for accessibility permission: ") != std::string::npos;
+        },
+        20))
+        << logText();
+    spin(1.5);
+    EXPECT_EQ(logText().find("ready. hold"), std::string::npos);
+    EXPECT_TRUE(parlwick->isRunning());
+
+    BackgroundProcess xvfb({findProgram("Xvfb"), display, "-screen", "0", "800x600x24", "-nolisten",
+                            "tcp", "-noreset"});
+    EXPECT_TRUE(waitUntil(
+        [&] { return logText().find("ready. hold right Alt to talk") != std::string::npos; }, 10))
+        << logText();
+    parlwick->end(SIGTERM);
+    parlwick.reset();
 }
 
 } // namespace
