@@ -3,6 +3,7 @@
 #include "FixedClock.h"
 #include "LogCapture.h"
 #include "ManualScheduler.h"
+#include "OffscreenWidgets.h"
 #include "Settings.h"
 
 #include <QApplication>
@@ -107,20 +108,8 @@ class FakeFocus final : public FocusProbe {
     std::optional<FieldState> state(const FocusedElement&) override { return std::nullopt; }
 };
 
-class ControllerTest : public testing::Test {
+class ControllerTest : public OffscreenWidgets {
   protected:
-    static void SetUpTestSuite() {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "ControllerTests";
-        static char* argv[] = {name, nullptr};
-        app = new QApplication(argc, argv);
-    }
-    static void TearDownTestSuite() {
-        delete app;
-        app = nullptr;
-    }
-
     void SetUp() override {
         scheduler.moved = [this, start = clock->now()](double now) {
             clock->set(start + std::chrono::duration_cast<std::chrono::system_clock::duration>(
@@ -183,7 +172,6 @@ class ControllerTest : public testing::Test {
             std::count_if(checked.begin(), checked.end(), [](std::size_t n) { return n != 100; }));
     }
 
-    static inline QApplication* app = nullptr;
     TempDir folder;
     std::shared_ptr<FixedClock> clock =
         std::make_shared<FixedClock>(Timestamp(std::chrono::seconds(1'800'000'000)));

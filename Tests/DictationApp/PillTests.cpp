@@ -1,4 +1,5 @@
 #include "LiveVoice.h"
+#include "OffscreenWidgets.h"
 #include "Pill.h"
 
 #include <QApplication>
@@ -8,19 +9,8 @@
 
 namespace {
 
-class PillTest : public testing::Test {
+class PillTest : public OffscreenWidgets {
   protected:
-    static void SetUpTestSuite() {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "PillTests";
-        static char* argv[] = {name, nullptr};
-        app = new QApplication(argc, argv);
-    }
-    static void TearDownTestSuite() {
-        delete app;
-        app = nullptr;
-    }
     static void pump(int ms) {
         QElapsedTimer clock;
         clock.start();
@@ -28,7 +18,6 @@ class PillTest : public testing::Test {
             QApplication::processEvents(QEventLoop::AllEvents, 10);
         }
     }
-    static inline QApplication* app = nullptr;
 };
 
 TEST_F(PillTest, LevelsAreASlidingWindowOfTheLastFourteen) {
