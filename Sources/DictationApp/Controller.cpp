@@ -172,6 +172,8 @@ Recorder::Recording Controller::endRecording() {
     liveTimer_.reset();
     handsFreeTimer_.reset();
     isHandsFree_ = false;
+    // The hands-free hint would otherwise stand in for "Working…".
+    pill_.model().setHint({});
     auto recording = recorder_->stop();
     onRecordingChange(false);
     return recording;
@@ -258,16 +260,21 @@ void Controller::runPipeline(Job job, bool checkSpeech) {
 
 void Controller::process(const Work& work, Job job, std::int64_t session, bool checkSpeech) {
     const auto start = Steady::now();
-    if (checkSpeech && work.isSilent(job.samples)) {
-        nothing(work, job, Outcome::silent, noSpeech, session);
-        return;
-    }
-    std::string transcript;
-    try {
-        transcript = work.server->transcribe(job.samples);
-    } catch (const std::exception& error) {
+    // Whatever goes wrong before the text is ready (the engine, the cleaner, a hook) ends this
+    // dictation as failed, never the program.
+    const auto fail = [&](const std::exception& error) {
         log(std::string("failed: ") + error.what());
         nothing(work, job, Outcome::failed, transcriptionFailed, session);
+    };
+    std::string transcript;
+    try {
+        if (checkSpeech && work.isSilent(job.samples)) {
+            nothing(work, job, Outcome::silent, noSpeech, session);
+            return;
+        }
+        transcript = work.server->transcribe(job.samples);
+    } catch (const std::exception& error) {
+        fail(error);
         return;
     }
     const std::int64_t asrMs = millisecondsSince(start);
@@ -279,17 +286,22 @@ void Controller::process(const Work& work, Job job, std::int64_t session, bool c
     const auto cleanStart = Steady::now();
     const bool cleans = Cleanup::shouldClean(transcript, work.cleanup);
     std::string text = transcript;
-    if (cleans) {
-        const auto candidate = work.cleaner->clean(transcript);
-        auto choice = CorrectionGuard::choose(candidate, transcript);
-        if (candidate && !choice.usedModel) {
-            log("on-device edit changed the words, not using it");
+    try {
+        if (cleans) {
+            const auto candidate = work.cleaner->clean(transcript);
+            auto choice = CorrectionGuard::choose(candidate, transcript);
+            if (candidate && !choice.usedModel) {
+                log("on-device edit changed the words, not using it");
+            }
+            text = Disfluency::strip(choice.text);
         }
-        text = Disfluency::strip(choice.text);
-    }
-    // Layout and snippets are for ordinary fields; a password goes in as spoken.
-    if (!job.isSecure) {
-        text = work.finish(text, job.context);
+        // Layout and snippets are for ordinary fields; a password goes in as spoken.
+        if (!job.isSecure) {
+            text = work.finish(text, job.context);
+        }
+    } catch (const std::exception& error) {
+        fail(error);
+        return;
     }
     const std::int64_t llmMs = cleans ? millisecondsSince(cleanStart) : 0;
     const std::int64_t totalMs = millisecondsSince(start);
@@ -393,15 +405,16 @@ void Controller::liveWordsTick(std::int64_t session) {
     }
     liveBusy_ = true;
     live_.async([work = work(), snapshot = recorder_->snapshot(liveWordsWindow), session] {
-        const bool silent = work.isSilent(snapshot);
+        bool silent = true;
         std::optional<std::string> text;
-        if (!silent) {
-            try {
+        try {
+            silent = work.isSilent(snapshot);
+            if (!silent) {
                 text = work.server->attempt(WavEncoder::encode(snapshot),
                                             SpeechEngine::vocabularyPrompt());
-            } catch (const std::exception&) {
-                // Live words are a preview; the final transcription reports failures.
             }
+        } catch (const std::exception&) {
+            // Live words are a preview; the final transcription reports failures.
         }
         work.onMain([silent, text = std::move(text), session](Controller& controller) {
             controller.liveBusy_ = false;

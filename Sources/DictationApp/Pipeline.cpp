@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -85,6 +86,30 @@ bool isSilent(std::span<const float> samples, const SpeechTool& tool) {
         log(std::string("speech check failed, going by loudness: ") + error.what());
     }
     return SpeechCheck::isQuiet(samples);
+}
+
+void removeLeftovers(std::chrono::seconds age) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path folder = fs::temp_directory_path(error);
+    if (error) {
+        return;
+    }
+    const auto now = fs::file_time_type::clock::now();
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with("dictation-") || !name.ends_with(".wav")) {
+            continue;
+        }
+        struct stat info {};
+        std::error_code ignored;
+        // Another user's files, and a check still running in another process, stay.
+        if (::lstat(it->path().c_str(), &info) != 0 || info.st_uid != ::geteuid() ||
+            !S_ISREG(info.st_mode) || now - it->last_write_time(ignored) < age) {
+            continue;
+        }
+        fs::remove(it->path(), ignored);
+    }
 }
 
 } // namespace Pipeline

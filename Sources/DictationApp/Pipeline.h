@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -20,5 +21,9 @@ struct SpeechTool {
 // True when the samples hold no speech. Asks the voice-activity tool through a temporary WAV
 // file (removed in every case); when the tool cannot answer, logs why and goes by loudness.
 bool isSilent(std::span<const float> samples, const SpeechTool& tool = SpeechTool::standard());
+
+// Removes the speech check's temporary files (ours, older than `age`) that a process ended in
+// the middle of a check left behind: they hold the user's voice.
+void removeLeftovers(std::chrono::seconds age = std::chrono::seconds(60));
 
 } // namespace Pipeline

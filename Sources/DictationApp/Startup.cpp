@@ -4,6 +4,7 @@
 #include "HotKey.h"
 #include "Log.h"
 #include "Paths.h"
+#include "Pipeline.h"
 
 #include <QSocketNotifier>
 #include <chrono>
@@ -62,6 +63,7 @@ void Startup::begin() {
 void Startup::warmUp() {
     // The server outlives this thread: start-up objects live as long as the process.
     std::thread([server = server_.get(), cleaner = cleaner_, cleanup = options_.cleanup] {
+        Pipeline::removeLeftovers();
         const std::vector<float> silence(static_cast<std::size_t>(Recorder::sampleRate), 0.0f);
         (void)Controller::standardSpeechCheck(silence);
         if (cleanup) {
@@ -124,9 +126,16 @@ void Startup::waitForAccessibility() {
 }
 
 bool Startup::startListening() {
-    // Asked first, so a wait does not log the same reason every second.
+    // Asked first, so a wait does not log the same reason every second. A listener decides
+    // once whether it can listen, so a desktop that has come round gets a new one.
     if (!desktop_.keys->isAvailable()) {
-        return false;
+        if (!platform_.missingAccess().empty()) {
+            return false;
+        }
+        desktop_.keys = platform_.makeKeyListener(*desktop_.synthetic);
+        if (!desktop_.keys->isAvailable()) {
+            return false;
+        }
     }
     monitor_ = std::make_unique<RecordKeyMonitor>(*controller_, [this] { return state_->key; });
     if (!monitor_->startListening(*desktop_.keys, options_,

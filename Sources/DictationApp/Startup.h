@@ -29,6 +29,8 @@ class Startup {
         std::function<std::string()> missingAccess;
         // The backend's objects; called once access is there and the application object exists.
         std::function<Desktop()> makeDesktop;
+        // A new key listener, for when the first one found the desktop closed to it.
+        std::function<std::unique_ptr<KeyListener>(SyntheticEvents&)> makeKeyListener;
     };
 
     Startup(Options options, Platform platform);

@@ -70,8 +70,15 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
-    Startup startup(options, {X11Desktop::missingAccess, X11Desktop::make});
-    const int status = startup.runTerminal(argc, argv);
+    int status = 1;
+    try {
+        // Lives until the process ends: the warm-up thread may still be using it.
+        static Startup startup(
+            options, {X11Desktop::missingAccess, X11Desktop::make, X11Desktop::makeKeyListener});
+        status = startup.runTerminal(argc, argv);
+    } catch (const std::exception& error) {
+        log(std::string("could not start dictation: ") + error.what());
+    }
     // The warm-up may still be talking to the speech engine; the process ends without waiting
     // for it, which also closes the engine's keep-alive pipe.
     LogFile::flush();

@@ -267,6 +267,7 @@ TEST_F(ControllerTest, TwoQuickTapsRecordHandsFreeUntilTheNextPress) {
     EXPECT_TRUE(controller->isRecording());
     controller->keyDown();
     EXPECT_FALSE(controller->isHandsFree());
+    EXPECT_EQ(controller->pill().model().hint(), "") << "the working pill says it is working";
     controller->keyUp();
     settle();
     ASSERT_EQ(results.size(), 1u);
@@ -384,6 +385,7 @@ TEST_F(ControllerTest, LiveWordsShowWhatIsHeardAndSpareTheFinalSpeechCheck) {
     silent = true;
     controller->keyDown();
     advance(1);
+    settle(); // the live words' silent answer arrives before the release
     controller->keyUp();
     settle();
     EXPECT_EQ(finalChecks(), 1);
@@ -471,6 +473,30 @@ TEST_F(ControllerTest, AnOldJobsEndLeavesTheNewRecordingsPillAlone) {
     EXPECT_EQ(results.size(), 1u);
     EXPECT_EQ(controller->pill().model().state(), PillModel::State::listening);
     EXPECT_TRUE(pillShown());
+
+    // Nor once the newer recording is over: the pill belongs to the newer session.
+    controller->cancel();
+    press(1);
+    advance(1);
+    press(0.1); // a tap hides the pill, and the failed job's answer comes after it
+    settle();
+    EXPECT_EQ(results.size(), 2u);
+    EXPECT_NE(controller->pill().model().state(), PillModel::State::error);
+    EXPECT_FALSE(pillShown());
+}
+
+TEST_F(ControllerTest, AFailureAfterTheEngineFailsTheDictationNotTheProgram) {
+    LogCapture log;
+    controller->finish = [](const std::string&, const ScreenContext&) -> std::string {
+        throw std::runtime_error("the snippets could not be read");
+    };
+    dictate();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].outcome, Outcome::failed);
+    EXPECT_EQ(results[0].problem, "Couldn't transcribe that");
+    EXPECT_TRUE(log.contains("failed: the snippets could not be read"));
+    EXPECT_TRUE(paster.pastes.empty());
+    EXPECT_TRUE(controller->canRetry());
 }
 
 TEST_F(ControllerTest, AMicrophoneThatWontStartShowsTheErrorAndTheNextPressWorks) {

@@ -180,3 +180,30 @@ TEST_F(SpeechCheckRun, AnUnwritableTemporaryFileFallsBackToLoudness) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(SpeechCheckLeftovers, OnlyOldTemporaryRecordingsAreRemoved) {
+    TempDir dir;
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    const auto aged = [&](const std::string& name, std::chrono::seconds age) {
+        writeAll(dir / name, "RIFF");
+        fs::last_write_time(dir / name, fs::file_time_type::clock::now() - age);
+    };
+    aged("dictation-1.wav", std::chrono::seconds(120)); // left by a process that ended
+    aged("dictation-2.wav", std::chrono::seconds(5));   // a check running right now
+    aged("dictation-3.txt", std::chrono::seconds(120)); // not ours
+    aged("recording-4.wav", std::chrono::seconds(120)); // not ours
+    fs::create_directories(dir / "dictation-5.wav");    // not a file
+    fs::last_write_time(dir / "dictation-5.wav",
+                        fs::file_time_type::clock::now() - std::chrono::seconds(120));
+
+    Pipeline::removeLeftovers();
+    EXPECT_FALSE(fs::exists(dir / "dictation-1.wav"));
+    for (const char* kept :
+         {"dictation-2.wav", "dictation-3.txt", "recording-4.wav", "dictation-5.wav"}) {
+        EXPECT_TRUE(fs::exists(dir / kept)) << kept;
+    }
+}
+
+} // namespace

@@ -18,6 +18,10 @@ Desktop make() {
     return desktop;
 }
 
+std::unique_ptr<KeyListener> makeKeyListener(SyntheticEvents& synthetic) {
+    return std::make_unique<X11KeyListener>(synthetic);
+}
+
 std::string missingAccess() {
     SyntheticEvents synthetic;
     if (X11KeyListener keys(synthetic); !keys.isAvailable()) {
