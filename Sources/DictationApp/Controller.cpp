@@ -1,8 +1,7 @@
 #include "Controller.h"
 
 #include "Cleanup.h"
-#include "CorrectionGuard.h"
-#include "Disfluency.h"
+#include "CleanupPipeline.h"
 #include "Log.h"
 #include "Pipeline.h"
 #include "ScreenCapture.h"
@@ -26,15 +25,6 @@ std::int64_t millisecondsSince(Steady::time_point start) {
 
 double secondsBetween(Timestamp from, Timestamp to) {
     return std::chrono::duration<double>(to - from).count();
-}
-
-std::string lowerCased(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
 }
 
 } // namespace
@@ -285,16 +275,15 @@ void Controller::process(const Work& work, Job job, std::int64_t session, bool c
 
     const auto cleanStart = Steady::now();
     const bool cleans = Cleanup::shouldClean(transcript, work.cleanup);
-    std::string text = transcript;
+    std::string text;
     try {
-        if (cleans) {
-            const auto candidate = work.cleaner->clean(transcript);
-            auto choice = CorrectionGuard::choose(candidate, transcript);
-            if (candidate && !choice.usedModel) {
-                log("on-device edit changed the words, not using it");
-            }
-            text = Disfluency::strip(choice.text);
+        const auto candidate =
+            cleans ? work.cleaner->clean(transcript) : std::optional<std::string>();
+        auto stages = CleanupPipeline::clean(transcript, work.cleanup, candidate);
+        if (stages.refusedCandidate) {
+            log("on-device edit changed the words, not using it");
         }
+        text = std::move(stages.stripped);
         // Layout and snippets are for ordinary fields; a password goes in as spoken.
         if (!job.isSecure) {
             text = work.finish(text, job.context);
@@ -339,7 +328,7 @@ void Controller::process(const Work& work, Job job, std::int64_t session, bool c
 void Controller::nothing(const Work& work, const Job& job, Outcome outcome,
                          const std::string& problem, std::int64_t session) {
     std::string line = job.context.appName;
-    line += ": " + Text::fixed(job.seconds, 1) + "s audio, " + lowerCased(problem);
+    line += ": " + Text::fixed(job.seconds, 1) + "s audio, " + Text::lowercased(problem);
     log(line);
     Dictation dictation{Uuid::generate(), work.clock->now(),
                         job.seconds,      job.context.appName,

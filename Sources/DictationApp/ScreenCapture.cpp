@@ -1,7 +1,6 @@
 #include "ScreenCapture.h"
 
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
+#include "Text.h"
 
 namespace ScreenCapture {
 
@@ -12,11 +11,7 @@ Front front(WindowProbe& windows, const BrowserTest& isBrowser) {
         return result;
     }
     result.appName = window->appName;
-    std::string lower;
-    icu::UnicodeString::fromUTF8(result.appName)
-        .toLower(icu::Locale::getRoot())
-        .toUTF8String(lower);
-    if (isBrowser(lower)) {
+    if (isBrowser(Text::lowercased(result.appName))) {
         result.windowTitle = windows.title(*window);
     }
     return result;

@@ -47,8 +47,9 @@ int Startup::runTerminal(int& argc, char** argv) {
 
 void Startup::requestPermissions() {
     const std::string name = Paths::isApp() ? Paths::appName() : "your terminal app";
-    if (const std::string missing = platform_.missingAccess(); !missing.empty()) {
-        log("no x access for " + name + ": " + missing);
+    missingAccess_ = platform_.missingAccess();
+    if (!missingAccess_.empty()) {
+        log("no x access for " + name + ": " + missingAccess_);
     }
     if (const std::string missing = recorder_->missingMicrophone(); !missing.empty()) {
         log("no input device for " + name + ": " + missing);
@@ -78,13 +79,12 @@ void Startup::warmUp() {
 }
 
 void Startup::waitForDesktop() {
-    std::string missing = platform_.missingAccess();
-    if (missing.empty()) {
+    if (missingAccess_.empty()) {
         return;
     }
     showStatus(waitingText);
-    log("waiting for accessibility permission: " + missing);
-    while (!(missing = platform_.missingAccess()).empty()) {
+    log("waiting for accessibility permission: " + missingAccess_);
+    while (!platform_.missingAccess().empty()) {
         std::this_thread::sleep_for(std::chrono::duration<double>(permissionPollSeconds));
     }
 }

@@ -58,6 +58,8 @@ class Startup {
 
     Options options_;
     Platform platform_;
+    // What the permission check found missing, for the wait that follows it.
+    std::string missingAccess_;
     std::unique_ptr<WhisperServer> server_;
     TimingLog timingLog_;
     std::shared_ptr<const OnDeviceCleaner> cleaner_ = std::make_shared<OnDeviceCleaner>();

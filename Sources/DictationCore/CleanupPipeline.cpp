@@ -17,19 +17,15 @@ Formatted format(std::string_view text, WritingContext writing, WritingStyle sty
     return formatted;
 }
 
-Stages run(std::string_view transcript, const ScreenContext& context, bool cleanup, bool isSecure,
-           WritingStyle style, const std::vector<Snippet>& snippets,
-           const std::optional<std::string>& candidate) {
+Stages clean(std::string_view transcript, bool cleanup,
+             const std::optional<std::string>& candidate) {
     Stages stages;
     stages.heard = Cleanup::normalizeTranscript(transcript);
     stages.isEmpty = Cleanup::isEmptyTranscript(stages.heard);
     if (stages.isEmpty) {
         return stages;
     }
-    stages.writing = context.writing;
-    stages.group = AppGroups::of(context.appName, context.writing);
     stages.cleaned = Cleanup::shouldClean(stages.heard, cleanup);
-
     if (stages.cleaned) {
         // Self-correction reads the transcript as spoken, fillers and commas included.
         auto choice = CorrectionGuard::choose(candidate, stages.heard);
@@ -41,6 +37,18 @@ Stages run(std::string_view transcript, const ScreenContext& context, bool clean
         stages.chosen = stages.heard;
         stages.stripped = stages.heard;
     }
+    return stages;
+}
+
+Stages run(std::string_view transcript, const ScreenContext& context, bool cleanup, bool isSecure,
+           WritingStyle style, const std::vector<Snippet>& snippets,
+           const std::optional<std::string>& candidate) {
+    Stages stages = clean(transcript, cleanup, candidate);
+    if (stages.isEmpty) {
+        return stages;
+    }
+    stages.writing = context.writing;
+    stages.group = AppGroups::of(context.appName, context.writing);
 
     if (isSecure) {
         stages.laidOut = stages.styled = stages.final = stages.stripped;

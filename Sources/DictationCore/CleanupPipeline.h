@@ -42,6 +42,11 @@ struct Stages {
     bool operator==(const Stages&) const = default;
 };
 
+// The cleanup stage alone: `heard` through `stripped`, without the app's context and formatting
+// (their fields stay at their defaults). `candidate` is consulted only when the stage runs.
+Stages clean(std::string_view transcript, bool cleanup,
+             const std::optional<std::string>& candidate);
+
 // `transcript` as the speech engine returned it; `style` is the user's style for the group of
 // `context`'s app; `candidate` is the on-device edit, consulted only when the cleanup stage runs.
 Stages run(std::string_view transcript, const ScreenContext& context, bool cleanup, bool isSecure,

@@ -37,6 +37,9 @@ std::vector<std::string_view> lines(std::string_view text);
 // Equal under Unicode case folding ("Straße" and "STRASSE" too).
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
+// Full Unicode lower case, the same in every locale.
+std::string lowercased(std::string_view text);
+
 // `value` with exactly `decimals` digits after a point, whatever the process locale says.
 std::string fixed(double value, int decimals);
 

@@ -1,10 +1,9 @@
 #include "WritingContext.h"
 
 #include "Regex.h"
+#include "Text.h"
 
 #include <array>
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
 
 namespace {
 
@@ -114,25 +113,16 @@ const std::array<TitlePattern, 4>& titlePatterns() {
 
 namespace WritingContexts {
 
-std::string lowercased(std::string_view appName) {
-    std::string lower;
-    icu::UnicodeString::fromUTF8(
-        icu::StringPiece(appName.data(), static_cast<int32_t>(appName.size())))
-        .toLower(icu::Locale::getRoot())
-        .toUTF8String(lower);
-    return lower;
-}
-
 const std::set<std::string, std::less<>>& browsers() {
     return browserNames();
 }
 
 bool isBrowser(std::string_view appName) {
-    return browserNames().contains(lowercased(appName));
+    return browserNames().contains(Text::lowercased(appName));
 }
 
 WritingContext of(std::string_view appName, std::optional<std::string_view> windowTitle) {
-    const std::string name = lowercased(appName);
+    const std::string name = Text::lowercased(appName);
     if (browserNames().contains(name)) {
         const std::string_view title = windowTitle.value_or("");
         for (const auto& [context, pattern] : titlePatterns()) {
@@ -155,7 +145,7 @@ WritingContext of(std::string_view appName, std::optional<std::string_view> wind
 namespace AppGroups {
 
 AppGroup of(std::string_view appName) {
-    const std::string name = WritingContexts::lowercased(appName);
+    const std::string name = Text::lowercased(appName);
     for (const auto& [group, names] : groupNames()) {
         if (names.contains(name)) {
             return group;

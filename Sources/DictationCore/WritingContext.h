@@ -35,9 +35,6 @@ WritingContext of(std::string_view appName, std::optional<std::string_view> wind
 // Lower-cased display names of web browsers, whose window title decides the context.
 const std::set<std::string, std::less<>>& browsers();
 bool isBrowser(std::string_view appName);
-
-// The display name as the tables hold it.
-std::string lowercased(std::string_view appName);
 } // namespace WritingContexts
 
 namespace AppGroups {

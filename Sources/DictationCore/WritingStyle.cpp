@@ -1,7 +1,6 @@
 #include "WritingStyle.h"
 
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
+#include "Text.h"
 
 namespace WritingStyles {
 
@@ -14,9 +13,7 @@ std::string apply(WritingStyle style, std::string_view text) {
         styled.pop_back();
     }
     if (style == WritingStyle::lowercase) {
-        std::string lower;
-        icu::UnicodeString::fromUTF8(styled).toLower(icu::Locale::getRoot()).toUTF8String(lower);
-        return lower;
+        return Text::lowercased(styled);
     }
     return styled;
 }

@@ -13,6 +13,7 @@
 #include <QThread>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -44,6 +45,23 @@ inline QGuiApplication& application() {
         return std::make_unique<QGuiApplication>(argc, argv);
     }();
     return *app;
+}
+
+// A display name (":N") that no X server holds now, chosen by `attempt` among `count` numbers
+// from `first`; empty when that one is taken, so callers try the next attempt.
+inline std::string unusedDisplay(int attempt, int first, int count) {
+    const std::string number = std::to_string(first + (::getpid() + 37 * attempt) % count);
+    std::string socket = "/tmp/.X11-unix/X";
+    socket += number;
+    std::string lock = "/tmp/.X";
+    lock += number;
+    lock += "-lock";
+    if (std::filesystem::exists(socket) || std::filesystem::exists(lock)) {
+        return {};
+    }
+    std::string display = ":";
+    display += number;
+    return display;
 }
 
 // Runs the main loop until `done` holds or `seconds` pass; whether it held.

@@ -447,8 +447,8 @@ TEST(DesktopFailures, WithoutXTestNothingIsSynthesised) {
     std::unique_ptr<Child> server;
     std::string display;
     for (int attempt = 0; attempt < 10 && display.empty(); ++attempt) {
-        const std::string candidate = ":" + std::to_string(200 + (::getpid() + 37 * attempt) % 700);
-        if (std::filesystem::exists("/tmp/.X11-unix/X" + candidate.substr(1))) {
+        const std::string candidate = unusedDisplay(attempt, 200, 700);
+        if (candidate.empty()) {
             continue;
         }
         server = std::make_unique<Child>("Xvfb",

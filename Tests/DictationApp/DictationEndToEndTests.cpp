@@ -345,15 +345,11 @@ TEST_F(DictationEndToEnd, AWindowThatClosesBeforeDeliveryLosesNothingElse) {
 
 // Without an X display parlwick waits, checking every second, and listens once one appears.
 TEST_F(DictationEndToEnd, TheRecordKeyWorksOnceADisplayAppears) {
-    int number = 0;
-    for (int tries = 0; tries < 50; ++tries) {
-        number = 700 + static_cast<int>(::getpid() + tries * 7) % 250;
-        if (!fs::exists("/tmp/.X11-unix/X" + std::to_string(number)) &&
-            !fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) {
-            break;
-        }
+    std::string display;
+    for (int attempt = 0; attempt < 50 && display.empty(); ++attempt) {
+        display = unusedDisplay(attempt, 700, 250);
     }
-    const std::string display = ":" + std::to_string(number);
+    ASSERT_FALSE(display.empty()) << "no free display number";
     fs::current_path(work.path());
     parlwick =
         std::make_unique<BackgroundProcess>(std::vector<std::string>{PARLWICK_EXECUTABLE},
