@@ -31,7 +31,7 @@ build_packages=(
 
 test_packages=(
   xvfb openbox wmctrl xdotool x11-utils xinput xclip xterm imagemagick
-  dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 python3-pyatspi x11-xkb-utils stterm
+  dbus-x11 dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-gtk-3.0 python3-pyatspi x11-xkb-utils stterm
   pulseaudio pulseaudio-utils espeak-ng sox python3
 )
 
