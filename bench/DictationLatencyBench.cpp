@@ -11,12 +11,12 @@
 // Qt runs on its offscreen platform, so drawing the pill costs less than on a real display.
 // The pop after a recording needs a sound server and is left out.
 #include "AudioTools.h"
-#include "Controller.h"
+#include "dictation/Controller.h"
 #include "FixedClock.h"
 #include "ManualScheduler.h"
-#include "Pipeline.h"
+#include "speech/VoiceActivityCheck.h"
 #include "TestModels.h"
-#include "WhisperServer.h"
+#include "speech/WhisperServer.h"
 
 #include <QApplication>
 #include <algorithm>
@@ -184,7 +184,7 @@ struct World {
     fs::path folder;
     std::string missing; // why the bench cannot run, when it cannot
     std::vector<float> speech;
-    Pipeline::SpeechTool tool;
+    VoiceActivityCheck::SpeechTool tool;
     std::unique_ptr<WhisperServer> server;
 };
 
@@ -215,7 +215,7 @@ World& world() {
     setup.program = findProgram("whisper-server");
     world.server = std::make_unique<WhisperServer>(models / "ggml-bench.bin", "en", setup);
     // The app warms both up at start-up, before the first dictation.
-    (void)Pipeline::isSilent(std::vector<float>(16000, 0.0f), world.tool);
+    (void)VoiceActivityCheck::isSilent(std::vector<float>(16000, 0.0f), world.tool);
     (void)world.server->transcribe(world.speech);
     return world;
 }
@@ -309,7 +309,7 @@ void dictation(benchmark::State& state, bool viaLiveWords) {
     parts.clock = clock;
     parts.isSilent = [&stamps, tool = w.tool](std::span<const float> samples) {
         stamps.mark(Stamps::checkStarted);
-        return Pipeline::isSilent(samples, tool);
+        return VoiceActivityCheck::isSilent(samples, tool);
     };
     parts.playSound = [] {};
     Controller controller(Options{}, engine, TimingLog{w.folder / "runs.csv"}, std::move(parts));

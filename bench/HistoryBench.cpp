@@ -2,9 +2,9 @@
 // (one appended line and a rewrite of the totals) takes under 2 ms; a purge that keeps every
 // entry touches no file.
 #include "HistoryFile.h"
-#include "HistoryStore.h"
+#include "storage/HistoryStore.h"
 #include "JSONFile.h"
-#include "Settings.h"
+#include "config/Settings.h"
 #include "Totals.h"
 #include "Uuid.h"
 

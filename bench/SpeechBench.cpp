@@ -1,11 +1,11 @@
 // Speed of the speech path: WAV encoding, the speech-engine client's own overhead per
 // transcription, and how soon a recording captures its first samples.
 #include "AudioTools.h"
-#include "PulseRecorder.h"
+#include "audio/PulseRecorder.h"
 #include "TestModels.h"
 #include "Uuid.h"
 #include "WavEncoder.h"
-#include "WhisperServer.h"
+#include "speech/WhisperServer.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

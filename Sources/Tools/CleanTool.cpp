@@ -7,9 +7,9 @@
 #include "CleanupPipeline.h"
 #include "FileError.h"
 #include "JSONFile.h"
-#include "OnDeviceCleaner.h"
-#include "Paths.h"
-#include "Settings.h"
+#include "cleanup/OnDeviceCleaner.h"
+#include "platform/Paths.h"
+#include "config/Settings.h"
 #include "Text.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "LiveVoice.h"
+#include "ui/LiveVoice.h"
 
 void LiveVoice::recordingChanged(bool recording) {
     level_ = 0;

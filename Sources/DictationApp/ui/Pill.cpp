@@ -1,4 +1,4 @@
-#include "Pill.h"
+#include "ui/Pill.h"
 
 #include <QCursor>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PillModel.h"
+#include "ui/PillModel.h"
 
 #include <QPointer>
 #include <QRect>

@@ -1,4 +1,4 @@
-#include "PillModel.h"
+#include "ui/PillModel.h"
 
 #include <algorithm>
 

@@ -1,0 +1,180 @@
+#include "app/Startup.h"
+
+#include "dictation/HandsFreeEscape.h"
+#include "HotKey.h"
+#include "platform/Log.h"
+#include "platform/Paths.h"
+#include "speech/VoiceActivityCheck.h"
+
+#include <QSocketNotifier>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <future>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// SIGINT and SIGTERM reach the main loop through this pipe.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+Startup::Startup(Options options, Platform platform)
+    : options_(std::move(options)), platform_(std::move(platform)),
+      server_(std::make_unique<WhisperServer>(Paths::models() / WhisperServer::modelFile,
+                                              options_.language)),
+      timingLog_{Paths::runs()}, recorder_(std::make_unique<PulseRecorder>()),
+      state_(std::make_unique<SharedState>(options_.key)) {}
+
+int Startup::runTerminal(int& argc, char** argv) {
+    requestPermissions();
+    begin();
+    // Everything that draws needs the display the wait above made sure of.
+    app_ = std::make_unique<QApplication>(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    makeDictation();
+    waitForAccessibility();
+    quitOnSignals();
+    return QApplication::exec();
+}
+
+void Startup::requestPermissions() {
+    const std::string name = Paths::isApp() ? Paths::appName() : "your terminal app";
+    missingAccess_ = platform_.missingAccess();
+    if (!missingAccess_.empty()) {
+        log("no x access for " + name + ": " + missingAccess_);
+    }
+    if (const std::string missing = recorder_->missingMicrophone(); !missing.empty()) {
+        log("no input device for " + name + ": " + missing);
+    }
+}
+
+void Startup::begin() {
+    warmUp();
+    waitForDesktop();
+}
+
+void Startup::warmUp() {
+    // The server outlives this thread: start-up objects live as long as the process.
+    std::thread([server = server_.get(), cleaner = cleaner_, cleanup = options_.cleanup] {
+        VoiceActivityCheck::removeLeftovers();
+        const std::vector<float> silence(static_cast<std::size_t>(Recorder::sampleRate), 0.0f);
+        (void)Controller::standardSpeechCheck(silence);
+        if (cleanup) {
+            cleaner->warmUp();
+        }
+        try {
+            (void)server->transcribe(silence);
+        } catch (const std::exception& error) {
+            log(std::string("whisper failed to start: ") + error.what());
+        }
+    }).detach();
+}
+
+void Startup::waitForDesktop() {
+    if (missingAccess_.empty()) {
+        return;
+    }
+    showStatus(waitingText);
+    log("waiting for accessibility permission: " + missingAccess_);
+    while (!platform_.missingAccess().empty()) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(permissionPollSeconds));
+    }
+}
+
+void Startup::makeDictation() {
+    desktop_ = platform_.makeDesktop();
+    scheduler_ = std::make_unique<MainLoopScheduler>();
+    paster_ = std::make_unique<Paster>(*desktop_.clipboard, *desktop_.synthesizer, *desktop_.focus,
+                                       *desktop_.windows, *scheduler_);
+    Controller::Parts parts{std::move(recorder_), *paster_, *desktop_.windows, *desktop_.focus,
+                            *scheduler_};
+    parts.cleaner = cleaner_;
+    parts.isApp = Paths::isApp();
+    controller_ = std::make_unique<Controller>(options_, *server_, timingLog_, std::move(parts));
+
+    SharedState& state = *state_;
+    controller_->onRecordingChange = [&state](bool recording) {
+        state.voice.recordingChanged(recording);
+    };
+    controller_->onLevel = [&state](float level) { state.voice.setLevel(level); };
+    controller_->keyLabel = [&state] { return std::string(HotKeys::label(state.key)); };
+    controller_->onWords = [&state](const std::string& words) {
+        state.voice.setWords(QString::fromStdString(words));
+    };
+    app_->installEventFilter(new HandsFreeEscape(*controller_, app_.get()));
+    QObject::connect(app_.get(), &QCoreApplication::aboutToQuit, [this] { shutDownServer(); });
+}
+
+void Startup::waitForAccessibility() {
+    if (startListening()) {
+        return;
+    }
+    showStatus(waitingText);
+    accessTimer_ = scheduler_->start(permissionPollSeconds, true, [this] {
+        if (startListening()) {
+            accessTimer_.reset();
+        }
+    });
+}
+
+bool Startup::startListening() {
+    // Asked first, so a wait does not log the same reason every second. A listener decides
+    // once whether it can listen, so a desktop that has come round gets a new one.
+    if (!desktop_.keys->isAvailable()) {
+        if (!platform_.missingAccess().empty()) {
+            return false;
+        }
+        desktop_.keys = platform_.makeKeyListener(*desktop_.synthetic);
+        if (!desktop_.keys->isAvailable()) {
+            return false;
+        }
+    }
+    monitor_ = std::make_unique<RecordKeyMonitor>(*controller_, [this] { return state_->key; });
+    if (!monitor_->startListening(*desktop_.keys, options_,
+                                  [this](const std::string& text) { showStatus(text); })) {
+        monitor_.reset();
+        return false;
+    }
+    state_->isReady = true;
+    return true;
+}
+
+void Startup::showStatus(const std::string& text) {
+    state_->status = text;
+}
+
+void Startup::quitOnSignals() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        log("could not watch for quit signals");
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, app_.get());
+    QObject::connect(notifier, &QSocketNotifier::activated, app_.get(),
+                     [] { QCoreApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+void Startup::shutDownServer() {
+    // A server that is still starting holds its lock for a while; quitting does not wait for
+    // it, since the keep-alive pipe closes with this process anyway.
+    auto closed = std::make_shared<std::promise<void>>();
+    auto done = closed->get_future();
+    std::thread([server = server_.get(), closed] {
+        server->shutDown();
+        closed->set_value();
+    }).detach();
+    done.wait_for(std::chrono::seconds(2));
+}

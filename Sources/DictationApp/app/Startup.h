@@ -1,0 +1,77 @@
+#pragma once
+
+#include "dictation/Controller.h"
+#include "desktop/Desktop.h"
+#include "Options.h"
+#include "dictation/Paster.h"
+#include "audio/PulseRecorder.h"
+#include "dictation/RecordKeyMonitor.h"
+#include "platform/Scheduler.h"
+#include "app/SharedState.h"
+#include "TimingLog.h"
+#include "speech/WhisperServer.h"
+
+#include <QApplication>
+#include <functional>
+#include <memory>
+#include <string>
+
+// Makes the objects dictation needs, warms the engines, waits until the desktop lets us see
+// and send keys, and then listens for the record key until the program is told to quit.
+class Startup {
+  public:
+    static constexpr double permissionPollSeconds = 1.0;
+    static constexpr const char* waitingText = "Waiting for Accessibility permission";
+
+    // The desktop backend.
+    struct Platform {
+        // Why keys cannot be seen or sent on this desktop; empty when they can.
+        std::function<std::string()> missingAccess;
+        // The backend's objects; called once access is there and the application object exists.
+        std::function<Desktop()> makeDesktop;
+        // A new key listener, for when the first one found the desktop closed to it.
+        std::function<std::unique_ptr<KeyListener>(SyntheticEvents&)> makeKeyListener;
+    };
+
+    Startup(Options options, Platform platform);
+    Startup(const Startup&) = delete;
+    Startup& operator=(const Startup&) = delete;
+
+    // Terminal mode: dictates until SIGINT or SIGTERM; the exit status.
+    int runTerminal(int& argc, char** argv);
+
+  private:
+    // Logs what the desktop does not give us yet.
+    void requestPermissions();
+    // Warms the engines on a thread of their own, then waits for access.
+    void begin();
+    void warmUp();
+    // Blocks until the desktop gives access, checking every second.
+    void waitForDesktop();
+    void makeDictation();
+    // Starts the record-key listener, or checks again every second until it starts.
+    void waitForAccessibility();
+    bool startListening();
+    void showStatus(const std::string& text);
+    void quitOnSignals();
+    void shutDownServer();
+
+    Options options_;
+    Platform platform_;
+    // What the permission check found missing, for the wait that follows it.
+    std::string missingAccess_;
+    std::unique_ptr<WhisperServer> server_;
+    TimingLog timingLog_;
+    std::shared_ptr<const OnDeviceCleaner> cleaner_ = std::make_shared<OnDeviceCleaner>();
+    // Made before the application object, so its first words go into the permission check.
+    std::unique_ptr<PulseRecorder> recorder_;
+
+    std::unique_ptr<QApplication> app_;
+    Desktop desktop_;
+    std::unique_ptr<MainLoopScheduler> scheduler_;
+    std::unique_ptr<Paster> paster_;
+    std::unique_ptr<Controller> controller_;
+    std::unique_ptr<SharedState> state_;
+    std::unique_ptr<RecordKeyMonitor> monitor_;
+    std::unique_ptr<Scheduler::Timer> accessTimer_;
+};

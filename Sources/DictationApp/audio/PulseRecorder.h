@@ -1,0 +1,46 @@
+#pragma once
+
+#include "audio/Recorder.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+// The recorder on the PulseAudio client API (served by PulseAudio and by PipeWire's pulse
+// server alike): a record stream on the default source in 16 kHz mono float32, which the
+// server resamples for us, read in blocks of 2048 frames on the client's audio thread.
+// Changes of the default source, sources coming and going, and the server going away call
+// onInterrupted.
+class PulseRecorder final : public Recorder {
+  public:
+    static constexpr unsigned blockFrames = 2048;
+
+    explicit PulseRecorder(Deliver deliver = Recorder::mainThread());
+    ~PulseRecorder() override;
+    PulseRecorder(const PulseRecorder&) = delete;
+    PulseRecorder& operator=(const PulseRecorder&) = delete;
+
+    void start() override;
+    Recording stop() override;
+    std::vector<float> snapshot(std::optional<double> last = std::nullopt) const override;
+    std::optional<Timestamp> startedAt() const override;
+
+    // Why nothing can be recorded now (no audio server, no microphone); empty when it can.
+    std::string missingMicrophone();
+
+  private:
+    struct Audio;
+    friend struct Audio;
+
+    void append(std::span<const float> block);
+    void interrupted();
+
+    std::unique_ptr<Audio> audio_;
+    Deliver deliver_;
+    // Posted hooks check this first: the recorder may be gone by the time they run.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+
+    mutable std::mutex bufferLock_;
+    std::vector<float> buffered_;
+    std::optional<Timestamp> startedAt_;
+};

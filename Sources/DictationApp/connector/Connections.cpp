@@ -1,0 +1,161 @@
+#include "connector/Connections.h"
+
+#include "platform/AppError.h"
+#include "ConnectorConfig.h"
+#include "JSONFile.h"
+#include "platform/Paths.h"
+#include "platform/Subprocess.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace ConnectedApps {
+
+namespace {
+
+fs::path home() {
+    const char* value = std::getenv("HOME");
+    return value && *value ? fs::path(value) : fs::path("/");
+}
+
+fs::path configHome() {
+    const char* value = std::getenv("XDG_CONFIG_HOME");
+    return value && *value == '/' ? fs::path(value) : home() / ".config";
+}
+
+constexpr const char* backupExtension = ".parlwick-backup";
+constexpr double claudeCodeTimeout = 20;
+
+std::optional<std::string> readSettings(const fs::path& file) {
+    return Files::readIfPresent(file);
+}
+
+// Keeps the file exactly as it was before our first change; never overwritten.
+void backUp(const fs::path& file, const std::string& bytes) {
+    fs::path backup = file;
+    backup += backupExtension;
+    const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST) {
+            return;
+        }
+        throw FileError("couldn't back up " + file.filename().string() + ": " +
+                        std::strerror(errno));
+    }
+    ::fchmod(fd, 0600);
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    const int writeError = errno;
+    ::close(fd);
+    if (written != static_cast<ssize_t>(bytes.size())) {
+        ::unlink(backup.c_str());
+        throw FileError("couldn't back up " + file.filename().string() + ": " +
+                        std::strerror(written < 0 ? writeError : ENOSPC));
+    }
+}
+
+void editSettingsFile(ConnectedApp app, bool connected) {
+    // Edit a linked settings file at its target, so the link survives.
+    const fs::path location = fs::weakly_canonical(config(app));
+    const auto old = readSettings(location);
+    const auto& command = launch();
+    const std::string updated =
+        connected ? ConnectorConfig::connecting(
+                        old, command.front(),
+                        std::vector<std::string>(command.begin() + 1, command.end()))
+                  : ConnectorConfig::disconnecting(old);
+
+    if (!fs::is_directory(location.parent_path())) {
+        throw AppError::process("not installed");
+    }
+    mode_t mode = 0600;
+    if (old) {
+        struct stat info {};
+        if (::stat(location.c_str(), &info) != 0) {
+            throw FileError("couldn't read " + location.filename().string() + ": " +
+                            std::strerror(errno));
+        }
+        mode = info.st_mode & 07777;
+        backUp(location, *old);
+    }
+    Files::replaceAtomically(location, updated);
+    if (::chmod(location.c_str(), mode) != 0) {
+        throw FileError("couldn't keep the permissions of " + location.filename().string() + ": " +
+                        std::strerror(errno));
+    }
+}
+
+} // namespace
+
+std::string_view detail(ConnectedApp app) {
+    switch (app) {
+    case ConnectedApp::claudeCode:
+        return "In your terminal";
+    case ConnectedApp::claude:
+        return "The desktop app. Reopen it after connecting.";
+    case ConnectedApp::cursor:
+        return "The code editor";
+    }
+    return {};
+}
+
+fs::path config(ConnectedApp app) {
+    switch (app) {
+    case ConnectedApp::claudeCode:
+        return home() / ".claude.json";
+    case ConnectedApp::claude:
+        return configHome() / "Claude" / "claude_desktop_config.json";
+    case ConnectedApp::cursor:
+        return home() / ".cursor" / "mcp.json";
+    }
+    return {};
+}
+
+const std::vector<std::string>& launch() {
+    static const std::vector<std::string> command{
+        Paths::executable().empty() ? std::string("DictationApp") : Paths::executable().string(),
+        "--mcp"};
+    return command;
+}
+
+std::string copyable() {
+    try {
+        return ConnectorConfig::connecting(
+            std::nullopt, launch().front(),
+            std::vector<std::string>(launch().begin() + 1, launch().end()));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+bool isConnected(ConnectedApp app) {
+    std::optional<std::string> data;
+    try {
+        data = readSettings(config(app));
+    } catch (const FileError&) {
+        return false;
+    }
+    return ConnectorConfig::isConnected(data);
+}
+
+void set(ConnectedApp app, bool connected) {
+    if (app != ConnectedApp::claudeCode) {
+        editSettingsFile(app, connected);
+        return;
+    }
+    std::vector<std::string> arguments{"claude", "mcp"};
+    if (connected) {
+        arguments.insert(arguments.end(), {"add", "--scope", "user", "parlwick", "--"});
+        arguments.insert(arguments.end(), launch().begin(), launch().end());
+    } else {
+        arguments.insert(arguments.end(), {"remove", "--scope", "user", "parlwick"});
+    }
+    run(arguments, std::string(), std::nullopt, claudeCodeTimeout);
+}
+
+} // namespace ConnectedApps

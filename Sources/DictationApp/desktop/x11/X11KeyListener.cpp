@@ -1,0 +1,232 @@
+#include "desktop/x11/X11KeyListener.h"
+
+#include "desktop/HeldModifiers.h"
+#include "HotKey.h"
+#include "platform/Log.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+// After Qt: Xlib's macros (None, KeyPress, ...) would break Qt's headers.
+#include "desktop/x11/X11Display.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/keysym.h>
+#include <optional>
+
+namespace {
+
+using Modifier = HeldModifiers::Modifier;
+
+constexpr std::uint16_t otherCode = 0xFFFF;
+
+// XF86Fn: the evdev-derived keysym block starts at 0x10081000 and the kernel's KEY_FN is
+// 0x1d0. XF86keysym.h spells it with a macro it never defines.
+constexpr KeySym fnKeysym = 0x10081000 + 0x1d0;
+
+Modifier recordKey(HotKey key) {
+    return {HotKeys::keyCode(key), HotKeys::flag(key)};
+}
+
+// Modifier keys by their keysym at the first level of the first group. AltGr layouts put
+// ISO_Level3_Shift on the right Alt key, so both count as right-option.
+std::optional<Modifier> modifierOf(KeySym sym) {
+    switch (sym) {
+    case XK_Alt_R:
+    case XK_ISO_Level3_Shift:
+        return recordKey(HotKey::rightOption);
+    case XK_Super_R:
+        return recordKey(HotKey::rightCommand);
+    case XK_Control_R:
+        return recordKey(HotKey::rightControl);
+    case fnKeysym:
+        return recordKey(HotKey::fn);
+    case XK_Shift_L:
+        return Modifier{56, 0x20000};
+    case XK_Shift_R:
+        return Modifier{60, 0x20000};
+    case XK_Control_L:
+        return Modifier{59, 0x40000};
+    case XK_Alt_L:
+    case XK_Meta_L:
+        return Modifier{58, 0x80000};
+    case XK_Super_L:
+    case XK_Hyper_L:
+        return Modifier{55, 0x100000};
+    case XK_Caps_Lock:
+        return Modifier{57, 0x10000};
+    default:
+        break;
+    }
+    if (IsModifierKey(sym) || sym == XK_Hyper_R || sym == XK_Meta_R) {
+        return Modifier{otherCode, 0};
+    }
+    return std::nullopt;
+}
+
+bool isRecordFlag(std::uint64_t flag) {
+    for (HotKey key : HotKeys::allCases) {
+        if (HotKeys::flag(key) == flag) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+struct X11KeyListener::Impl {
+    SyntheticEvents& synthetic;
+    X11::DisplayHandle display;
+    std::string why;
+    int opcode = 0;
+    std::function<void(const KeyEvent&)> sink;
+    std::unique_ptr<QSocketNotifier> notifier;
+    QTimer heldPoll;
+    HeldModifiers down;
+
+    explicit Impl(SyntheticEvents& events) : synthetic(events) {
+        display = X11::open(why);
+        if (!display) {
+            return;
+        }
+        int event = 0;
+        int error = 0;
+        if (!XQueryExtension(display.get(), "XInputExtension", &opcode, &event, &error)) {
+            why = "the X server has no XInput extension";
+            display.reset();
+            return;
+        }
+        // Raw events reach clients that hold no grab from version 2.1 on.
+        int major = 2;
+        int minor = 2;
+        if (XIQueryVersion(display.get(), &major, &minor) != Success || major < 2 ||
+            (major == 2 && minor < 1)) {
+            why = "the X server's XInput is older than 2.1";
+            display.reset();
+        }
+    }
+
+    bool select() {
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(bits, XI_RawKeyPress);
+        XISetMask(bits, XI_RawKeyRelease);
+        XISetMask(bits, XI_RawButtonPress);
+        XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
+        X11::ErrorTrap trap(display.get());
+        XISelectEvents(display.get(), DefaultRootWindow(display.get()), &mask, 1);
+        if (const int error = trap.sync()) {
+            log("key listener: selecting raw events failed: " +
+                X11::errorText(display.get(), error));
+            return false;
+        }
+        return true;
+    }
+
+    void drain() {
+        Display* d = display.get();
+        while (XPending(d) > 0) {
+            XEvent event;
+            XNextEvent(d, &event);
+            if (event.type == MappingNotify) {
+                XRefreshKeyboardMapping(&event.xmapping);
+                continue;
+            }
+            XGenericEventCookie* cookie = &event.xcookie;
+            if (cookie->type != GenericEvent || cookie->extension != opcode ||
+                !XGetEventData(d, cookie)) {
+                continue;
+            }
+            const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
+            const int type = cookie->evtype;
+            const unsigned detail = static_cast<unsigned>(raw->detail);
+            const bool repeat = (raw->flags & XIKeyRepeat) != 0;
+            XFreeEventData(d, cookie);
+            if (type == XI_RawButtonPress) {
+                if (detail == 1) {
+                    deliver({KeyEvent::Kind::mouseDown, 0, down.flags(), false});
+                }
+            } else if (!repeat || type == XI_RawKeyRelease) {
+                key(detail, type == XI_RawKeyPress);
+            }
+        }
+        pollWhileHeld();
+    }
+
+    void key(unsigned keycode, bool press) {
+        const bool ours = synthetic.claim(keycode, press);
+        const KeySym sym = XkbKeycodeToKeysym(display.get(), static_cast<KeyCode>(keycode), 0, 0);
+        if (const auto modifier = modifierOf(sym)) {
+            const auto event = press ? down.press(keycode, *modifier, ours)
+                                     : down.release(keycode, *modifier, ours);
+            if (event) {
+                deliver(*event);
+            }
+            return;
+        }
+        if (press) {
+            const std::uint16_t code = sym == XK_Escape ? KeyEvent::escapeKeyCode : otherCode;
+            deliver({KeyEvent::Kind::keyDown, code, down.flags(), ours});
+        }
+    }
+
+    void deliver(const KeyEvent& event) {
+        if (sink) {
+            sink(event);
+        }
+    }
+
+    void pollWhileHeld() {
+        const bool held = down.holds(isRecordFlag);
+        if (held && !heldPoll.isActive()) {
+            heldPoll.start();
+        } else if (!held) {
+            heldPoll.stop();
+        }
+    }
+
+    // Releases that never arrived as events: keys we believe down that the server says are up.
+    void checkHeldKeys() {
+        drain();
+        char keys[32] = {};
+        XQueryKeymap(display.get(), keys);
+        const auto released = down.reconcile(
+            [&](unsigned code) { return code < 256 && (keys[code / 8] & (1 << (code % 8))) != 0; });
+        for (const KeyEvent& event : released) {
+            log("key listener: a key release went missing, ending the hold");
+            deliver(event);
+        }
+        pollWhileHeld();
+    }
+};
+
+X11KeyListener::X11KeyListener(SyntheticEvents& synthetic)
+    : impl_(std::make_unique<Impl>(synthetic)) {}
+
+X11KeyListener::~X11KeyListener() = default;
+
+bool X11KeyListener::isAvailable() const {
+    return impl_->display != nullptr;
+}
+
+std::string X11KeyListener::unavailableReason() const {
+    return impl_->why;
+}
+
+void X11KeyListener::start(std::function<void(const KeyEvent&)> sink) {
+    if (!impl_->display || impl_->sink || !impl_->select()) {
+        return;
+    }
+    impl_->sink = std::move(sink);
+    impl_->notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(impl_->display.get()),
+                                                        QSocketNotifier::Read);
+    QObject::connect(impl_->notifier.get(), &QSocketNotifier::activated,
+                     [impl = impl_.get()] { impl->drain(); });
+    impl_->heldPoll.setInterval(heldKeyPollMs);
+    QObject::connect(&impl_->heldPoll, &QTimer::timeout,
+                     [impl = impl_.get()] { impl->checkHeldKeys(); });
+    // Events read while selecting sit in Xlib's queue, where the socket no longer shows them.
+    QTimer::singleShot(0, impl_->notifier.get(), [impl = impl_.get()] { impl->drain(); });
+}

@@ -1,0 +1,425 @@
+#include "dictation/Controller.h"
+
+#include "Cleanup.h"
+#include "CleanupPipeline.h"
+#include "platform/Log.h"
+#include "speech/VoiceActivityCheck.h"
+#include "dictation/FrontApp.h"
+#include "config/Settings.h"
+#include "audio/SystemSound.h"
+#include "Text.h"
+#include "Uuid.h"
+#include "WavEncoder.h"
+
+#include <QMetaObject>
+#include <chrono>
+#include <ctime>
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+std::int64_t millisecondsSince(Steady::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - start).count();
+}
+
+double secondsBetween(Timestamp from, Timestamp to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+} // namespace
+
+struct Controller::Work {
+    Controller* controller;
+    QObject* mainThread;
+    SpeechEngine* server;
+    std::function<bool(std::span<const float>)> isSilent;
+    std::shared_ptr<const OnDeviceCleaner> cleaner;
+    Finish finish;
+    bool cleanup;
+    TimingLog timingLog;
+    std::shared_ptr<const Clock> clock;
+    bool isApp;
+
+    // Runs `task` on the main thread, unless the controller is gone by then.
+    void onMain(std::function<void(Controller&)> task) const {
+        QMetaObject::invokeMethod(
+            mainThread, [controller = controller, task = std::move(task)] { task(*controller); },
+            Qt::QueuedConnection);
+    }
+};
+
+Controller::Controller(Options options, SpeechEngine& server, TimingLog timingLog, Parts parts)
+    : options_(std::move(options)), server_(server), timingLog_(std::move(timingLog)),
+      parts_(std::move(parts)), recorder_(parts_.recorder.get()) {
+    // The recorder dies with the controller, so its hooks may hold it.
+    recorder_->onLevel = [this](float level) {
+        pill_.setLevel(level);
+        onLevel(level);
+    };
+    recorder_->onInterrupted = [this] {
+        if (isRecording()) {
+            log("microphone changed while recording");
+            stop();
+        }
+    };
+}
+
+Controller::~Controller() {
+    // Timers first: their work must not run into a half-destroyed controller.
+    liveTimer_.reset();
+    handsFreeTimer_.reset();
+    if (isRecording()) {
+        recorder_->stop();
+    }
+}
+
+double Controller::systemUptime() {
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+bool Controller::standardSpeechCheck(std::span<const float> samples) {
+    return VoiceActivityCheck::isSilent(samples);
+}
+
+void Controller::playPop() {
+    SystemSound::play(SystemSound::pop);
+}
+
+// MARK: - The record key
+
+void Controller::keyDown() {
+    // A press ends hands-free recording.
+    if (isHandsFree_) {
+        stop();
+        return;
+    }
+    if (isRecording()) {
+        return;
+    }
+    try {
+        recorder_->start();
+    } catch (const std::exception& error) {
+        log(std::string("could not start recording: ") + error.what());
+        pill_.error(microphoneProblem);
+        return;
+    }
+    context_ = FrontApp::capture(parts_.windows);
+    isSecure_ = FrontApp::isSecure(parts_.windows, parts_.focus);
+    capture_ = captureTarget();
+
+    ++session_;
+    heardSpeech_ = false;
+    pill_.listening();
+    onRecordingChange(true);
+    // A password must not travel to the speech engine more than once.
+    if (!capture_ && !isSecure_) {
+        startLiveWords();
+    }
+}
+
+void Controller::keyUp() {
+    const auto startedAt = recorder_->startedAt();
+    if (!startedAt || isHandsFree_) {
+        return;
+    }
+    if (secondsBetween(*startedAt, parts_.clock->now()) >= minimumSeconds) {
+        stop();
+        return;
+    }
+    // A tap: the first of a double tap, or nothing worth keeping.
+    if (taps_.tap(parts_.uptime())) {
+        startHandsFree();
+    } else {
+        endRecording();
+        pill_.hide();
+    }
+}
+
+void Controller::cancel() {
+    if (!isRecording()) {
+        return;
+    }
+    endRecording();
+    pill_.hide();
+}
+
+void Controller::startHandsFree() {
+    isHandsFree_ = true;
+    pill_.model().setHint(
+        QString::fromStdString("Hands-free. Tap " + keyLabel() + " to finish, esc to cancel"));
+    handsFreeTimer_ =
+        parts_.scheduler.start(handsFreeSeconds, false, [this, life = std::weak_ptr(life_)] {
+            if (!life.expired()) {
+                stop();
+            }
+        });
+}
+
+Recorder::Recording Controller::endRecording() {
+    liveTimer_.reset();
+    handsFreeTimer_.reset();
+    isHandsFree_ = false;
+    // The hands-free hint would otherwise stand in for "Working…".
+    pill_.model().setHint({});
+    auto recording = recorder_->stop();
+    onRecordingChange(false);
+    return recording;
+}
+
+void Controller::stop() {
+    if (!isRecording() || !context_) {
+        return;
+    }
+    auto recording = endRecording();
+    if (recording.seconds < minimumSeconds) {
+        pill_.hide();
+        return;
+    }
+    if (capture_) {
+        pill_.hide();
+        auto receiver = std::move(*capture_);
+        capture_.reset();
+        receiver(std::move(recording.samples));
+        return;
+    }
+    // Live words that already heard speech make the speech check redundant. The job goes first
+    // so the worker starts while the sound and the pill are dealt with here.
+    const bool checkSpeech = !heardSpeech_;
+    runPipeline(Job{parts_.clock->now(), std::move(recording.samples), recording.seconds, *context_,
+                    isSecure_, heardSpeech_},
+                checkSpeech);
+    if (Settings::playSound()) {
+        parts_.playSound();
+    }
+    pill_.model().setWords({});
+    pill_.working();
+}
+
+// MARK: - Retry
+
+std::string Controller::frontmostName() const {
+    const auto front = parts_.windows.frontmost();
+    return front ? front->appName : std::string();
+}
+
+bool Controller::canRetry() const {
+    return retryJob_ && secondsBetween(retryJob_->date, parts_.clock->now()) < retrySeconds &&
+           frontmostName() == retryJob_->context.appName;
+}
+
+void Controller::retryLast() {
+    if (!canRetry() || isRecording()) {
+        return;
+    }
+    Job job = std::move(*retryJob_);
+    retryJob_.reset();
+    ++session_;
+    pill_.model().setWords({});
+    pill_.working();
+    runPipeline(std::move(job), false);
+}
+
+void Controller::keepForRetry(const Job& job) {
+    if (job.isSecure) {
+        retryJob_.reset();
+        return;
+    }
+    retryJob_ = job;
+    parts_.scheduler.after(retrySeconds, [this, life = std::weak_ptr(life_), date = job.date] {
+        if (!life.expired() && retryJob_ && retryJob_->date == date) {
+            retryJob_.reset();
+        }
+    });
+}
+
+// MARK: - The pipeline
+
+Controller::Work Controller::work() {
+    return Work{this,   &mainThread_,     &server_,   parts_.isSilent, parts_.cleaner,
+                finish, options_.cleanup, timingLog_, parts_.clock,    parts_.isApp};
+}
+
+void Controller::runPipeline(Job job, bool checkSpeech) {
+    work_.async([work = work(), job = std::move(job), session = session_, checkSpeech]() mutable {
+        process(work, std::move(job), session, checkSpeech);
+    });
+}
+
+void Controller::process(const Work& work, Job job, std::int64_t session, bool checkSpeech) {
+    const auto start = Steady::now();
+    // Whatever goes wrong before the text is ready (the engine, the cleaner, a hook) ends this
+    // dictation as failed, never the program.
+    const auto fail = [&](const std::exception& error) {
+        log(std::string("failed: ") + error.what());
+        nothing(work, job, Outcome::failed, transcriptionFailed, session);
+    };
+    std::string transcript;
+    try {
+        if (checkSpeech && work.isSilent(job.samples)) {
+            nothing(work, job, Outcome::silent, noSpeech, session);
+            return;
+        }
+        transcript = work.server->transcribe(job.samples);
+    } catch (const std::exception& error) {
+        fail(error);
+        return;
+    }
+    const std::int64_t asrMs = millisecondsSince(start);
+    if (Cleanup::isEmptyTranscript(transcript)) {
+        nothing(work, job, Outcome::silent, noWords, session);
+        return;
+    }
+
+    const auto cleanStart = Steady::now();
+    const bool cleans = Cleanup::shouldClean(transcript, work.cleanup);
+    std::string text;
+    try {
+        const auto candidate =
+            cleans ? work.cleaner->clean(transcript) : std::optional<std::string>();
+        auto stages = CleanupPipeline::clean(transcript, work.cleanup, candidate);
+        if (stages.refusedCandidate) {
+            log("on-device edit changed the words, not using it");
+        }
+        text = std::move(stages.stripped);
+        // Layout and snippets are for ordinary fields; a password goes in as spoken.
+        if (!job.isSecure) {
+            text = work.finish(text, job.context);
+        }
+    } catch (const std::exception& error) {
+        fail(error);
+        return;
+    }
+    const std::int64_t llmMs = cleans ? millisecondsSince(cleanStart) : 0;
+    const std::int64_t totalMs = millisecondsSince(start);
+
+    const std::string app = job.context.appName;
+    const double seconds = job.seconds;
+    const bool isSecure = job.isSecure;
+    Dictation dictation{
+        Uuid::generate(), work.clock->now(), seconds,      app,          Outcome::typed,
+        std::move(text),  transcript,        std::nullopt, std::nullopt, totalMs};
+    work.onMain([dictation = std::move(dictation), job = std::move(job)](Controller& controller) {
+        controller.deliver(dictation, job);
+    });
+    work.onMain(
+        [session](Controller& controller) { controller.endSessionDisplay(session, std::nullopt); });
+
+    const TimingRecord record{
+        work.clock->now(), seconds, Cleanup::wordCount(transcript), asrMs, llmMs, totalMs, app};
+    std::string line = app;
+    line += ": " + Text::fixed(seconds, 1) + "s audio, " + std::to_string(record.words);
+    line += " words, asr " + std::to_string(asrMs) + "ms, llm " + std::to_string(llmMs);
+    line += "ms, total " + std::to_string(totalMs) + "ms";
+    log(line);
+
+    if (isSecure || (work.isApp && Settings::retention() == Retention::off)) {
+        return;
+    }
+    try {
+        work.timingLog.append(record);
+    } catch (const std::exception& error) {
+        log(std::string("could not write timing log: ") + error.what());
+    }
+}
+
+void Controller::nothing(const Work& work, const Job& job, Outcome outcome,
+                         const std::string& problem, std::int64_t session) {
+    std::string line = job.context.appName;
+    line += ": " + Text::fixed(job.seconds, 1) + "s audio, " + Text::lowercased(problem);
+    log(line);
+    Dictation dictation{Uuid::generate(), work.clock->now(),
+                        job.seconds,      job.context.appName,
+                        outcome,          std::string(),
+                        std::string(),    std::nullopt,
+                        problem,          0};
+    work.onMain([dictation = std::move(dictation), job](Controller& controller) {
+        controller.keepForRetry(job);
+        if (job.isSecure) {
+            log("not saved: a password field was in use");
+        } else {
+            controller.onResult(dictation, job.samples);
+        }
+    });
+    std::optional<std::string> error;
+    if (outcome == Outcome::failed) {
+        error = problem;
+    }
+    work.onMain(
+        [session, error](Controller& controller) { controller.endSessionDisplay(session, error); });
+}
+
+void Controller::deliver(const Dictation& dictation, const Job& job) {
+    retryJob_.reset();
+    std::string text = dictation.text;
+    if (!job.isSecure) {
+        text = joiner_.join(text, frontmostName(), parts_.clock->now());
+    }
+    parts_.paster.paste(text, job.isSecure);
+    if (job.isSecure) {
+        log("not saved: a password field was in use");
+    } else {
+        onResult(dictation, job.samples);
+    }
+}
+
+void Controller::endSessionDisplay(std::int64_t session, const std::optional<std::string>& error) {
+    // A newer recording owns the pill now.
+    if (session != session_ || isRecording()) {
+        return;
+    }
+    if (error) {
+        pill_.error(QString::fromStdString(*error));
+    } else {
+        pill_.hide();
+    }
+}
+
+// MARK: - Live words
+
+void Controller::startLiveWords() {
+    liveTimer_ = parts_.scheduler.start(liveWordsInterval, true,
+                                        [this, life = std::weak_ptr(life_), session = session_] {
+                                            if (!life.expired()) {
+                                                liveWordsTick(session);
+                                            }
+                                        });
+}
+
+void Controller::liveWordsTick(std::int64_t session) {
+    if (liveBusy_) {
+        return;
+    }
+    liveBusy_ = true;
+    live_.async([work = work(), snapshot = recorder_->snapshot(liveWordsWindow), session] {
+        bool silent = true;
+        std::optional<std::string> text;
+        try {
+            silent = work.isSilent(snapshot);
+            if (!silent) {
+                text = work.server->attempt(WavEncoder::encode(snapshot),
+                                            SpeechEngine::vocabularyPrompt());
+            }
+        } catch (const std::exception&) {
+            // Live words are a preview; the final transcription reports failures.
+        }
+        work.onMain([silent, text = std::move(text), session](Controller& controller) {
+            controller.liveBusy_ = false;
+            const bool current = session == controller.session_;
+            if (!silent && current) {
+                controller.heardSpeech_ = true;
+            }
+            if (text && current && !Cleanup::isEmptyTranscript(*text)) {
+                controller.pill_.model().setWords(QString::fromStdString(*text));
+                controller.onWords(*text);
+            }
+        });
+    });
+}
+
+void Controller::waitForWork() {
+    live_.drain();
+    work_.drain();
+}

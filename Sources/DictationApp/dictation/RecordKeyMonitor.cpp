@@ -1,0 +1,66 @@
+#include "dictation/RecordKeyMonitor.h"
+
+#include "platform/Log.h"
+
+RecordKeyMonitor::RecordKeyMonitor(RecordKeyTarget& target, std::function<HotKey()> currentKey)
+    : target_(target), currentKey_(std::move(currentKey)) {}
+
+void RecordKeyMonitor::handle(const KeyEvent& event) {
+    // Our own paste chords and typed text are neither the user's activity nor a reason to
+    // drop a recording.
+    if (event.synthetic) {
+        return;
+    }
+    switch (event.kind) {
+    case KeyEvent::Kind::flagsChanged:
+        handleFlags(event);
+        return;
+    case KeyEvent::Kind::mouseDown:
+        target_.userActed();
+        return;
+    case KeyEvent::Kind::keyDown:
+        target_.userActed();
+        // Holding the key, any other key drops the recording; hands-free, only escape does.
+        if (!target_.isHandsFree() || event.keyCode == KeyEvent::escapeKeyCode) {
+            target_.cancel();
+        }
+        return;
+    }
+}
+
+void RecordKeyMonitor::handleFlags(const KeyEvent& event) {
+    const auto pressed = HotKeys::isPressed(currentKey_(), event.keyCode, event.flags);
+    if (!pressed) {
+        return;
+    }
+    if (*pressed) {
+        target_.keyDown();
+    } else {
+        target_.keyUp();
+    }
+}
+
+bool RecordKeyMonitor::startListening(KeyListener& listener, const Options& options,
+                                      const std::function<void(const std::string&)>& showStatus) {
+    if (!listener.isAvailable()) {
+        log("key listener unavailable: " + listener.unavailableReason());
+        return false;
+    }
+    listener.start([this](const KeyEvent& event) { handle(event); });
+    const HotKey key = currentKey_();
+    showStatus(statusText(key));
+    log(readyLine(key, options.cleanup));
+    return true;
+}
+
+std::string RecordKeyMonitor::statusText(HotKey key) {
+    return "Hold " + std::string(HotKeys::label(key)) + " to talk";
+}
+
+std::string RecordKeyMonitor::readyLine(HotKey key, bool cleanup) {
+    std::string line = "ready. hold " + std::string(HotKeys::label(key)) + " to talk";
+    if (!cleanup) {
+        line += " (raw mode, no cleanup)";
+    }
+    return line;
+}

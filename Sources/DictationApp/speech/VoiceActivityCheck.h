@@ -1,0 +1,29 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <span>
+#include <string>
+
+// The dictation pipeline's pieces that run off the main thread.
+namespace VoiceActivityCheck {
+
+// The voice-activity tool the speech check runs.
+struct SpeechTool {
+    std::string program;
+    std::filesystem::path model;
+    double timeoutSeconds = 5;
+
+    // Paths::tool("whisper-vad-speech-segments") with the silero model in the models folder.
+    static SpeechTool standard();
+};
+
+// True when the samples hold no speech. Asks the voice-activity tool through a temporary WAV
+// file (removed in every case); when the tool cannot answer, logs why and goes by loudness.
+bool isSilent(std::span<const float> samples, const SpeechTool& tool = SpeechTool::standard());
+
+// Removes the speech check's temporary files (ours, older than `age`) that a process ended in
+// the middle of a check left behind: they hold the user's voice.
+void removeLeftovers(std::chrono::seconds age = std::chrono::seconds(60));
+
+} // namespace VoiceActivityCheck

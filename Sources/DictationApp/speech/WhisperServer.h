@@ -1,0 +1,78 @@
+#pragma once
+
+#include "speech/SpeechEngine.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+// The speech engine: whisper.cpp's whisper-server, started on demand on a random loopback
+// port, tied to this process by a keep-alive pipe, and asked over HTTP for transcripts.
+// attempt and transcribe may run on several threads at once; only starting, probing and
+// restarting the server are serialised.
+class WhisperServer final : public SpeechEngine {
+  public:
+    static constexpr std::string_view modelFile = "ggml-large-v3-turbo-q5_0.bin";
+
+    // What the server needs from outside: its program, its time limits and the port choice.
+    struct Setup {
+        std::string program;
+        std::chrono::milliseconds probeLimit{40'000};
+        std::chrono::milliseconds probeInterval{200};
+        std::chrono::milliseconds requestLimit{30'000};
+        std::function<int()> choosePort;
+
+        // Paths::tool("whisper-server"), 40 s to start, 30 s per request, a random port.
+        static Setup standard();
+    };
+
+    WhisperServer(std::filesystem::path model, std::string language,
+                  Setup setup = Setup::standard());
+    // Closes the keep-alive pipe, which ends the server.
+    ~WhisperServer() override;
+    WhisperServer(const WhisperServer&) = delete;
+    WhisperServer& operator=(const WhisperServer&) = delete;
+
+    // The whole recording with the vocabulary as prompt, normalised. A failed first try logs,
+    // restarts the server and tries once more; the second failure is thrown.
+    std::string transcribe(std::span<const float> samples) override;
+    // One request with WAV bytes and a prompt (empty for none), normalised, or throws:
+    // AppError "whisper did not start", "no reply from whisper", or the transport error.
+    std::string attempt(const std::string& wav, const std::string& prompt) override;
+    // Closes the keep-alive pipe and forgets the process (on quitting).
+    void shutDown();
+
+    const std::filesystem::path& model() const { return model_; }
+    const std::string& language() const { return language_; }
+    // The current server's port; 0 before the first start.
+    int port() const;
+    // The wrapper shell's process id; 0 when there is none.
+    pid_t processId() const;
+
+    // 49152 + a uniform random integer in [0, 15849).
+    static int randomPort();
+    // The request body: file, response_format, language and (when not empty) prompt parts.
+    static std::string multipartBody(std::string_view boundary, std::string_view wav,
+                                     std::string_view language, std::string_view prompt);
+    // The shell script that starts the server and ties its life to the keep-alive pipe.
+    static const std::string wrapperScript;
+
+  private:
+    class Child;
+    // Both with lock_ held.
+    void ensureRunning();
+    void endServer();
+
+    std::filesystem::path model_;
+    std::string language_;
+    Setup setup_;
+    mutable std::mutex lock_;
+    std::unique_ptr<Child> process_;
+    int port_ = 0;
+};

@@ -1,0 +1,268 @@
+#include "storage/HistoryStore.h"
+
+#include "platform/AppError.h"
+#include "FileError.h"
+#include "JSONFile.h"
+#include "platform/Log.h"
+#include "platform/Paths.h"
+#include "Retention.h"
+#include "config/Settings.h"
+#include "storage/Stores.h"
+#include "Uuid.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+FileError systemFailure(const char* what, const fs::path& path, int code) {
+    return FileError(std::string(what) + " " + path.filename().string() + ": " +
+                     std::strerror(code));
+}
+
+// Removes a file; one that is not there is fine.
+void removeFile(const fs::path& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        throw systemFailure("couldn't remove", path, errno);
+    }
+}
+
+void createFolder(const fs::path& folder, mode_t mode) {
+    std::error_code error;
+    fs::create_directories(folder.parent_path(), error);
+    if (error) {
+        throw FileError("couldn't create the folder for " + folder.filename().string() + ": " +
+                        error.message());
+    }
+    if (::mkdir(folder.c_str(), mode) != 0 && errno != EEXIST) {
+        throw systemFailure("couldn't create", folder, errno);
+    }
+}
+
+void writeFile(const fs::path& path, std::string_view bytes) {
+    Files::Descriptor file{::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
+    if (file.fd < 0 || !Files::writeAll(file.fd, bytes) || ::close(file.release()) != 0) {
+        throw systemFailure("couldn't write", path, errno);
+    }
+}
+
+} // namespace
+
+HistoryStore::Locations HistoryStore::Locations::standard() {
+    return {Paths::history(), Paths::totals(), Paths::recordings(), Paths::runs()};
+}
+
+HistoryStore::HistoryStore(const Clock& clock, Locations locations,
+                           std::chrono::milliseconds purgeEvery, QObject* parent)
+    : QObject(parent), clock_(clock), locations_(std::move(locations)),
+      totalsFile_(locations_.totals), file_(locations_.history) {
+    loadHistory();
+    loadTotals();
+    purge();
+    purgeTimer_ = new QTimer(this); // a child: it stops with the store
+    purgeTimer_->setInterval(purgeEvery);
+    connect(purgeTimer_, &QTimer::timeout, this, &HistoryStore::purge);
+    purgeTimer_->start();
+}
+
+void HistoryStore::loadHistory() {
+    try {
+        std::error_code error;
+        fs::create_directories(locations_.history.parent_path(), error);
+        if (error) {
+            throw FileError("couldn't create the support folder: " + error.message());
+        }
+        list_ = file_.load();
+        isLoaded_ = true;
+        emit entriesChanged();
+        succeeded();
+    } catch (const std::exception& error) {
+        report(error);
+    }
+}
+
+void HistoryStore::loadTotals() {
+    try {
+        auto stored = totalsFile_.load();
+        if (!stored && !isLoaded_) {
+            return; // counting now would start from zero and lose the real totals
+        }
+        const Calendar calendar = clock_.calendar();
+        if (!stored) {
+            totals_ = Totals::from(list_, calendar);
+        } else if (stored->months.empty()) {
+            totals_ = stored->with(Totals::from(list_, calendar).months);
+        } else {
+            totals_ = std::move(*stored);
+        }
+        areTotalsLoaded_ = true;
+        emit totalsChanged();
+        succeeded();
+    } catch (const std::exception& error) {
+        report(error);
+    }
+}
+
+void HistoryStore::setNewRank(std::optional<Rank> rank) {
+    if (newRank_ != rank) {
+        newRank_ = rank;
+        emit newRankChanged();
+    }
+}
+
+fs::path HistoryStore::recordingFile(const Dictation& entry) const {
+    return locations_.recordings / (Uuid::canonical(entry.id) + ".wav");
+}
+
+void HistoryStore::add(const Dictation& entry, std::string_view wav) {
+    if (Settings::retention() == Retention::off) {
+        return;
+    }
+    attempt([&] {
+        file_.append(entry);
+        list_.push_back(entry);
+        emit entriesChanged();
+        count(entry);
+        if (Settings::keepAudio() && entry.outcome == Outcome::typed && !wav.empty() &&
+            Uuid::isValid(entry.id)) {
+            createFolder(locations_.recordings, 0700);
+            writeFile(recordingFile(entry), wav);
+        }
+    });
+}
+
+void HistoryStore::count(const Dictation& entry) {
+    if (!areTotalsLoaded_) {
+        return;
+    }
+    Totals updated = totals_.adding(entry, clock_.calendar());
+    totalsFile_.save(updated); // throws: the published totals stay as they were
+    const Rank before = Ranks::from(totals_.words);
+    const Rank after = Ranks::from(updated.words);
+    totals_ = std::move(updated);
+    emit totalsChanged();
+    if (before != after) {
+        setNewRank(after);
+    }
+}
+
+void HistoryStore::purge() {
+    const Retention retention = Settings::retention();
+    const Timestamp now = clock_.now();
+    const bool keepsAll = std::all_of(list_.begin(), list_.end(), [&](const Dictation& entry) {
+        return Retentions::isKept(retention, entry.date, now);
+    });
+    if (!keepsAll) {
+        replace(Retentions::keep(retention, list_, now));
+    }
+}
+
+void HistoryStore::correct(const Dictation& entry, std::string_view text) {
+    std::vector<Dictation> corrected = list_;
+    for (auto& each : corrected) {
+        if (each.id == entry.id) {
+            each = each.correcting(text);
+        }
+    }
+    replace(std::move(corrected));
+}
+
+void HistoryStore::deleteEntry(const Dictation& entry) {
+    std::vector<Dictation> kept;
+    kept.reserve(list_.size());
+    std::copy_if(list_.begin(), list_.end(), std::back_inserter(kept),
+                 [&](const Dictation& each) { return each.id != entry.id; });
+    replace(std::move(kept));
+}
+
+void HistoryStore::replace(std::vector<Dictation> oldestFirst) {
+    attempt([&] {
+        if (!isLoaded_) {
+            // Writing now would replace the unread file with the little that is in memory.
+            throw AppError::process("the history file could not be read");
+        }
+        file_.save(oldestFirst);
+        std::unordered_set<std::string> staying;
+        for (const auto& entry : oldestFirst) {
+            staying.insert(entry.id);
+        }
+        std::vector<Dictation> removed;
+        for (auto& entry : list_) {
+            if (!staying.contains(entry.id)) {
+                removed.push_back(std::move(entry));
+            }
+        }
+        list_ = std::move(oldestFirst);
+        emit entriesChanged();
+
+        std::optional<FileError> firstFailure;
+        for (const auto& entry : removed) {
+            try {
+                removeFile(recordingFile(entry));
+            } catch (const FileError& error) {
+                if (!firstFailure) {
+                    firstFailure = error;
+                }
+            }
+        }
+        if (firstFailure) {
+            throw *firstFailure;
+        }
+    });
+}
+
+void HistoryStore::deleteAll() {
+    attempt([&] {
+        removeFile(locations_.history);
+        std::error_code error;
+        fs::remove_all(locations_.recordings, error);
+        if (error) {
+            throw FileError("couldn't remove the recordings: " + error.message());
+        }
+        removeFile(locations_.runs);
+        removeFile(locations_.totals);
+        list_.clear();
+        totals_ = Totals{};
+        isLoaded_ = true;
+        areTotalsLoaded_ = true;
+        emit entriesChanged();
+        emit totalsChanged();
+    });
+}
+
+bool HistoryStore::attempt(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const std::exception& error) {
+        report(error);
+        return false;
+    }
+    succeeded();
+    return true;
+}
+
+void HistoryStore::report(const std::exception& error) {
+    log("history: " + std::string(error.what()));
+    setProblem("History couldn't be saved: " + StoreErrors::userText(error));
+}
+
+void HistoryStore::succeeded() {
+    if (isLoaded_) {
+        setProblem(std::nullopt);
+    }
+}
+
+void HistoryStore::setProblem(std::optional<std::string> problem) {
+    if (problem_ != problem) {
+        problem_ = std::move(problem);
+        emit problemChanged();
+    }
+}

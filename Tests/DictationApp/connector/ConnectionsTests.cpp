@@ -1,0 +1,110 @@
+#include "platform/AppError.h"
+#include "connector/Connections.h"
+#include "ConnectorConfig.h"
+#include "platform/Paths.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+class Connections : public testing::Test {
+  protected:
+    void SetUp() override {
+        ::setenv("HOME", home.path().c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+        std::filesystem::create_directories(home / ".cursor");
+    }
+    std::filesystem::path cursor() const { return home / ".cursor/mcp.json"; }
+    TempDir home;
+};
+
+TEST_F(Connections, SettingsFilesLiveWhereEachAppReadsThem) {
+    EXPECT_EQ(ConnectedApps::config(ConnectedApp::claudeCode), home / ".claude.json");
+    EXPECT_EQ(ConnectedApps::config(ConnectedApp::claude),
+              home / ".config/Claude/claude_desktop_config.json");
+    EXPECT_EQ(ConnectedApps::config(ConnectedApp::cursor), cursor());
+    EXPECT_EQ(ConnectedApps::launch(),
+              (std::vector<std::string>{Paths::executable().string(), "--mcp"}));
+}
+
+TEST_F(Connections, ANewFileIsPrivateAndHasNoBackup) {
+    ConnectedApps::set(ConnectedApp::cursor, true);
+    EXPECT_TRUE(ConnectedApps::isConnected(ConnectedApp::cursor));
+    EXPECT_EQ(modeOf(cursor()), 0600u);
+    EXPECT_FALSE(std::filesystem::exists(cursor().string() + ".parlwick-backup"));
+    EXPECT_EQ(readAll(cursor()), ConnectedApps::copyable());
+}
+
+TEST_F(Connections, TheBackupKeepsTheFileFromBeforeTheFirstChangeAndPermissionsStay) {
+    const std::string original = R"({"mcpServers":{"other":{"command":"o"}},"keep":true})";
+    writeAll(cursor(), original);
+    ::chmod(cursor().c_str(), 0644);
+    ConnectedApps::set(ConnectedApp::cursor, true);
+    ConnectedApps::set(ConnectedApp::cursor, true);
+    EXPECT_EQ(readAll(cursor().string() + ".parlwick-backup"), original);
+    EXPECT_EQ(modeOf(cursor().string() + ".parlwick-backup"), 0600u);
+    EXPECT_EQ(modeOf(cursor()), 0644u);
+    const auto now = nlohmann::json::parse(readAll(cursor()));
+    EXPECT_EQ(now["keep"], true);
+    EXPECT_EQ(now["mcpServers"].size(), 2u);
+
+    ConnectedApps::set(ConnectedApp::cursor, false);
+    EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::cursor));
+    EXPECT_EQ(nlohmann::json::parse(readAll(cursor()))["mcpServers"].size(), 1u);
+    EXPECT_EQ(readAll(cursor().string() + ".parlwick-backup"), original);
+}
+
+TEST_F(Connections, ALinkedSettingsFileIsEditedAtItsTarget) {
+    TempDir dotfiles;
+    writeAll(dotfiles / "mcp.json", "{}");
+    std::filesystem::create_symlink(dotfiles / "mcp.json", cursor());
+    ConnectedApps::set(ConnectedApp::cursor, true);
+    EXPECT_TRUE(std::filesystem::is_symlink(cursor()));
+    EXPECT_TRUE(ConnectorConfig::isConnected(readAll(dotfiles / "mcp.json")));
+    EXPECT_TRUE(std::filesystem::exists(dotfiles / "mcp.json.parlwick-backup"));
+}
+
+TEST_F(Connections, AnUnreadableFileIsLeftByteForByte) {
+    writeAll(cursor(), "[1, 2, 3]\n");
+    EXPECT_THROW(ConnectedApps::set(ConnectedApp::cursor, true), ConnectorConfig::Unreadable);
+    EXPECT_EQ(readAll(cursor()), "[1, 2, 3]\n");
+    EXPECT_FALSE(std::filesystem::exists(cursor().string() + ".parlwick-backup"));
+    EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::cursor));
+}
+
+TEST_F(Connections, AnAppWhoseFolderIsMissingIsNotInstalledAndNothingIsCreated) {
+    try {
+        ConnectedApps::set(ConnectedApp::claude, true);
+        FAIL() << "no error";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.description(), "process: not installed");
+    }
+    EXPECT_FALSE(std::filesystem::exists(home / ".config/Claude"));
+}
+
+TEST_F(Connections, ClaudeCodeIsChangedThroughItsOwnCommandLine) {
+    // A stand-in `claude` on the search path records how it was called.
+    TempDir bin;
+    writeAll(bin / "claude",
+             "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + (bin / "calls").string() + "'\n");
+    ::chmod((bin / "claude").c_str(), 0755);
+    ::setenv("PATH", (bin.path().string() + ":/usr/bin:/bin").c_str(), 1);
+    ConnectedApps::set(ConnectedApp::claudeCode, true);
+    ConnectedApps::set(ConnectedApp::claudeCode, false);
+    EXPECT_EQ(readAll(bin / "calls"), "mcp\nadd\n--scope\nuser\nparlwick\n--\n" +
+                                          Paths::executable().string() +
+                                          "\n--mcp\nmcp\nremove\n--scope\nuser\nparlwick\n");
+
+    writeAll(bin / "claude", "#!/bin/sh\necho 'no such server' >&2\nexit 1\n");
+    EXPECT_THROW(ConnectedApps::set(ConnectedApp::claudeCode, false), AppError);
+}
+
+TEST_F(Connections, DetectionReadsClaudeCodesOwnFile) {
+    EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::claudeCode));
+    writeAll(home / ".claude.json", R"({"mcpServers":{"parlwick":{"type":"stdio"}}})");
+    EXPECT_TRUE(ConnectedApps::isConnected(ConnectedApp::claudeCode));
+}
+
+} // namespace

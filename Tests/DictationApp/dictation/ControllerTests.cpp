@@ -1,0 +1,556 @@
+#include "platform/AppError.h"
+#include "dictation/Controller.h"
+#include "FixedClock.h"
+#include "LogCapture.h"
+#include "ManualScheduler.h"
+#include "OffscreenWidgets.h"
+#include "config/Settings.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+#include <mutex>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A microphone on the test's clock: each recording holds one sample per millisecond.
+class FakeRecorder final : public Recorder {
+  public:
+    explicit FakeRecorder(const FixedClock& clock) : clock_(clock) {}
+
+    bool fails = false;
+    int starts = 0;
+    std::optional<double> lastSnapshot;
+
+    void start() override {
+        if (fails) {
+            throw AppError::audio("no source to record from");
+        }
+        ++starts;
+        startedAt_ = clock_.now();
+    }
+    Recording stop() override {
+        if (!startedAt_) {
+            return {};
+        }
+        const double seconds = std::chrono::duration<double>(clock_.now() - *startedAt_).count();
+        startedAt_.reset();
+        samples_.assign(static_cast<std::size_t>(seconds * 1000), 0.25f);
+        return {samples_, seconds};
+    }
+    std::vector<float> snapshot(std::optional<double> last) const override {
+        const_cast<FakeRecorder*>(this)->lastSnapshot = last;
+        return std::vector<float>(100, 0.5f);
+    }
+    std::optional<Timestamp> startedAt() const override { return startedAt_; }
+
+  private:
+    const FixedClock& clock_;
+    std::optional<Timestamp> startedAt_;
+    std::vector<float> samples_;
+};
+
+// Answers from the worker threads, so every field is behind the lock.
+class FakeEngine final : public SpeechEngine {
+  public:
+    std::string transcribe(std::span<const float> samples) override {
+        std::lock_guard guard(lock);
+        transcribed.push_back(samples.size());
+        if (fails) {
+            throw AppError::process("no reply from whisper");
+        }
+        return transcript;
+    }
+    std::string attempt(const std::string&, const std::string&) override {
+        std::lock_guard guard(lock);
+        ++attempts;
+        return liveTranscript;
+    }
+
+    std::mutex lock;
+    std::string transcript = "um so send it Monday, no, Tuesday.";
+    std::string liveTranscript = "so send it";
+    bool fails = false;
+    std::vector<std::size_t> transcribed;
+    int attempts = 0;
+};
+
+class FakeInserter final : public TextInserter {
+  public:
+    std::vector<std::pair<std::string, bool>> pastes;
+    void paste(const std::string& text, bool isSecure) override {
+        pastes.emplace_back(text, isSecure);
+    }
+};
+
+class FakeWindows final : public WindowProbe {
+  public:
+    std::optional<FrontWindow> front = FrontWindow{7, "Editor", "Gedit", 42};
+    bool isAvailable() const override { return true; }
+    std::optional<FrontWindow> frontmost() override { return front; }
+    std::optional<std::string> title(const FrontWindow&) override { return std::nullopt; }
+    bool isKeyboardGrabbed() override { return false; }
+};
+
+struct Element : FocusedElement {
+    bool isSame(const FocusedElement&) const override { return true; }
+};
+
+class FakeFocus final : public FocusProbe {
+  public:
+    bool password = false;
+    bool isAvailable() const override { return true; }
+    std::shared_ptr<const FocusedElement> focusedElement() override {
+        return std::make_shared<Element>();
+    }
+    bool isSecure(const FocusedElement&) override { return password; }
+    std::optional<FieldState> state(const FocusedElement&) override { return std::nullopt; }
+};
+
+class ControllerTest : public OffscreenWidgets {
+  protected:
+    void SetUp() override {
+        scheduler.moved = [this, start = clock->now()](double now) {
+            clock->set(start + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                   std::chrono::duration<double>(now)));
+            uptime = 5000 + now;
+        };
+        ::setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
+        make();
+    }
+
+    void make(Options options = {}) {
+        controller.reset();
+        auto fake = std::make_unique<FakeRecorder>(*clock);
+        recorder = fake.get();
+        Controller::Parts parts{std::move(fake), paster, windows, focus, scheduler};
+        parts.clock = clock;
+        parts.uptime = [this] { return uptime; };
+        parts.isSilent = [this](std::span<const float> samples) {
+            std::lock_guard guard(checks);
+            checked.push_back(samples.size());
+            return silent;
+        };
+        parts.playSound = [this] { ++sounds; };
+        controller =
+            std::make_unique<Controller>(options, engine, TimingLog{runs()}, std::move(parts));
+        controller->keyLabel = [] { return std::string("right Alt"); };
+        controller->onResult = [this](const Dictation& d, const Controller::Samples& s) {
+            results.push_back(d);
+            resultSamples.push_back(s.size());
+        };
+        controller->onRecordingChange = [this](bool on) { recordingChanges.push_back(on); };
+    }
+
+    std::filesystem::path runs() const { return folder / "runs.csv"; }
+
+    // Time passes for the timers, the clock and the uptime alike.
+    void advance(double seconds) { scheduler.advanceBy(seconds); }
+    // The workers finish and their results reach the main thread.
+    void settle() {
+        for (int i = 0; i < 3; ++i) {
+            controller->waitForWork();
+            QCoreApplication::sendPostedEvents();
+        }
+    }
+    void press(double held) {
+        controller->keyDown();
+        advance(held);
+        controller->keyUp();
+    }
+    void dictate(double held = 1.5) {
+        press(held);
+        settle();
+    }
+    bool pillShown() { return controller->pill().panel().isVisible(); }
+    // Speech checks of whole recordings, told from the live words' 100-sample snapshots.
+    int finalChecks() {
+        std::lock_guard guard(checks);
+        return static_cast<int>(
+            std::count_if(checked.begin(), checked.end(), [](std::size_t n) { return n != 100; }));
+    }
+
+    TempDir folder;
+    std::shared_ptr<FixedClock> clock =
+        std::make_shared<FixedClock>(Timestamp(std::chrono::seconds(1'800'000'000)));
+    ManualScheduler scheduler;
+    FakeRecorder* recorder = nullptr;
+    FakeEngine engine;
+    FakeInserter paster;
+    FakeWindows windows;
+    FakeFocus focus;
+    double uptime = 5000;
+    std::mutex checks;
+    std::vector<std::size_t> checked;
+    bool silent = false;
+    int sounds = 0;
+    std::vector<Dictation> results;
+    std::vector<std::size_t> resultSamples;
+    std::vector<bool> recordingChanges;
+    std::unique_ptr<Controller> controller;
+};
+
+TEST_F(ControllerTest, AHeldKeyTypesTheCleanedTextAndLeavesARecordWithoutWordsInTheLogs) {
+    LogCapture log;
+    dictate(1.5);
+
+    ASSERT_EQ(paster.pastes.size(), 1u);
+    EXPECT_EQ(paster.pastes[0], std::make_pair(std::string("So send it Tuesday."), false));
+    ASSERT_EQ(results.size(), 1u);
+    const Dictation& d = results[0];
+    EXPECT_EQ(d.outcome, Outcome::typed);
+    EXPECT_EQ(d.text, "So send it Tuesday.");
+    EXPECT_EQ(d.heard, "um so send it Monday, no, Tuesday.");
+    EXPECT_EQ(d.app, "Editor");
+    EXPECT_DOUBLE_EQ(d.seconds, 1.5);
+    EXPECT_FALSE(d.problem);
+    EXPECT_EQ(resultSamples, std::vector<std::size_t>{1500});
+    EXPECT_EQ(recordingChanges, (std::vector<bool>{true, false}));
+    EXPECT_EQ(sounds, 1);
+    EXPECT_FALSE(pillShown());
+
+    const std::string csv = readAll(runs());
+    EXPECT_NE(csv.find(",1.50,7,"), std::string::npos) << csv; // seconds and words, no text
+    EXPECT_NE(csv.find("\"Editor\""), std::string::npos) << csv;
+    EXPECT_TRUE(log.contains("Editor: 1.5s audio, 7 words, asr ")) << log.text();
+    for (const char* word : {"Tuesday", "Monday", "send"}) {
+        EXPECT_EQ(csv.find(word), std::string::npos);
+        EXPECT_EQ(log.text().find(word), std::string::npos) << log.text();
+    }
+}
+
+TEST_F(ControllerTest, RawModeFinishesTheTranscriptAsHeardAndTheFinishHookShapesIt) {
+    make(Options{.cleanup = false});
+    std::vector<std::string> finished;
+    controller->finish = [&](const std::string& text, const ScreenContext& context) {
+        finished.push_back(text + "|" + context.appName);
+        return text + "!";
+    };
+    dictate();
+    EXPECT_EQ(finished, std::vector<std::string>{"um so send it Monday, no, Tuesday.|Editor"});
+    ASSERT_EQ(paster.pastes.size(), 1u);
+    EXPECT_EQ(paster.pastes[0].first, "um so send it Monday, no, Tuesday.!");
+}
+
+TEST_F(ControllerTest, PressesUnderThreeTenthsAreDroppedAndExactlyThreeTenthsCount) {
+    press(0.29);
+    settle();
+    EXPECT_FALSE(controller->isRecording());
+    EXPECT_TRUE(paster.pastes.empty());
+    EXPECT_TRUE(results.empty());
+    EXPECT_FALSE(pillShown());
+
+    advance(1); // far from the tap, so the next press is no double tap
+    press(0.3);
+    settle();
+    EXPECT_EQ(paster.pastes.size(), 1u);
+    EXPECT_EQ(results.size(), 1u);
+}
+
+TEST_F(ControllerTest, TwoQuickTapsRecordHandsFreeUntilTheNextPress) {
+    press(0.1);
+    advance(0.3);
+    controller->keyDown();
+    const auto secondPress = clock->now();
+    advance(0.1);
+    controller->keyUp();
+    EXPECT_TRUE(controller->isHandsFree());
+    EXPECT_TRUE(controller->isRecording());
+    EXPECT_EQ(controller->pill().model().hint(),
+              "Hands-free. Tap right Alt to finish, esc to cancel");
+    EXPECT_EQ(recorder->starts, 2);
+
+    advance(4);
+    controller->keyUp(); // releases are ignored while hands-free
+    EXPECT_TRUE(controller->isRecording());
+    controller->keyDown();
+    EXPECT_FALSE(controller->isHandsFree());
+    EXPECT_EQ(controller->pill().model().hint(), "") << "the working pill says it is working";
+    controller->keyUp();
+    settle();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_DOUBLE_EQ(results[0].seconds,
+                     std::chrono::duration<double>(clock->now() - secondPress).count());
+    EXPECT_EQ(recorder->starts, 2) << "the ending press starts nothing";
+}
+
+TEST_F(ControllerTest, TapsFartherApartThanTheGapStayTaps) {
+    press(0.1);
+    advance(0.5);
+    press(0.1);
+    EXPECT_FALSE(controller->isHandsFree());
+    EXPECT_FALSE(controller->isRecording());
+    // The second tap counts as a first one: a third quick tap makes the pair.
+    advance(0.2);
+    press(0.1);
+    EXPECT_TRUE(controller->isHandsFree());
+}
+
+TEST_F(ControllerTest, HandsFreeEndsAfterFiveMinutesOrIsDiscardedByEscape) {
+    press(0.1);
+    advance(0.2);
+    press(0.1);
+    ASSERT_TRUE(controller->isHandsFree());
+    advance(299);
+    EXPECT_TRUE(controller->isRecording());
+    advance(1.5);
+    settle();
+    EXPECT_FALSE(controller->isRecording());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_NEAR(results[0].seconds, 300.0, 0.2);
+
+    advance(1);
+    press(0.1);
+    advance(0.2);
+    press(0.1);
+    ASSERT_TRUE(controller->isHandsFree());
+    advance(3);
+    controller->cancel();
+    settle();
+    EXPECT_FALSE(controller->isRecording());
+    EXPECT_FALSE(controller->isHandsFree());
+    EXPECT_EQ(results.size(), 1u) << "escape leaves no record";
+    EXPECT_EQ(paster.pastes.size(), 1u);
+    EXPECT_FALSE(pillShown());
+    advance(400);
+    EXPECT_EQ(scheduler.pending(), 0u) << "no timer outlives the recording";
+}
+
+TEST_F(ControllerTest, TheNextDictationIntoTheSameAppSoonStartsWithASpace) {
+    dictate();
+    advance(60);
+    dictate();
+    controller->userActed();
+    dictate();
+    windows.front->appName = "Terminal";
+    dictate();
+    advance(121);
+    dictate();
+    std::vector<std::string> texts;
+    for (const auto& [text, secure] : paster.pastes) {
+        texts.push_back(text);
+    }
+    const std::string t = "So send it Tuesday.";
+    EXPECT_EQ(texts, (std::vector<std::string>{t, " " + t, t, t, t}));
+}
+
+TEST_F(ControllerTest, APasswordFieldIsTypedConcealedAndLeavesNothingBehind) {
+    LogCapture log;
+    std::vector<std::string> finished;
+    controller->finish = [&](const std::string& text, const ScreenContext&) {
+        finished.push_back(text);
+        return text;
+    };
+    dictate(); // the joiner now expects a space for the same app
+    focus.password = true;
+    results.clear();
+    controller->keyDown();
+    advance(2);
+    EXPECT_EQ(scheduler.pending(), 0u) << "no live words for a password";
+    controller->keyUp();
+    settle();
+    ASSERT_EQ(paster.pastes.size(), 2u);
+    EXPECT_EQ(paster.pastes[1], std::make_pair(std::string("So send it Tuesday."), true));
+    EXPECT_EQ(finished.size(), 1u) << "no layout or snippets for a password";
+    EXPECT_TRUE(results.empty());
+    EXPECT_TRUE(log.contains("not saved: a password field was in use"));
+    const std::string csv = readAll(runs());
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2) << "header and the first row only";
+
+    engine.fails = true;
+    dictate();
+    EXPECT_FALSE(controller->retryJob()) << "a password is never kept for a retry";
+    EXPECT_TRUE(results.empty());
+}
+
+TEST_F(ControllerTest, LiveWordsShowWhatIsHeardAndSpareTheFinalSpeechCheck) {
+    std::vector<std::string> words;
+    controller->onWords = [&](const std::string& w) { words.push_back(w); };
+    controller->keyDown();
+    advance(0.8);
+    settle();
+    EXPECT_EQ(recorder->lastSnapshot, 12.0);
+    EXPECT_EQ(words, std::vector<std::string>{"so send it"});
+    EXPECT_EQ(controller->pill().model().words(), "so send it");
+    advance(0.9);
+    controller->keyUp();
+    settle();
+    EXPECT_EQ(finalChecks(), 0) << "speech was heard: no final check";
+    EXPECT_EQ(paster.pastes.size(), 1u);
+
+    // Silence while recording: the final check runs.
+    const int attempts = engine.attempts;
+    silent = true;
+    controller->keyDown();
+    advance(1);
+    settle(); // the live words' silent answer arrives before the release
+    controller->keyUp();
+    settle();
+    EXPECT_EQ(finalChecks(), 1);
+    EXPECT_EQ(engine.attempts, attempts) << "silent snapshots are not transcribed";
+}
+
+TEST_F(ControllerTest, WordsHeardForAnEarlierRecordingStayOffThePill) {
+    std::vector<std::string> words;
+    controller->onWords = [&](const std::string& w) { words.push_back(w); };
+    controller->keyDown();
+    advance(0.8); // a live transcription is queued...
+    controller->cancel();
+    controller->keyDown(); // ...and a new recording starts before it answers
+    settle();
+    EXPECT_TRUE(words.empty());
+    EXPECT_TRUE(controller->pill().model().words().isEmpty());
+}
+
+TEST_F(ControllerTest, SilenceAndEmptyTranscriptsAreRecordedAndCanBeRetried) {
+    LogCapture log;
+    silent = true;
+    dictate(2);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].outcome, Outcome::silent);
+    EXPECT_EQ(results[0].problem, "No speech found");
+    EXPECT_EQ(results[0].text, "");
+    EXPECT_EQ(results[0].totalMs, 0);
+    EXPECT_TRUE(engine.transcribed.empty());
+    EXPECT_TRUE(paster.pastes.empty());
+    EXPECT_FALSE(pillShown());
+    EXPECT_TRUE(log.contains("Editor: 2.0s audio, no speech found"));
+    EXPECT_TRUE(controller->canRetry());
+
+    // A retry skips the speech check and types what the engine hears now.
+    controller->retryLast();
+    settle();
+    EXPECT_EQ(finalChecks(), 1);
+    EXPECT_EQ(paster.pastes.size(), 1u);
+    EXPECT_FALSE(controller->retryJob());
+
+    silent = false;
+    engine.transcript = " [BLANK_AUDIO] ";
+    dictate();
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[2].problem, "No words found");
+    EXPECT_EQ(results[2].outcome, Outcome::silent);
+}
+
+TEST_F(ControllerTest, AFailedTranscriptionShowsTheErrorAndOffersARetryForTenMinutesInThatApp) {
+    LogCapture log;
+    engine.fails = true;
+    dictate();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].outcome, Outcome::failed);
+    EXPECT_EQ(results[0].problem, "Couldn't transcribe that");
+    EXPECT_TRUE(log.contains("failed: process: no reply from whisper"));
+    EXPECT_EQ(controller->pill().model().state(), PillModel::State::error);
+    EXPECT_EQ(controller->pill().model().message(), "Couldn't transcribe that");
+    EXPECT_TRUE(pillShown());
+
+    EXPECT_TRUE(controller->canRetry());
+    windows.front->appName = "Terminal";
+    EXPECT_FALSE(controller->canRetry()) << "only from the app it was meant for";
+    windows.front->appName = "Editor";
+    advance(599);
+    EXPECT_TRUE(controller->canRetry());
+    advance(1);
+    EXPECT_FALSE(controller->canRetry());
+    EXPECT_FALSE(controller->retryJob()) << "forgotten once the time is up";
+    controller->retryLast();
+    settle();
+    EXPECT_EQ(engine.transcribed.size(), 1u) << "nothing to retry";
+
+    // Once the engine answers again, the next dictation types.
+    engine.fails = false;
+    dictate();
+    EXPECT_EQ(paster.pastes.size(), 1u);
+}
+
+TEST_F(ControllerTest, AnOldJobsEndLeavesTheNewRecordingsPillAlone) {
+    engine.fails = true;
+    press(1);
+    controller->keyDown(); // before the first job's result arrives
+    settle();
+    EXPECT_EQ(results.size(), 1u);
+    EXPECT_EQ(controller->pill().model().state(), PillModel::State::listening);
+    EXPECT_TRUE(pillShown());
+
+    // Nor once the newer recording is over: the pill belongs to the newer session.
+    controller->cancel();
+    press(1);
+    advance(1);
+    press(0.1); // a tap hides the pill, and the failed job's answer comes after it
+    settle();
+    EXPECT_EQ(results.size(), 2u);
+    EXPECT_NE(controller->pill().model().state(), PillModel::State::error);
+    EXPECT_FALSE(pillShown());
+}
+
+TEST_F(ControllerTest, AFailureAfterTheEngineFailsTheDictationNotTheProgram) {
+    LogCapture log;
+    controller->finish = [](const std::string&, const ScreenContext&) -> std::string {
+        throw std::runtime_error("the snippets could not be read");
+    };
+    dictate();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].outcome, Outcome::failed);
+    EXPECT_EQ(results[0].problem, "Couldn't transcribe that");
+    EXPECT_TRUE(log.contains("failed: the snippets could not be read"));
+    EXPECT_TRUE(paster.pastes.empty());
+    EXPECT_TRUE(controller->canRetry());
+}
+
+TEST_F(ControllerTest, AMicrophoneThatWontStartShowsTheErrorAndTheNextPressWorks) {
+    LogCapture log;
+    recorder->fails = true;
+    controller->keyDown();
+    EXPECT_FALSE(controller->isRecording());
+    EXPECT_TRUE(log.contains("could not start recording: audio: no source to record from"));
+    EXPECT_EQ(controller->pill().model().message(), "Can't use the microphone");
+    EXPECT_TRUE(recordingChanges.empty());
+    controller->keyUp();
+
+    recorder->fails = false;
+    dictate();
+    EXPECT_EQ(paster.pastes.size(), 1u);
+}
+
+TEST_F(ControllerTest, AMicrophoneChangeEndsTheRecordingAndKeepsWhatWasSaid) {
+    LogCapture log;
+    controller->keyDown();
+    advance(1);
+    recorder->onInterrupted();
+    settle();
+    EXPECT_TRUE(log.contains("microphone changed while recording"));
+    EXPECT_FALSE(controller->isRecording());
+    EXPECT_EQ(paster.pastes.size(), 1u);
+    controller->keyUp(); // the release that follows changes nothing
+    settle();
+    EXPECT_EQ(paster.pastes.size(), 1u);
+}
+
+TEST_F(ControllerTest, ACaptureTargetTakesTheSamplesInsteadOfDictation) {
+    std::vector<std::size_t> captured;
+    controller->captureTarget = [&] {
+        return std::optional<Controller::SampleReceiver>(
+            [&](Controller::Samples s) { captured.push_back(s.size()); });
+    };
+    dictate(2);
+    EXPECT_EQ(captured, std::vector<std::size_t>{2000});
+    EXPECT_TRUE(engine.transcribed.empty());
+    EXPECT_EQ(engine.attempts, 0) << "no live words either";
+    EXPECT_TRUE(results.empty());
+    EXPECT_FALSE(pillShown());
+}
+
+TEST_F(ControllerTest, AnUnwritableTimingLogIsLoggedAndTheTextStillArrives) {
+    LogCapture log;
+    std::filesystem::create_directories(runs()); // a folder where the file should be
+    Settings::setPlaySound(false);
+    dictate();
+    EXPECT_EQ(paster.pastes.size(), 1u);
+    EXPECT_EQ(results.size(), 1u);
+    EXPECT_TRUE(log.contains("could not write timing log: ")) << log.text();
+    EXPECT_EQ(sounds, 0);
+}
+
+} // namespace

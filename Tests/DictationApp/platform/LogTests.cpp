@@ -1,0 +1,107 @@
+#include "platform/Log.h"
+#include "platform/Paths.h"
+#include "TestSupport.h"
+
+#include <array>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+// "t2 line 17", built by appending (GCC 12 warns falsely about chained additions).
+std::string lineText(int thread, int index) {
+    std::string text = "t";
+    text += std::to_string(thread);
+    text += " line ";
+    text += std::to_string(index);
+    return text;
+}
+
+TEST(LogFile, AMissingFolderAndFileAreCreatedPrivate) {
+    TempDir dir;
+    const auto file = dir / "support/log.txt";
+    LogFile::appendLine(file, "2025-01-01T00:00:00Z started\n");
+    EXPECT_EQ(readAll(file), "2025-01-01T00:00:00Z started\n");
+    EXPECT_EQ(modeOf(file), 0600u);
+}
+
+TEST(LogFile, AFileOfExactlyTheLimitIsAppendedTo) {
+    TempDir dir;
+    const auto file = dir / "log.txt";
+    writeAll(file, std::string(500'000, 'a'));
+    LogFile::appendLine(file, "next\n");
+    EXPECT_EQ(std::filesystem::file_size(file), 500'005u);
+}
+
+TEST(LogFile, AFileOneBytePastTheLimitStartsAfresh) {
+    TempDir dir;
+    const auto file = dir / "log.txt";
+    writeAll(file, std::string(500'001, 'a'));
+    LogFile::appendLine(file, "next\n");
+    EXPECT_EQ(readAll(file), "next\n");
+    EXPECT_EQ(modeOf(file), 0600u);
+}
+
+TEST(LogFile, AnEmptyFileIsRecreatedPrivate) {
+    TempDir dir;
+    const auto file = dir / "log.txt";
+    writeAll(file, "");
+    ::chmod(file.c_str(), 0644);
+    LogFile::appendLine(file, "line\n");
+    EXPECT_EQ(readAll(file), "line\n");
+    EXPECT_EQ(modeOf(file), 0600u);
+}
+
+TEST(LogFile, AnUnwritablePlaceDropsTheLineQuietly) {
+    TempDir dir;
+    writeAll(dir / "blocker", "not a folder");
+    EXPECT_NO_THROW(LogFile::appendLine(dir / "blocker/log.txt", "lost\n"));
+    EXPECT_EQ(readAll(dir / "blocker"), "not a folder");
+}
+
+TEST(Log, OutsideAnInstalledAppOnlyStandardErrorGetsTheLine) {
+    TempDir dir;
+    ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    ASSERT_FALSE(Paths::isApp());
+    testing::internal::CaptureStderr();
+    log("could not start recording: audio: no usable microphone");
+    LogFile::flush();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[Dictation] could not start recording: audio: no usable microphone\n");
+    EXPECT_FALSE(std::filesystem::exists(Paths::log()));
+}
+
+TEST(LogFile, LinesFromManyThreadsAreTimeStampedWholeAndInCallOrder) {
+    TempDir dir;
+    ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < 200; ++i) {
+                LogFile::write(lineText(t, i));
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    LogFile::flush();
+    std::istringstream in(readAll(Paths::log()));
+    int lines = 0;
+    std::array<int, 4> next{};
+    for (std::string line; std::getline(in, line); ++lines) {
+        // "2026-12-08T18:01:58Z t2 line 17"
+        ASSERT_GT(line.size(), 21u);
+        EXPECT_EQ(line[4], '-');
+        EXPECT_EQ(line[10], 'T');
+        EXPECT_EQ(line.substr(19, 2), "Z ");
+        const std::string message = line.substr(21);
+        const int t = message[1] - '0';
+        ASSERT_EQ(message, lineText(t, next[t]));
+        ++next[t];
+    }
+    EXPECT_EQ(lines, 800);
+    EXPECT_EQ(modeOf(Paths::log()), 0600u);
+}
+
+} // namespace

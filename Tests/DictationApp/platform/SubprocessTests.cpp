@@ -1,0 +1,85 @@
+#include "platform/AppError.h"
+#include "platform/Subprocess.h"
+#include "TestSupport.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string failureOf(const std::vector<std::string>& arguments, double timeout = 10) {
+    try {
+        run(arguments, std::nullopt, std::nullopt, timeout);
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.kind(), AppError::Kind::process);
+        return error.description();
+    }
+    return "no error";
+}
+
+TEST(Run, ReturnsTrimmedOutputFromTheSearchPath) {
+    EXPECT_EQ(run({"printf", "  hello\\nworld \\n\\n"}), "hello\nworld");
+    EXPECT_EQ(run({"true"}), "");
+}
+
+TEST(Run, FeedsInputAndRunsInTheGivenFolder) {
+    TempDir dir;
+    EXPECT_EQ(run({"tr", "a-z", "A-Z"}, std::string("shout this")), "SHOUT THIS");
+    EXPECT_EQ(run({"pwd"}, std::nullopt, dir.path()), dir.path().string());
+    // Megabytes of input to a child that reads it all.
+    const std::string big(3 * 1024 * 1024, 'x');
+    EXPECT_EQ(run({"wc", "-c"}, big), std::to_string(big.size()));
+}
+
+TEST(Run, InvalidOutputBytesAreReplaced) {
+    EXPECT_EQ(run({"printf", "a\\377b"}), "a\uFFFD"
+                                          "b");
+}
+
+TEST(Run, ANonZeroExitNamesTheToolTheStatusAndTheErrorBytes) {
+    EXPECT_EQ(failureOf({"sh", "-c", "printf '%020d' 0 >&2; exit 3"}),
+              "process: sh exited 3 (20 bytes of errors)");
+    EXPECT_EQ(failureOf({"false"}), "process: false exited 1 (0 bytes of errors)");
+    // A missing program is reported by env with its own status.
+    EXPECT_EQ(failureOf({"no-such-tool-anywhere"}).substr(0, 40),
+              "process: no-such-tool-anywhere exited 12");
+}
+
+TEST(Run, NoArgumentsAreNamedCommand) {
+    // env with no program prints its environment and succeeds.
+    EXPECT_NO_THROW(run({}));
+}
+
+TEST(Run, ATimeOutTerminatesTheChildAndCutsTheFraction) {
+    TempDir dir;
+    const auto marker = dir / "still-running";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failureOf({"sh", "-c", "sleep 3; touch '" + marker.string() + "'"}, 1.9),
+              "process: sh timed out after 1s");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    ::sleep(2);
+    EXPECT_FALSE(std::filesystem::exists(marker)) << "the child outlived its time-out";
+}
+
+TEST(Run, AChildIgnoringTerminateIsStillEnded) {
+    EXPECT_EQ(failureOf({"sh", "-c", "trap '' TERM; while :; do sleep 0.1; done"}, 0.5),
+              "process: sh timed out after 0s");
+}
+
+TEST(Run, FloodsOnBothStreamsNeverDeadlock) {
+    // 8 MB on standard error before anything on standard output: a reader that drains only
+    // one pipe at a time would block the child forever.
+    const std::string out =
+        run({"sh", "-c", "head -c 8000000 /dev/zero >&2; head -c 5000000 /dev/zero | tr '\\0' a"},
+            std::nullopt, std::nullopt, 60);
+    EXPECT_EQ(out.size(), 5000000u);
+}
+
+TEST(AppError, DescriptionIsTheCaseNameAndText) {
+    EXPECT_EQ(AppError::audio("no usable microphone").description(), "audio: no usable microphone");
+    EXPECT_EQ(AppError::process("whisper did not start").description(),
+              "process: whisper did not start");
+    EXPECT_EQ(AppError::process("x").text(), "x");
+}
+
+} // namespace

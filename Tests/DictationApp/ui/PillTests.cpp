@@ -1,0 +1,108 @@
+#include "ui/LiveVoice.h"
+#include "OffscreenWidgets.h"
+#include "ui/Pill.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <gtest/gtest.h>
+
+namespace {
+
+class PillTest : public OffscreenWidgets {
+  protected:
+    static void pump(int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) {
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+    }
+};
+
+TEST_F(PillTest, LevelsAreASlidingWindowOfTheLastFourteen) {
+    Pill pill;
+    for (int i = 1; i <= 20; ++i) {
+        pill.setLevel(static_cast<float>(i) / 100);
+    }
+    const auto& levels = pill.model().levels();
+    ASSERT_EQ(levels.size(), 14u);
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        EXPECT_FLOAT_EQ(levels[i], static_cast<float>(i + 7) / 100);
+    }
+    pill.listening();
+    EXPECT_EQ(pill.model().levels(), (std::array<float, 14>{}));
+}
+
+TEST_F(PillTest, ListeningClearsHintAndWordsAndShowsWithoutFocus) {
+    Pill pill;
+    pill.model().setHint("Hands-free");
+    pill.model().setWords("so far");
+    pill.listening();
+    EXPECT_EQ(pill.model().state(), PillModel::State::listening);
+    EXPECT_TRUE(pill.model().hint().isEmpty());
+    EXPECT_TRUE(pill.model().words().isEmpty());
+    EXPECT_TRUE(pill.panel().isVisible());
+    EXPECT_TRUE(pill.panel().windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_TRUE(pill.panel().windowFlags() & Qt::WindowTransparentForInput);
+    EXPECT_TRUE(pill.panel().windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(pill.panel().size(), QSize(520, 64));
+    EXPECT_EQ(QApplication::focusWidget(), nullptr);
+}
+
+TEST_F(PillTest, AnErrorHidesAfterThreeSecondsAndANewErrorRestartsThePeriod) {
+    Pill pill;
+    pill.error("Can't use the microphone");
+    EXPECT_EQ(pill.model().state(), PillModel::State::error);
+    EXPECT_EQ(pill.model().message(), "Can't use the microphone");
+    EXPECT_TRUE(pill.hideTimer().isActive());
+    pump(400);
+    pill.error("Couldn't transcribe that");
+    EXPECT_GT(pill.hideTimer().remainingTime(), 2800);
+    // Showing another state cancels the pending hide.
+    pill.working();
+    EXPECT_FALSE(pill.hideTimer().isActive());
+    EXPECT_TRUE(pill.panel().isVisible());
+    pill.hide();
+    EXPECT_FALSE(pill.panel().isVisible());
+}
+
+TEST_F(PillTest, PlacedCentredTwentyFourAboveTheBottomOfTheScreen) {
+    EXPECT_EQ(Pill::placement(QRect(0, 0, 1280, 800)), QRect(380, 712, 520, 64));
+    // A second screen to the right, with a panel taking 30 at its bottom.
+    EXPECT_EQ(Pill::placement(QRect(1280, 0, 1920, 1050)), QRect(1280 + 700, 962, 520, 64));
+}
+
+TEST_F(PillTest, EveryStateDraws) {
+    Pill pill;
+    pill.listening();
+    pill.setLevel(0.8f);
+    pill.model().setWords("first buy milk");
+    QImage listening = pill.panel().grab().toImage();
+    pill.working();
+    QImage working = pill.panel().grab().toImage();
+    pill.error("No speech found");
+    QImage failed = pill.panel().grab().toImage();
+    EXPECT_FALSE(listening.isNull());
+    EXPECT_NE(listening, working);
+    EXPECT_NE(working, failed);
+    EXPECT_NE(listening, failed);
+}
+
+TEST_F(PillTest, LiveVoiceKeepsLevelsOnlyWhileRecording) {
+    LiveVoice voice;
+    voice.setLevel(0.5f);
+    EXPECT_EQ(voice.level(), 0.0f);
+    voice.setWords("old words");
+    voice.recordingChanged(true);
+    EXPECT_TRUE(voice.isRecording());
+    EXPECT_TRUE(voice.words().isEmpty());
+    voice.setLevel(0.5f);
+    EXPECT_EQ(voice.level(), 0.5f);
+    voice.setWords("new words");
+    voice.recordingChanged(false);
+    EXPECT_EQ(voice.level(), 0.0f);
+    EXPECT_EQ(voice.words(), "new words") << "the last words stay after the recording";
+}
+
+} // namespace

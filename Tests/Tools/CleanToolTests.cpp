@@ -1,0 +1,243 @@
+// The built parlwick-clean, run as a user runs it, with its own settings and support folders.
+#include "ProcessRunner.h"
+#include "config/Settings.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class CleanTool : public testing::Test {
+  protected:
+    // Runs the tool with `input` on standard input.
+    ProcessResult clean(const std::string& input, const std::vector<std::string>& arguments = {},
+                        const std::string& executable = PARLWICK_CLEAN) {
+        writeAll(work / "input", input);
+        std::vector<std::string> command{"/bin/sh", "-c", "exec \"$0\" \"$@\" < \"$TOOL_INPUT\"",
+                                         executable};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return runProcess(command,
+                          {{"XDG_DATA_HOME", data.path().string()},
+                           {"XDG_CONFIG_HOME", (data / "config").string()},
+                           {"TOOL_INPUT", (work / "input").string()}},
+                          work.path().string());
+    }
+
+    // The user's own choices, written the way the app writes them.
+    void chooseStyle(WritingStyle style, AppGroup group) {
+        ::setenv("XDG_CONFIG_HOME", (data / "config").c_str(), 1);
+        Settings::setStyle(style, group);
+    }
+    std::filesystem::path snippetsFile() const {
+        return data / "org.parlwick.Parlwick/snippets.json";
+    }
+
+    TempDir data, work;
+};
+
+const std::string sigSnippet =
+    R"([{"id":"6F1C2D3E-4B5A-4C6D-8E7F-0A1B2C3D4E5F","phrase":"my sig","text":"Best, Ann."}])";
+
+TEST_F(CleanTool, PrintsTheFinalText) {
+    const auto result = clean("um so send it Monday, no, Tuesday.\n");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "So send it Tuesday.\n");
+    EXPECT_EQ(result.err, "");
+
+    EXPECT_EQ(clean("um so send it Monday, no, Tuesday.", {"--raw"}).out,
+              "Um so send it Monday, no, Tuesday.\n");
+    EXPECT_EQ(clean("um so send it Monday, no, Tuesday.", {"--style", "lowercase"}).out,
+              "so send it tuesday\n");
+    EXPECT_EQ(clean("um my password is new paragraph hunter2", {"--secure"}).out,
+              "My password is new paragraph hunter2\n");
+    EXPECT_EQ(
+        clean("send the notes today", {"--app", "Google Chrome", "--title", "Inbox - Gmail"}).out,
+        "Send the notes today.\n");
+}
+
+TEST_F(CleanTool, ExplainNamesEveryStage) {
+    const auto result = clean("um thanks for the notes new paragraph my sig",
+                              {"--app", "Slack", "--style", "relaxed", "--snippets",
+                               (work / "s.json").string(), "--explain"});
+    ASSERT_EQ(result.status, 1) << "the snippets file does not exist yet";
+    writeAll(work / "s.json", sigSnippet);
+    const auto explained = clean("um thanks for the notes new paragraph my sig",
+                                 {"--app", "Slack", "--style", "relaxed", "--snippets",
+                                  (work / "s.json").string(), "--explain"});
+    EXPECT_EQ(explained.status, 0) << explained.err;
+    EXPECT_EQ(explained.out, "heard     um thanks for the notes new paragraph my sig\n"
+                             "writing   chat\n"
+                             "group     work\n"
+                             "style     relaxed\n"
+                             "secure    no\n"
+                             "cleaned   yes\n"
+                             "chosen    um thanks for the notes new paragraph my sig\n"
+                             "usedModel no\n"
+                             "stripped  Thanks for the notes new paragraph my sig\n"
+                             "laidOut   Thanks for the notes\n"
+                             "          \n"
+                             "          My sig\n"
+                             "styled    Thanks for the notes\n"
+                             "          \n"
+                             "          My sig\n"
+                             "final     Thanks for the notes\n"
+                             "          \n"
+                             "          Best, Ann.\n");
+}
+
+TEST_F(CleanTool, UsesTheUsersOwnStyleAndSnippets) {
+    chooseStyle(WritingStyle::lowercase, AppGroup::work);
+    writeAll(snippetsFile(), sigSnippet);
+    EXPECT_EQ(clean("Thanks for the notes, my sig", {"--app", "Slack"}).out,
+              "thanks for the notes, Best, Ann.\n");
+    // Another group keeps its own style; options override the user's choices.
+    EXPECT_EQ(clean("Thanks for the notes, my sig", {"--app", "Some Editor"}).out,
+              "Thanks for the notes, Best, Ann.\n");
+    writeAll(work / "other.json", "[]");
+    EXPECT_EQ(clean("Thanks for the notes, my sig", {"--app", "Slack", "--style", "polished",
+                                                     "--snippets", (work / "other.json").string()})
+                  .out,
+              "Thanks for the notes, my sig\n");
+}
+
+TEST_F(CleanTool, AnUnreadableSnippetsFileIsAnErrorNeverIgnored) {
+    writeAll(snippetsFile(), "[{\"phrase\": \"no id\"}]");
+    auto result = clean("Thanks for the notes, my sig");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("parlwick-clean: couldn't read snippets.json: ", 0), 0u)
+        << result.err;
+
+    std::filesystem::remove(snippetsFile());
+    std::filesystem::create_directories(snippetsFile());
+    result = clean("Thanks for the notes, my sig");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("snippets.json"), std::string::npos) << result.err;
+
+    result = clean("Thanks", {"--snippets", (work / "missing.json").string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "parlwick-clean: couldn't read " + (work / "missing.json").string() +
+                              ": no such file\n");
+}
+
+TEST_F(CleanTool, BadOptionsAndEmptyInput) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+        {{"--style"}, "--style expects a value after it"},
+        {{"--style", "fancy"},
+         "fancy is not a writing style; pick one of polished, relaxed or lowercase"},
+        {{"--app", "--raw"}, "--app expects a value after it"},
+        {{"--loud"}, "--loud is not a recognised option"},
+        {{"--jsonl", "--raw"}, "--jsonl takes no other options"},
+    };
+    for (const auto& [arguments, message] : rows) {
+        const auto result = clean("hello there", arguments);
+        EXPECT_EQ(result.status, 2) << message;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind("parlwick-clean: " + message + "\n\nusage: parlwick-clean", 0),
+                  0u)
+            << result.err;
+    }
+    const auto help = clean("", {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: parlwick-clean", 0), 0u);
+
+    const auto empty = clean(" [BLANK_AUDIO] \n");
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.out, "");
+    EXPECT_EQ(empty.err, "No words found\n");
+}
+
+TEST_F(CleanTool, JsonLinesFollowTheInterfaceFieldForField) {
+    const std::string input =
+        R"({"text":"Send it Monday, no, Tuesday."})"
+        "\n"
+        R"({"text":"  [BLANK_AUDIO] \n"})"
+        "\n"
+        "not json\n"
+        R"({"text":"sign it with sig","snippets":[{"phrase":"sig","text":"Best, Ann."}],"style":"lowercase","cleanup":false})"
+        "\r\n"
+        R"({"text":"send the notes today","app":"Google Chrome","title":"Inbox - Gmail","cleanup":false})"
+        "\n"
+        R"({"text":"um so I I think we should go","candidate":"So I think we should go."})"
+        "\n"
+        R"({"text":"um so I I think we should go","candidate":"Sure! Let's go.","title":null})"
+        "\n"
+        R"({"text":"um my password is new paragraph sig","secure":true,"app":"Thunderbird","candidate":null})"
+        "\n"
+        "\n"
+        R"([1,2])"
+        "\n"
+        R"({"text":7})"
+        "\n"
+        R"({"text":"x","app":null})"
+        "\n"
+        R"({"text":"x","style":"fancy"})"
+        "\n"
+        R"({"text":"x","cleanup":"yes"})"
+        "\n"
+        R"({"text":"x","snippets":[{"phrase":"a"}]})"
+        "\n"
+        R"({"text":"x","candidate":3})"
+        "\n";
+    const std::string expected =
+        R"({"heard":"Send it Monday, no, Tuesday.","empty":false,"writing":"other","group":"other","cleaned":true,"chosen":"Send it Tuesday.","usedModel":false,"stripped":"Send it Tuesday.","laidOut":"Send it Tuesday.","styled":"Send it Tuesday.","final":"Send it Tuesday."})"
+        "\n"
+        R"({"heard":"[BLANK_AUDIO]","empty":true,"writing":null,"group":null,"cleaned":null,"chosen":null,"usedModel":null,"stripped":null,"laidOut":null,"styled":null,"final":null})"
+        "\n"
+        R"({"error":"not valid JSON at byte 2"})"
+        "\n"
+        R"({"heard":"sign it with sig","empty":false,"writing":"other","group":"other","cleaned":false,"chosen":"sign it with sig","usedModel":false,"stripped":"sign it with sig","laidOut":"Sign it with sig","styled":"sign it with sig","final":"sign it with Best, Ann."})"
+        "\n"
+        R"({"heard":"send the notes today","empty":false,"writing":"email","group":"email","cleaned":false,"chosen":"send the notes today","usedModel":false,"stripped":"send the notes today","laidOut":"Send the notes today.","styled":"Send the notes today.","final":"Send the notes today."})"
+        "\n"
+        R"({"heard":"um so I I think we should go","empty":false,"writing":"other","group":"other","cleaned":true,"chosen":"So I think we should go.","usedModel":true,"stripped":"So I think we should go.","laidOut":"So I think we should go.","styled":"So I think we should go.","final":"So I think we should go."})"
+        "\n"
+        R"({"heard":"um so I I think we should go","empty":false,"writing":"other","group":"other","cleaned":true,"chosen":"um so I I think we should go","usedModel":false,"stripped":"So I I think we should go","laidOut":"So I I think we should go","styled":"So I I think we should go","final":"So I I think we should go"})"
+        "\n"
+        R"({"heard":"um my password is new paragraph sig","empty":false,"writing":"email","group":"email","cleaned":true,"chosen":"um my password is new paragraph sig","usedModel":false,"stripped":"My password is new paragraph sig","laidOut":"My password is new paragraph sig","styled":"My password is new paragraph sig","final":"My password is new paragraph sig"})"
+        "\n"
+        R"({"error":"not valid JSON at byte 1"})"
+        "\n"
+        R"({"error":"not a JSON object"})"
+        "\n"
+        R"({"error":"\"text\" must be a string"})"
+        "\n"
+        R"({"error":"\"app\" must be a string"})"
+        "\n"
+        R"({"error":"\"style\" must be polished, relaxed or lowercase"})"
+        "\n"
+        R"({"error":"\"cleanup\" must be true or false"})"
+        "\n"
+        R"({"error":"\"snippets\" must be an array of objects with string \"phrase\" and \"text\""})"
+        "\n"
+        R"({"error":"\"candidate\" must be a string or null"})"
+        "\n";
+    const auto result = clean(input, {"--jsonl"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(CleanTool, JsonLinesUseNoneOfTheUsersSettingsOrFiles) {
+    chooseStyle(WritingStyle::lowercase, AppGroup::other);
+    writeAll(snippetsFile(), "not even json");
+    const auto result = clean(R"({"text":"Thanks for the notes, my sig."})", {"--jsonl"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find(R"("final":"Thanks for the notes, my sig.")"), std::string::npos)
+        << result.out;
+}
+
+// Installed beside the app, from the same build.
+TEST_F(CleanTool, IsInstalledBesideTheApp) {
+    TempDir prefix;
+    const auto install = runProcess({"/usr/bin/env", "cmake", "--install", PARLWICK_BUILD_DIR,
+                                     "--prefix", prefix.path().string()});
+    ASSERT_EQ(install.status, 0) << install.out << install.err;
+    ASSERT_TRUE(std::filesystem::exists(prefix / "bin/parlwick"));
+    const auto result =
+        clean("um so send it Monday, no, Tuesday.", {}, (prefix / "bin/parlwick-clean").string());
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "So send it Tuesday.\n");
+}
+
+} // namespace
