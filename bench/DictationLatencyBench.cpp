@@ -12,6 +12,8 @@
 // The pop after a recording needs a sound server and is left out.
 #include "AudioTools.h"
 #include "dictation/Controller.h"
+#include "FakeFocusProbe.h"
+#include "FakeWindowProbe.h"
 #include "FixedClock.h"
 #include "ManualScheduler.h"
 #include "speech/VoiceActivityCheck.h"
@@ -95,7 +97,7 @@ class SpeechRecorder final : public Recorder {
     SpeechRecorder(std::vector<float> speech, const FixedClock& clock)
         : speech_(std::move(speech)), clock_(clock) {}
 
-    void start() override { startedAt_ = clock_.now(); }
+    void start() override { startedAt_ = clock_.uptime(); }
     Recording stop() override {
         if (!startedAt_) {
             return {};
@@ -109,16 +111,14 @@ class SpeechRecorder final : public Recorder {
         const std::span<const float> captured(speech_.data(), count);
         return Recorder::lastSamples(captured, last);
     }
-    std::optional<Timestamp> startedAt() const override { return startedAt_; }
+    std::optional<double> startedAt() const override { return startedAt_; }
 
   private:
-    double elapsed() const {
-        return startedAt_ ? std::chrono::duration<double>(clock_.now() - *startedAt_).count() : 0;
-    }
+    double elapsed() const { return startedAt_ ? clock_.uptime() - *startedAt_ : 0; }
 
     std::vector<float> speech_;
     const FixedClock& clock_;
-    std::optional<Timestamp> startedAt_;
+    std::optional<double> startedAt_;
 };
 
 // The real server, timed around the whole recording's transcription.
@@ -136,6 +136,7 @@ class TimedEngine final : public SpeechEngine {
     std::string attempt(const std::string& wav, const std::string& prompt) override {
         return server_.attempt(wav, prompt);
     }
+    std::string prompt() const override { return server_.prompt(); }
 
   private:
     SpeechEngine& server_;
@@ -153,30 +154,6 @@ class StampingInserter final : public TextInserter {
 
   private:
     Stamps& stamps_;
-};
-
-class EditorWindow final : public WindowProbe {
-  public:
-    bool isAvailable() const override { return true; }
-    std::optional<FrontWindow> frontmost() override {
-        return FrontWindow{7, "Editor", "Gedit", 42};
-    }
-    std::optional<std::string> title(const FrontWindow&) override { return std::nullopt; }
-    bool isKeyboardGrabbed() override { return false; }
-};
-
-struct TextField : FocusedElement {
-    bool isSame(const FocusedElement&) const override { return true; }
-};
-
-class PlainField final : public FocusProbe {
-  public:
-    bool isAvailable() const override { return true; }
-    std::shared_ptr<const FocusedElement> focusedElement() override {
-        return std::make_shared<TextField>();
-    }
-    bool isSecure(const FocusedElement&) override { return false; }
-    std::optional<FieldState> state(const FocusedElement&) override { return std::nullopt; }
 };
 
 // What both cases share: the models, the speech and one running server.
@@ -211,7 +188,9 @@ World& world() {
     writeSpeech(world.folder / "speech.wav", sentence);
     world.speech = readWav(world.folder / "speech.wav");
     world.tool = {findProgram("whisper-vad-speech-segments"), models / "ggml-silero-bench.bin", 5};
-    auto setup = WhisperServer::Setup::standard();
+    auto setup = WhisperServer::Setup::standard(
+        Paths(world.folder / "bin/parlwick", std::nullopt, Paths::Homes::under(world.folder),
+              world.folder));
     setup.program = findProgram("whisper-server");
     world.server = std::make_unique<WhisperServer>(models / "ggml-bench.bin", "en", setup);
     // The app warms both up at start-up, before the first dictation.
@@ -300,18 +279,23 @@ void dictation(benchmark::State& state, bool viaLiveWords) {
     Stamps stamps;
     TimedEngine engine(*w.server, stamps);
     StampingInserter paster(stamps);
-    EditorWindow windows;
-    PlainField focus;
+    FakeWindowProbe windows;
+    FakeFocusProbe focus;
     ManualScheduler scheduler;
     auto clock = std::make_shared<FixedClock>(Timestamp(std::chrono::seconds(1'800'000'000)));
     auto recorder = std::make_unique<SpeechRecorder>(w.speech, *clock);
-    Controller::Parts parts{std::move(recorder), paster, windows, focus, scheduler};
+    Controller::Parts parts{std::move(recorder),
+                            paster,
+                            windows,
+                            focus,
+                            scheduler,
+                            SettingsFile(w.folder / "settings.ini"),
+                            [&stamps, tool = w.tool](std::span<const float> samples) {
+                                stamps.mark(Stamps::checkStarted);
+                                return VoiceActivityCheck::isSilent(samples, tool);
+                            },
+                            [] {}};
     parts.clock = clock;
-    parts.isSilent = [&stamps, tool = w.tool](std::span<const float> samples) {
-        stamps.mark(Stamps::checkStarted);
-        return VoiceActivityCheck::isSilent(samples, tool);
-    };
-    parts.playSound = [] {};
     Controller controller(Options{}, engine, TimingLog{w.folder / "runs.csv"}, std::move(parts));
     controller.finish = [&stamps](const std::string& text, const ScreenContext&) {
         stamps.mark(Stamps::finished);
@@ -338,12 +322,12 @@ void dictation(benchmark::State& state, bool viaLiveWords) {
         controller.userActed(); // each dictation stands alone, not joined to the one before
         controller.keyDown();
         if (viaLiveWords) {
-            clock->set(clock->now() + liveTick);
+            clock->advance(liveTick);
             scheduler.advanceBy(Controller::liveWordsInterval);
             settle();
-            clock->set(clock->now() + (hold - liveTick));
+            clock->advance(hold - liveTick);
         } else {
-            clock->set(clock->now() + hold);
+            clock->advance(hold);
         }
 
         paster.last.clear();

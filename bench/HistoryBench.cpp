@@ -26,6 +26,7 @@ const Timestamp now = calendar.date(2025, 3, 10, 12).value();
 class NowClock final : public Clock {
   public:
     Timestamp now() const override { return ::now; }
+    double uptime() const override { return 0; }
     Calendar calendar() const override { return ::calendar; }
 };
 
@@ -50,13 +51,14 @@ Dictation sampleRecord(std::size_t i) {
 struct Fixture {
     fs::path root;
     HistoryStore::Locations files;
+    SettingsFile settings{""};
     std::uintmax_t historyBytes = 0;
 
     Fixture() {
         std::string pattern = (fs::temp_directory_path() / "parlwick-bench-XXXXXX").string();
         root = ::mkdtemp(pattern.data());
-        ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-        Settings::setRetention(Retention::forever);
+        settings = SettingsFile(root / "settings.ini");
+        settings.set(SettingKeys::retention, Retention::forever);
         files = {root / "history.jsonl", root / "totals.json", root / "recordings",
                  root / "runs.csv"};
         std::vector<Dictation> records;
@@ -99,7 +101,7 @@ BENCHMARK(LoadHistoryFile)->Unit(benchmark::kMillisecond)->MinTime(2);
 void OpenHistoryStore(benchmark::State& state) {
     NowClock clock;
     for (auto _ : state) {
-        HistoryStore store(clock, fixture().files);
+        HistoryStore store(clock, fixture().files, fixture().settings);
         benchmark::DoNotOptimize(store.entries().size());
     }
 }
@@ -114,7 +116,7 @@ void AddDictation(benchmark::State& state) {
                                   folder / "recordings", folder / "runs.csv"};
     fs::copy_file(fixture().files.history, files.history, fs::copy_options::overwrite_existing);
     fs::copy_file(fixture().files.totals, files.totals, fs::copy_options::overwrite_existing);
-    HistoryStore store(clock, files);
+    HistoryStore store(clock, files, fixture().settings);
     const Dictation record = sampleRecord(historyLines);
     for (auto _ : state) {
         store.add(record);
@@ -128,8 +130,8 @@ BENCHMARK(AddDictation)->Unit(benchmark::kMicrosecond)->MinTime(2);
 
 void PurgeKeepingEverything(benchmark::State& state) {
     NowClock clock;
-    HistoryStore store(clock, fixture().files);
-    Settings::setRetention(Retention::month);
+    HistoryStore store(clock, fixture().files, fixture().settings);
+    fixture().settings.set(SettingKeys::retention, Retention::month);
     struct stat before {};
     ::stat(fixture().files.history.c_str(), &before);
     for (auto _ : state) {
@@ -141,7 +143,7 @@ void PurgeKeepingEverything(benchmark::State& state) {
                          after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
                          after.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
                          fs::exists(fixture().files.history.string() + ".part");
-    Settings::setRetention(Retention::forever);
+    fixture().settings.set(SettingKeys::retention, Retention::forever);
     state.counters["filesTouched"] = touched ? 1 : 0;
     if (touched || store.entries().size() != historyLines) {
         state.SkipWithError("a purge that keeps everything changed the history");

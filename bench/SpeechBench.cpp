@@ -105,7 +105,9 @@ void transcriptionOverhead(benchmark::State& state) {
     ::setenv("XDG_DATA_HOME", scratchFolder().c_str(), 1);
     const fs::path model = scratchFolder() / "ggml-bench.bin";
     TestModels::writeWhisper(model, "Benchmarks measure the client.");
-    auto setup = WhisperServer::Setup::standard();
+    auto setup = WhisperServer::Setup::standard(Paths(scratchFolder() / "bin/parlwick", std::nullopt,
+                                                      Paths::Homes::under(scratchFolder()),
+                                                      scratchFolder()));
     setup.program = program;
     WhisperServer server(model, "en", setup);
 
@@ -157,7 +159,8 @@ void recorderStart(benchmark::State& state) {
     if (!server) {
         server = std::make_unique<PulseServer>(scratchFolder() / "pulse");
     }
-    PulseRecorder recorder([](std::function<void()>) {});
+    PulseRecorder recorder("parlwick-bench", std::make_shared<SystemClock>(),
+                           [](std::function<void()>) {});
     double started = 0, arrived = 0, captured = 0;
     for (auto _ : state) {
         const auto start = Clock::now();

@@ -109,7 +109,7 @@ Arguments parse(const std::vector<std::string>& arguments) {
 
 // ---- one transcript ----
 
-std::vector<Snippet> loadSnippets(const std::optional<std::string>& file) {
+std::vector<Snippet> loadSnippets(const std::optional<std::string>& file, const Paths& paths) {
     if (file) {
         if (!std::filesystem::exists(*file)) {
             throw FileError("couldn't read " + *file + ": no such file");
@@ -117,7 +117,7 @@ std::vector<Snippet> loadSnippets(const std::optional<std::string>& file) {
         return JSONFile<std::vector<Snippet>>(*file).load().value_or(std::vector<Snippet>{});
     }
     // No snippets file yet is no snippets.
-    return JSONFile<std::vector<Snippet>>(Paths::snippets())
+    return JSONFile<std::vector<Snippet>>(paths.snippets())
         .load()
         .value_or(std::vector<Snippet>{});
 }
@@ -140,13 +140,15 @@ std::string_view yesNo(bool value) {
     return value ? "yes" : "no";
 }
 
-int cleanOne(const Arguments& arguments) {
+int cleanOne(const Arguments& arguments, const Paths& paths) {
     const std::string transcript = Text::validUTF8(
         std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()));
     const ScreenContext context(arguments.app, WritingContexts::of(arguments.app, arguments.title));
     const AppGroup group = AppGroups::of(context.appName, context.writing);
-    const WritingStyle style = arguments.style ? *arguments.style : Settings::style(group);
-    const auto snippets = loadSnippets(arguments.snippets);
+    const WritingStyle style = arguments.style
+                                   ? *arguments.style
+                                   : SettingsFile(paths.settings()).get(SettingKeys::style(group));
+    const auto snippets = loadSnippets(arguments.snippets, paths);
 
     const bool cleanup = !arguments.raw;
     std::optional<std::string> candidate;
@@ -315,7 +317,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     try {
-        return arguments.jsonl ? cleanLines() : cleanOne(arguments);
+        return arguments.jsonl ? cleanLines() : cleanOne(arguments, Paths::forThisProcess());
     } catch (const FileError& error) {
         std::cerr << "parlwick-clean: " << error.description() << '\n';
         return failureStatus;

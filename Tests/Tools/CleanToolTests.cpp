@@ -1,6 +1,7 @@
 // The built parlwick-clean, run as a user runs it, with its own settings and support folders.
 #include "ProcessRunner.h"
 #include "config/Settings.h"
+#include "platform/Paths.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -25,8 +26,8 @@ class CleanTool : public testing::Test {
 
     // The user's own choices, written the way the app writes them.
     void chooseStyle(WritingStyle style, AppGroup group) {
-        ::setenv("XDG_CONFIG_HOME", (data / "config").c_str(), 1);
-        Settings::setStyle(style, group);
+        SettingsFile(data / "config" / Paths::AppBundleID / "settings.ini")
+            .set(SettingKeys::style(group), style);
     }
     std::filesystem::path snippetsFile() const {
         return data / "org.parlwick.Parlwick/snippets.json";

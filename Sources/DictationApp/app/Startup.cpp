@@ -1,16 +1,15 @@
 #include "app/Startup.h"
 
-#include "dictation/HandsFreeEscape.h"
 #include "HotKey.h"
+#include "audio/SystemSound.h"
 #include "platform/Log.h"
-#include "platform/Paths.h"
 #include "speech/VoiceActivityCheck.h"
+#include "ui/HandsFreeEscape.h"
 
 #include <QSocketNotifier>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <future>
 #include <thread>
 #include <unistd.h>
 
@@ -26,12 +25,18 @@ void onSignal(int) {
 
 } // namespace
 
-Startup::Startup(Options options, Platform platform)
-    : options_(std::move(options)), platform_(std::move(platform)),
-      server_(std::make_unique<WhisperServer>(Paths::models() / WhisperServer::modelFile,
-                                              options_.language)),
-      timingLog_{Paths::runs()}, recorder_(std::make_unique<PulseRecorder>()),
+Startup::Startup(Options options, Paths paths, Platform platform)
+    : options_(std::move(options)), paths_(std::move(paths)), platform_(std::move(platform)),
+      server_(std::make_unique<WhisperServer>(paths_.models() / WhisperServer::modelFile,
+                                              options_.language,
+                                              WhisperServer::Setup::standard(paths_))),
+      timingLog_{paths_.runs()},
+      recorder_(std::make_unique<PulseRecorder>(paths_.appName(), clock_)),
       state_(std::make_unique<SharedState>(options_.key)) {}
+
+Startup::~Startup() {
+    shutDown();
+}
 
 int Startup::runTerminal(int& argc, char** argv) {
     requestPermissions();
@@ -46,7 +51,7 @@ int Startup::runTerminal(int& argc, char** argv) {
 }
 
 void Startup::requestPermissions() {
-    const std::string name = Paths::isApp() ? Paths::appName() : "your terminal app";
+    const std::string name = paths_.isApp() ? paths_.appName() : "your terminal app";
     missingAccess_ = platform_.missingAccess();
     if (!missingAccess_.empty()) {
         log("no x access for " + name + ": " + missingAccess_);
@@ -62,11 +67,12 @@ void Startup::begin() {
 }
 
 void Startup::warmUp() {
-    // The server outlives this thread: start-up objects live as long as the process.
-    std::thread([server = server_.get(), cleaner = cleaner_, cleanup = options_.cleanup] {
+    warmUp_ = std::jthread([server = server_.get(), cleaner = cleaner_,
+                            tool = VoiceActivityCheck::SpeechTool::standard(paths_),
+                            cleanup = options_.cleanup] {
         VoiceActivityCheck::removeLeftovers();
         const std::vector<float> silence(static_cast<std::size_t>(Recorder::sampleRate), 0.0f);
-        (void)Controller::standardSpeechCheck(silence);
+        (void)VoiceActivityCheck::isSilent(silence, tool);
         if (cleanup) {
             cleaner->warmUp();
         }
@@ -75,7 +81,7 @@ void Startup::warmUp() {
         } catch (const std::exception& error) {
             log(std::string("whisper failed to start: ") + error.what());
         }
-    }).detach();
+    });
 }
 
 void Startup::waitForDesktop() {
@@ -94,11 +100,22 @@ void Startup::makeDictation() {
     scheduler_ = std::make_unique<MainLoopScheduler>();
     paster_ = std::make_unique<Paster>(*desktop_.clipboard, *desktop_.synthesizer, *desktop_.focus,
                                        *desktop_.windows, *scheduler_);
-    Controller::Parts parts{std::move(recorder_), *paster_, *desktop_.windows, *desktop_.focus,
-                            *scheduler_};
-    parts.cleaner = cleaner_;
-    parts.isApp = Paths::isApp();
+    Controller::Parts parts{std::move(recorder_),
+                            *paster_,
+                            *desktop_.windows,
+                            *desktop_.focus,
+                            *scheduler_,
+                            SettingsFile(paths_.settings()),
+                            [tool = VoiceActivityCheck::SpeechTool::standard(paths_)](
+                                std::span<const float> samples) {
+                                return VoiceActivityCheck::isSilent(samples, tool);
+                            },
+                            [] { SystemSound::play(SystemSound::pop); },
+                            clock_,
+                            cleaner_};
+    parts.isApp = paths_.isApp();
     controller_ = std::make_unique<Controller>(options_, *server_, timingLog_, std::move(parts));
+    pill_ = std::make_unique<Pill>(controller_->state());
 
     SharedState& state = *state_;
     controller_->onRecordingChange = [&state](bool recording) {
@@ -110,7 +127,6 @@ void Startup::makeDictation() {
         state.voice.setWords(QString::fromStdString(words));
     };
     app_->installEventFilter(new HandsFreeEscape(*controller_, app_.get()));
-    QObject::connect(app_.get(), &QCoreApplication::aboutToQuit, [this] { shutDownServer(); });
 }
 
 void Startup::waitForAccessibility() {
@@ -167,14 +183,16 @@ void Startup::quitOnSignals() {
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
-void Startup::shutDownServer() {
-    // A server that is still starting holds its lock for a while; quitting does not wait for
-    // it, since the keep-alive pipe closes with this process anyway.
-    auto closed = std::make_shared<std::promise<void>>();
-    auto done = closed->get_future();
-    std::thread([server = server_.get(), closed] {
-        server->shutDown();
-        closed->set_value();
-    }).detach();
-    done.wait_for(std::chrono::seconds(2));
+void Startup::shutDown() {
+    // No new recordings, and none running.
+    monitor_.reset();
+    accessTimer_.reset();
+    if (controller_) {
+        controller_->cancel();
+    }
+    // Requests in flight end at once and nothing starts the engine again, so the workers the
+    // members' destruction joins next (the controller's queues, then the warm-up) finish soon.
+    // The members go in the reverse of their order: views, the controller, the paster, then
+    // the desktop, which gives back the keys it borrowed for typing.
+    server_->shutDown();
 }

@@ -1,23 +1,28 @@
 #pragma once
 
-#include "dictation/Controller.h"
-#include "desktop/Desktop.h"
 #include "Options.h"
-#include "dictation/Paster.h"
-#include "audio/PulseRecorder.h"
-#include "dictation/RecordKeyMonitor.h"
-#include "platform/Scheduler.h"
 #include "app/SharedState.h"
-#include "TimingLog.h"
+#include "audio/PulseRecorder.h"
+#include "desktop/Desktop.h"
+#include "dictation/Controller.h"
+#include "dictation/Paster.h"
+#include "dictation/RecordKeyMonitor.h"
+#include "platform/Paths.h"
+#include "platform/Scheduler.h"
 #include "speech/WhisperServer.h"
+#include "TimingLog.h"
+#include "ui/Pill.h"
 
 #include <QApplication>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 // Makes the objects dictation needs, warms the engines, waits until the desktop lets us see
-// and send keys, and then listens for the record key until the program is told to quit.
+// and send keys, and then listens for the record key until the program is told to quit. Quitting
+// takes it all down in order: no more record key, no recording, the speech engine closed, every
+// worker joined, the desktop's borrowed keys given back.
 class Startup {
   public:
     static constexpr double permissionPollSeconds = 1.0;
@@ -33,7 +38,8 @@ class Startup {
         std::function<std::unique_ptr<KeyListener>(SyntheticEvents&)> makeKeyListener;
     };
 
-    Startup(Options options, Platform platform);
+    Startup(Options options, Paths paths, Platform platform);
+    ~Startup();
     Startup(const Startup&) = delete;
     Startup& operator=(const Startup&) = delete;
 
@@ -54,23 +60,28 @@ class Startup {
     bool startListening();
     void showStatus(const std::string& text);
     void quitOnSignals();
-    void shutDownServer();
+    void shutDown();
 
     Options options_;
+    Paths paths_;
     Platform platform_;
     // What the permission check found missing, for the wait that follows it.
     std::string missingAccess_;
+    std::shared_ptr<const Clock> clock_ = std::make_shared<SystemClock>();
     std::unique_ptr<WhisperServer> server_;
     TimingLog timingLog_;
     std::shared_ptr<const OnDeviceCleaner> cleaner_ = std::make_shared<OnDeviceCleaner>();
     // Made before the application object, so its first words go into the permission check.
     std::unique_ptr<PulseRecorder> recorder_;
+    // Uses the server and the cleaner; joined before they go.
+    std::jthread warmUp_;
 
     std::unique_ptr<QApplication> app_;
     Desktop desktop_;
     std::unique_ptr<MainLoopScheduler> scheduler_;
     std::unique_ptr<Paster> paster_;
     std::unique_ptr<Controller> controller_;
+    std::unique_ptr<Pill> pill_;
     std::unique_ptr<SharedState> state_;
     std::unique_ptr<RecordKeyMonitor> monitor_;
     std::unique_ptr<Scheduler::Timer> accessTimer_;

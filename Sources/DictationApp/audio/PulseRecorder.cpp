@@ -1,7 +1,6 @@
 #include "audio/PulseRecorder.h"
 
 #include "platform/AppError.h"
-#include "platform/Paths.h"
 
 #include <chrono>
 #include <cstring>
@@ -103,7 +102,7 @@ struct PulseRecorder::Audio {
             return;
         }
         closeContext();
-        context = pa_context_new(pa_threaded_mainloop_get_api(loop), Paths::appName().c_str());
+        context = pa_context_new(pa_threaded_mainloop_get_api(loop), owner.clientName_.c_str());
         if (!context) {
             throw AppError::audio("audio server unavailable: could not make a client");
         }
@@ -332,8 +331,10 @@ struct PulseRecorder::Audio {
     bool pendingMonitor = true;
 };
 
-PulseRecorder::PulseRecorder(Deliver deliver)
-    : audio_(std::make_unique<Audio>(*this)), deliver_(std::move(deliver)) {}
+PulseRecorder::PulseRecorder(std::string clientName, std::shared_ptr<const Clock> clock,
+                             Deliver deliver)
+    : clientName_(std::move(clientName)), clock_(std::move(clock)),
+      audio_(std::make_unique<Audio>(*this)), deliver_(std::move(deliver)) {}
 
 PulseRecorder::~PulseRecorder() {
     audio_.reset();
@@ -355,7 +356,7 @@ void PulseRecorder::start() {
     audio_->openStream();
     {
         std::lock_guard guard(bufferLock_);
-        startedAt_ = std::chrono::system_clock::now();
+        startedAt_ = clock_->uptime();
     }
     audio_->subscribe();
 }
@@ -379,8 +380,7 @@ Recorder::Recording PulseRecorder::stop() {
     std::lock_guard guard(bufferLock_);
     Recording recording{buffered_, 0};
     if (startedAt_) {
-        recording.seconds =
-            std::chrono::duration<double>(std::chrono::system_clock::now() - *startedAt_).count();
+        recording.seconds = clock_->uptime() - *startedAt_;
     }
     startedAt_.reset();
     return recording;
@@ -391,7 +391,7 @@ std::vector<float> PulseRecorder::snapshot(std::optional<double> last) const {
     return lastSamples(buffered_, last);
 }
 
-std::optional<Timestamp> PulseRecorder::startedAt() const {
+std::optional<double> PulseRecorder::startedAt() const {
     std::lock_guard guard(bufferLock_);
     return startedAt_;
 }

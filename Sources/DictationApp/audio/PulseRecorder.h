@@ -15,7 +15,9 @@ class PulseRecorder final : public Recorder {
   public:
     static constexpr unsigned blockFrames = 2048;
 
-    explicit PulseRecorder(Deliver deliver = Recorder::mainThread());
+    // `clientName` names us to the audio server; `clock` times the recordings.
+    PulseRecorder(std::string clientName, std::shared_ptr<const Clock> clock,
+                  Deliver deliver = Recorder::mainThread());
     ~PulseRecorder() override;
     PulseRecorder(const PulseRecorder&) = delete;
     PulseRecorder& operator=(const PulseRecorder&) = delete;
@@ -23,7 +25,7 @@ class PulseRecorder final : public Recorder {
     void start() override;
     Recording stop() override;
     std::vector<float> snapshot(std::optional<double> last = std::nullopt) const override;
-    std::optional<Timestamp> startedAt() const override;
+    std::optional<double> startedAt() const override;
 
     // Why nothing can be recorded now (no audio server, no microphone); empty when it can.
     std::string missingMicrophone();
@@ -35,6 +37,8 @@ class PulseRecorder final : public Recorder {
     void append(std::span<const float> block);
     void interrupted();
 
+    std::string clientName_;
+    std::shared_ptr<const Clock> clock_;
     std::unique_ptr<Audio> audio_;
     Deliver deliver_;
     // Posted hooks check this first: the recorder may be gone by the time they run.
@@ -42,5 +46,5 @@ class PulseRecorder final : public Recorder {
 
     mutable std::mutex bufferLock_;
     std::vector<float> buffered_;
-    std::optional<Timestamp> startedAt_;
+    std::optional<double> startedAt_;
 };

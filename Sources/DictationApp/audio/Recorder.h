@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Dates.h"
+#include "platform/Clock.h"
 
 #include <functional>
 #include <optional>
@@ -16,7 +16,7 @@ class Recorder {
 
     struct Recording {
         std::vector<float> samples;
-        double seconds = 0; // wall-clock duration
+        double seconds = 0; // from start to stop, by the clock's uptime
         bool operator==(const Recording&) const = default;
     };
 
@@ -34,8 +34,8 @@ class Recorder {
     virtual Recording stop() = 0;
     // A copy of the most recent `last` seconds of samples, or all of them.
     virtual std::vector<float> snapshot(std::optional<double> last = std::nullopt) const = 0;
-    // Set exactly while a recording runs.
-    virtual std::optional<Timestamp> startedAt() const = 0;
+    // The clock's uptime when the running recording started; set exactly while one runs.
+    virtual std::optional<double> startedAt() const = 0;
 
     // Level 0...1 of each block, on the main thread.
     std::function<void(float)> onLevel = [](float) {};

@@ -1,213 +1,187 @@
 #include "config/Settings.h"
 
 #include "JSONFile.h"
-#include "platform/Paths.h"
 
 #include <QSettings>
-#include <QString>
 #include <QVariant>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace Settings {
-
 namespace {
 
-// Key names, in one place.
-constexpr const char* keyKey = "key";
-constexpr const char* retentionKey = "retention";
-constexpr const char* keepAudioKey = "keepAudio";
-constexpr const char* playSoundKey = "playSound";
-constexpr const char* offersCrashReportsKey = "offersCrashReports";
-constexpr const char* lastCrashReportKey = "lastCrashReport";
-constexpr const char* hasCompletedSetupKey = "hasCompletedSetup";
-constexpr const char* hidesStepsKey = "hidesSteps";
-constexpr const char* lookKey = "look";
-constexpr const char* profileNameKey = "profileName";
-constexpr std::array<const char*, 3> lookValues{"Light", "Dark", "Match system"};
-
-QString styleKey(AppGroup group) {
-    return QString::fromLatin1("style-") +
-           QString::fromLatin1(AppGroups::rawValue(group).data(),
-                               static_cast<qsizetype>(AppGroups::rawValue(group).size()));
+QString qstring(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // A fresh view of the file each time: QSettings re-reads it when another process changed it.
-std::unique_ptr<QSettings> store() {
-    return std::make_unique<QSettings>(QString::fromStdString(Paths::settings().string()),
-                                       QSettings::IniFormat);
+std::unique_ptr<QSettings> open(const std::filesystem::path& file) {
+    return std::make_unique<QSettings>(QString::fromStdString(file.string()), QSettings::IniFormat);
 }
 
 // The file holds a profile name: create it private before QSettings first writes it
 // (QSettings keeps the permissions of a file that exists).
-void ensurePrivateFile() {
-    const auto& file = Paths::settings();
+void ensurePrivateFile(const std::filesystem::path& file) {
     if (::access(file.c_str(), F_OK) == 0) {
         return;
     }
     std::error_code ignored;
     std::filesystem::create_directories(file.parent_path(), ignored);
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        ::close(fd);
-    }
+    Files::Descriptor created{::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
 }
 
-void write(QAnyStringView key, const QVariant& value) {
-    ensurePrivateFile();
-    auto settings = store();
-    settings->setValue(key, value);
-    settings->sync();
-}
-
-void remove(QAnyStringView key) {
-    auto settings = store();
-    settings->remove(key);
-    settings->sync();
-}
-
-std::optional<QString> readString(QAnyStringView key) {
-    const QVariant value = store()->value(key);
+std::optional<QString> asString(const QVariant& value) {
     if (!value.isValid() || value.typeId() != QMetaType::QString) {
         return std::nullopt;
     }
     return value.toString();
 }
 
+// How each type of value is kept: decode gives nothing for a missing or unusable value, encode
+// nothing for a value that removes the key.
+template <typename Value> struct Codec;
+
 // INI files keep booleans as the words true and false; anything else is not a boolean.
-std::optional<bool> readBool(QAnyStringView key) {
-    const QVariant value = store()->value(key);
-    if (value.typeId() == QMetaType::Bool) {
-        return value.toBool();
-    }
-    if (value.typeId() == QMetaType::QString) {
-        if (value.toString() == QLatin1String("true")) {
-            return true;
+template <> struct Codec<bool> {
+    static std::optional<bool> decode(const QVariant& value) {
+        if (value.typeId() == QMetaType::Bool) {
+            return value.toBool();
         }
-        if (value.toString() == QLatin1String("false")) {
-            return false;
+        if (const auto text = asString(value)) {
+            if (*text == QLatin1String("true")) {
+                return true;
+            }
+            if (*text == QLatin1String("false")) {
+                return false;
+            }
+        }
+        return std::nullopt;
+    }
+    static std::optional<QVariant> encode(bool value) { return QVariant(value); }
+};
+
+template <> struct Codec<std::string> {
+    static std::optional<std::string> decode(const QVariant& value) {
+        const auto text = asString(value);
+        return text ? std::optional(text->toStdString()) : std::nullopt;
+    }
+    static std::optional<QVariant> encode(const std::string& value) {
+        return QVariant(QString::fromStdString(value));
+    }
+};
+
+template <> struct Codec<Timestamp> {
+    static std::optional<Timestamp> decode(const QVariant& value) {
+        bool ok = false;
+        const double seconds = value.toDouble(&ok);
+        if (!value.isValid() || !ok) {
+            return std::nullopt;
+        }
+        return Dates::fromReferenceSeconds(seconds);
+    }
+    static std::optional<QVariant> encode(Timestamp value) {
+        return QVariant(Dates::toReferenceSeconds(value));
+    }
+};
+
+// A choice kept as its raw value.
+template <typename Choice, auto fromRaw, auto toRaw> struct RawCodec {
+    static std::optional<Choice> decode(const QVariant& value) {
+        const auto text = asString(value);
+        return text ? fromRaw(text->toStdString()) : std::nullopt;
+    }
+    static std::optional<QVariant> encode(Choice value) { return QVariant(qstring(toRaw(value))); }
+};
+
+template <>
+struct Codec<HotKey> : RawCodec<HotKey, HotKeys::fromRawValue, HotKeys::rawValue> {};
+template <>
+struct Codec<Retention>
+    : RawCodec<Retention, Retentions::fromRawValue, Retentions::rawValue> {};
+template <>
+struct Codec<WritingStyle>
+    : RawCodec<WritingStyle, WritingStyles::fromRawValue, WritingStyles::rawValue> {};
+
+constexpr std::array<std::string_view, 3> lookValues{"Light", "Dark", "Match system"};
+std::optional<Look> lookFromRaw(std::string_view text) {
+    for (std::size_t i = 0; i < lookValues.size(); ++i) {
+        if (text == lookValues[i]) {
+            return static_cast<Look>(i);
         }
     }
     return std::nullopt;
 }
-
-template <typename Raw> auto readChoice(QAnyStringView key, Raw fromRawValue) {
-    auto text = readString(key);
-    return text ? fromRawValue(text->toStdString()) : decltype(fromRawValue(std::string_view{})){};
+std::string_view lookToRaw(Look look) {
+    return lookValues[static_cast<std::size_t>(look)];
 }
+template <> struct Codec<Look> : RawCodec<Look, lookFromRaw, lookToRaw> {};
 
-QString qstring(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+// A value that may be absent: stored when there, removed when not.
+template <typename Value> struct Codec<std::optional<Value>> {
+    static std::optional<std::optional<Value>> decode(const QVariant& value) {
+        if (auto decoded = Codec<Value>::decode(value)) {
+            return std::optional<Value>(std::move(*decoded));
+        }
+        return std::nullopt;
+    }
+    static std::optional<QVariant> encode(const std::optional<Value>& value) {
+        return value ? Codec<Value>::encode(*value) : std::nullopt;
+    }
+};
 
 } // namespace
 
-std::optional<HotKey> key() {
-    return readChoice(keyKey, HotKeys::fromRawValue);
-}
-void setKey(HotKey value) {
-    write(keyKey, qstring(HotKeys::rawValue(value)));
+template <typename Value> Value SettingsFile::get(const Setting<Value>& key) const {
+    return Codec<Value>::decode(open(file_)->value(qstring(key.name))).value_or(key.fallback);
 }
 
-Retention retention() {
-    return readChoice(retentionKey, Retentions::fromRawValue).value_or(Retention::month);
-}
-void setRetention(Retention value) {
-    write(retentionKey, qstring(Retentions::rawValue(value)));
-}
-
-bool keepAudio() {
-    return readBool(keepAudioKey).value_or(false);
-}
-void setKeepAudio(bool value) {
-    write(keepAudioKey, value);
-}
-
-bool playSound() {
-    return readBool(playSoundKey).value_or(true);
-}
-void setPlaySound(bool value) {
-    write(playSoundKey, value);
-}
-
-bool offersCrashReports() {
-    return readBool(offersCrashReportsKey).value_or(false);
-}
-void setOffersCrashReports(bool value) {
-    write(offersCrashReportsKey, value);
-}
-
-bool hasCompletedSetup() {
-    return readBool(hasCompletedSetupKey).value_or(false);
-}
-void setHasCompletedSetup(bool value) {
-    write(hasCompletedSetupKey, value);
-}
-
-bool hidesSteps() {
-    return readBool(hidesStepsKey).value_or(false);
-}
-void setHidesSteps(bool value) {
-    write(hidesStepsKey, value);
-}
-
-std::optional<Timestamp> lastCrashReport() {
-    const QVariant value = store()->value(lastCrashReportKey);
-    bool ok = false;
-    const double seconds = value.toDouble(&ok);
-    if (!value.isValid() || !ok) {
-        return std::nullopt;
+template <typename Value>
+void SettingsFile::set(const Setting<Value>& key, const Value& value) const {
+    const auto encoded = Codec<Value>::encode(value);
+    if (encoded) {
+        ensurePrivateFile(file_);
     }
-    return Dates::fromReferenceSeconds(seconds);
-}
-
-void setLastCrashReport(std::optional<Timestamp> time) {
-    if (!time) {
-        remove(lastCrashReportKey);
-        return;
+    auto settings = open(file_);
+    if (encoded) {
+        settings->setValue(qstring(key.name), *encoded);
+    } else {
+        settings->remove(qstring(key.name));
     }
-    write(lastCrashReportKey, Dates::toReferenceSeconds(*time));
+    settings->sync();
 }
 
-Look look() {
-    const auto text = readString(lookKey);
-    for (std::size_t i = 0; text && i < lookValues.size(); ++i) {
-        if (*text == QLatin1String(lookValues[i])) {
-            return static_cast<Look>(i);
-        }
-    }
-    return Look::light;
-}
-void setLook(Look value) {
-    write(lookKey, QLatin1String(lookValues[static_cast<std::size_t>(value)]));
+// The types the table uses.
+#define PARLWICK_SETTING_TYPE(...)                                                                 \
+    template __VA_ARGS__ SettingsFile::get(const Setting<__VA_ARGS__>&) const;                     \
+    template void SettingsFile::set(const Setting<__VA_ARGS__>&, const __VA_ARGS__&) const;
+PARLWICK_SETTING_TYPE(bool)
+PARLWICK_SETTING_TYPE(Retention)
+PARLWICK_SETTING_TYPE(Look)
+PARLWICK_SETTING_TYPE(WritingStyle)
+PARLWICK_SETTING_TYPE(std::optional<HotKey>)
+PARLWICK_SETTING_TYPE(std::optional<Timestamp>)
+PARLWICK_SETTING_TYPE(std::optional<std::string>)
+#undef PARLWICK_SETTING_TYPE
+
+bool SettingsFile::contains(std::string_view name) const {
+    return open(file_)->contains(qstring(name));
 }
 
-WritingStyle style(AppGroup group) {
-    return readChoice(styleKey(group), WritingStyles::fromRawValue)
-        .value_or(WritingStyle::polished);
-}
-
-void setStyle(WritingStyle value, AppGroup group) {
-    write(styleKey(group), qstring(WritingStyles::rawValue(value)));
-}
-
-bool hasChosenStyle() {
-    auto settings = store();
+bool SettingsFile::hasChosenStyle() const {
+    auto settings = open(file_);
     for (auto group : AppGroups::allCases) {
-        if (settings->contains(styleKey(group))) {
+        if (settings->contains(qstring(SettingKeys::style(group).name))) {
             return true;
         }
     }
     return false;
 }
 
-std::string profileName() {
-    if (auto stored = readString(profileNameKey)) {
-        return stored->toStdString();
+std::string SettingsFile::profileName() const {
+    if (auto stored = get(SettingKeys::profileName)) {
+        return *stored;
     }
     // The account's full name is the first comma-separated field of its GECOS entry.
     if (const passwd* entry = ::getpwuid(::getuid())) {
@@ -222,50 +196,3 @@ std::string profileName() {
     }
     return {};
 }
-void setProfileName(const std::string& name) {
-    write(profileNameKey, QString::fromStdString(name));
-}
-
-namespace {
-
-// Desktop entry Exec values quote arguments with double quotes and escape ", `, $ and \.
-std::string quotedExec(const std::string& path) {
-    std::string text = "\"";
-    for (char c : path) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') {
-            text += '\\';
-        }
-        text += c;
-    }
-    return text + "\"";
-}
-
-} // namespace
-
-void setOpensAtLogin(bool opens) {
-    const auto& entry = Paths::autostart();
-    if (!opens) {
-        if (::unlink(entry.c_str()) != 0 && errno != ENOENT) {
-            throw FileError("couldn't remove " + entry.filename().string() + ": " +
-                            std::strerror(errno));
-        }
-        return;
-    }
-    const std::string contents = "[Desktop Entry]\n"
-                                 "Type=Application\n"
-                                 "Name=" +
-                                 Paths::appName() +
-                                 "\n"
-                                 "Exec=" +
-                                 quotedExec(Paths::executable().string()) +
-                                 "\n"
-                                 "Terminal=false\n"
-                                 "X-GNOME-Autostart-enabled=true\n";
-    Files::replaceAtomically(entry, contents);
-}
-
-bool opensAtLogin() {
-    return ::access(Paths::autostart().c_str(), F_OK) == 0;
-}
-
-} // namespace Settings

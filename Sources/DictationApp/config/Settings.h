@@ -1,59 +1,99 @@
 #pragma once
 
 #include "Dates.h"
-#include "FileError.h"
 #include "HotKey.h"
 #include "Retention.h"
 #include "WritingContext.h"
 #include "WritingStyle.h"
 
+#include <QObject>
+#include <QString>
+#include <array>
+#include <filesystem>
 #include <optional>
 #include <string>
-
-// The user's small choices, in an INI file that the app and the connector server both read.
-// Every read goes to the file again, so a change made by the other process counts at the next
-// use. A missing value, or one of the wrong type, reads as the key's default.
-namespace Settings {
+#include <string_view>
 
 // Appearance of the main window, by index: "Light", "Dark", "Match system".
 enum class Look { light, dark, matchSystem };
 
-std::optional<HotKey> key(); // nothing: use the key the command line chose
-void setKey(HotKey key);
+// One key of the settings file: its name, and what it reads as while missing or holding
+// something unusable. An optional value is removed from the file by storing nothing.
+template <typename Value> struct Setting {
+    std::string_view name;
+    Value fallback;
+};
 
-Retention retention(); // default month
-void setRetention(Retention retention);
+// Every key the program keeps, with its type and default.
+namespace SettingKeys {
 
-bool keepAudio();
-void setKeepAudio(bool keep);
+// Nothing: the key the command line chose.
+inline constexpr Setting<std::optional<HotKey>> key{"key", std::nullopt};
+inline constexpr Setting<Retention> retention{"retention", Retention::month};
+inline constexpr Setting<bool> keepAudio{"keepAudio", false};
+// True unless a boolean false is stored.
+inline constexpr Setting<bool> playSound{"playSound", true};
+inline constexpr Setting<bool> offersCrashReports{"offersCrashReports", false};
+inline constexpr Setting<std::optional<Timestamp>> lastCrashReport{"lastCrashReport",
+                                                                   std::nullopt};
+inline constexpr Setting<bool> hasCompletedSetup{"hasCompletedSetup", false};
+inline constexpr Setting<bool> hidesSteps{"hidesSteps", false};
+inline constexpr Setting<Look> look{"look", Look::light};
+// Nothing: the account's full name.
+inline constexpr Setting<std::optional<std::string>> profileName{"profileName", std::nullopt};
 
-bool playSound(); // true unless a boolean false is stored
-void setPlaySound(bool play);
+inline constexpr std::array<std::string_view, 4> styleNames{"style-messages", "style-work",
+                                                            "style-email", "style-other"};
+// "style-" + the group's raw value.
+constexpr Setting<WritingStyle> style(AppGroup group) {
+    return {styleNames[static_cast<std::size_t>(group)], WritingStyle::polished};
+}
 
-bool offersCrashReports();
-void setOffersCrashReports(bool offers);
+} // namespace SettingKeys
 
-std::optional<Timestamp> lastCrashReport();
-void setLastCrashReport(std::optional<Timestamp> time); // nothing removes the key
+// The settings file (INI), read afresh at every use so a change made by another process of the
+// app counts at the next read. A plain value: any thread may read through a copy of it.
+class SettingsFile {
+  public:
+    explicit SettingsFile(std::filesystem::path file) : file_(std::move(file)) {}
 
-bool hasCompletedSetup();
-void setHasCompletedSetup(bool done);
+    const std::filesystem::path& path() const { return file_; }
 
-bool hidesSteps();
-void setHidesSteps(bool hides);
+    template <typename Value> Value get(const Setting<Value>& key) const;
+    // Writes the file, creating it private (mode 0600) when it is new.
+    template <typename Value> void set(const Setting<Value>& key, const Value& value) const;
+    bool contains(std::string_view name) const;
 
-Look look();
-void setLook(Look look);
+    // Any "style-" key present, whatever it holds.
+    bool hasChosenStyle() const;
+    // The stored profile name, else the account's full name.
+    std::string profileName() const;
 
-WritingStyle style(AppGroup group); // polished unless chosen
-void setStyle(WritingStyle style, AppGroup group);
-bool hasChosenStyle(); // any "style-" key present, whatever it holds
+  private:
+    std::filesystem::path file_;
+};
 
-std::string profileName(); // the account's full name until the user edits it
-void setProfileName(const std::string& name);
+// The settings for the main thread: reads like the file, and announces every change made
+// through it, naming the key, for the views that follow a setting.
+class Settings : public QObject {
+    Q_OBJECT
+  public:
+    explicit Settings(std::filesystem::path file, QObject* parent = nullptr)
+        : QObject(parent), file_(std::move(file)) {}
 
-// Writes or removes the desktop's autostart entry for this executable. Throws FileError.
-void setOpensAtLogin(bool opens);
-bool opensAtLogin();
+    const SettingsFile& file() const { return file_; }
 
-} // namespace Settings
+    template <typename Value> Value get(const Setting<Value>& key) const { return file_.get(key); }
+    template <typename Value> void set(const Setting<Value>& key, const Value& value) {
+        file_.set(key, value);
+        emit changed(QString::fromUtf8(key.name.data(), static_cast<qsizetype>(key.name.size())));
+    }
+    bool hasChosenStyle() const { return file_.hasChosenStyle(); }
+    std::string profileName() const { return file_.profileName(); }
+
+  signals:
+    void changed(const QString& key);
+
+  private:
+    SettingsFile file_;
+};

@@ -19,16 +19,6 @@ namespace ConnectedApps {
 
 namespace {
 
-fs::path home() {
-    const char* value = std::getenv("HOME");
-    return value && *value ? fs::path(value) : fs::path("/");
-}
-
-fs::path configHome() {
-    const char* value = std::getenv("XDG_CONFIG_HOME");
-    return value && *value == '/' ? fs::path(value) : home() / ".config";
-}
-
 constexpr const char* backupExtension = ".parlwick-backup";
 constexpr double claudeCodeTimeout = 20;
 
@@ -59,11 +49,11 @@ void backUp(const fs::path& file, const std::string& bytes) {
     }
 }
 
-void editSettingsFile(ConnectedApp app, bool connected) {
+void editSettingsFile(ConnectedApp app, bool connected, const Paths& paths) {
     // Edit a linked settings file at its target, so the link survives.
-    const fs::path location = fs::weakly_canonical(config(app));
+    const fs::path location = fs::weakly_canonical(config(app, paths));
     const auto old = readSettings(location);
-    const auto& command = launch();
+    const auto command = launch(paths);
     const std::string updated =
         connected ? ConnectorConfig::connecting(
                         old, command.front(),
@@ -104,54 +94,54 @@ std::string_view detail(ConnectedApp app) {
     return {};
 }
 
-fs::path config(ConnectedApp app) {
+fs::path config(ConnectedApp app, const Paths& paths) {
     switch (app) {
     case ConnectedApp::claudeCode:
-        return home() / ".claude.json";
+        return paths.homes().home / ".claude.json";
     case ConnectedApp::claude:
-        return configHome() / "Claude" / "claude_desktop_config.json";
+        return paths.homes().config / "Claude" / "claude_desktop_config.json";
     case ConnectedApp::cursor:
-        return home() / ".cursor" / "mcp.json";
+        return paths.homes().home / ".cursor" / "mcp.json";
     }
     return {};
 }
 
-const std::vector<std::string>& launch() {
-    static const std::vector<std::string> command{
-        Paths::executable().empty() ? std::string("DictationApp") : Paths::executable().string(),
-        "--mcp"};
-    return command;
+std::vector<std::string> launch(const Paths& paths) {
+    return {paths.executable().empty() ? std::string("DictationApp") : paths.executable().string(),
+            "--mcp"};
 }
 
-std::string copyable() {
+std::string copyable(const Paths& paths) {
     try {
+        const auto command = launch(paths);
         return ConnectorConfig::connecting(
-            std::nullopt, launch().front(),
-            std::vector<std::string>(launch().begin() + 1, launch().end()));
+            std::nullopt, command.front(),
+            std::vector<std::string>(command.begin() + 1, command.end()));
     } catch (const std::exception&) {
         return {};
     }
 }
 
-bool isConnected(ConnectedApp app) {
+bool isConnected(ConnectedApp app, const Paths& paths) {
     std::optional<std::string> data;
     try {
-        data = readSettings(config(app));
+        data = readSettings(config(app, paths));
     } catch (const FileError&) {
         return false;
     }
     return ConnectorConfig::isConnected(data);
 }
 
-void set(ConnectedApp app, bool connected) {
+void set(ConnectedApp app, bool connected, const Paths& paths) {
     if (app != ConnectedApp::claudeCode) {
-        editSettingsFile(app, connected);
+        editSettingsFile(app, connected, paths);
         return;
     }
     std::vector<std::string> arguments{"claude", "mcp"};
     if (connected) {
         arguments.insert(arguments.end(), {"add", "--scope", "user", "parlwick", "--"});
-        arguments.insert(arguments.end(), launch().begin(), launch().end());
+        const auto command = launch(paths);
+        arguments.insert(arguments.end(), command.begin(), command.end());
     } else {
         arguments.insert(arguments.end(), {"remove", "--scope", "user", "parlwick"});
     }

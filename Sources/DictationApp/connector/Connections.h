@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RawValues.h"
+#include "platform/Paths.h"
 
 #include <filesystem>
 #include <string>
@@ -27,21 +28,21 @@ std::string_view detail(ConnectedApp app);
 
 // The app's settings file: ~/.claude.json, $XDG_CONFIG_HOME/Claude/claude_desktop_config.json,
 // ~/.cursor/mcp.json.
-std::filesystem::path config(ConnectedApp app);
+std::filesystem::path config(ConnectedApp app, const Paths& paths);
 
 // The command that starts the connector server: this executable and "--mcp".
-const std::vector<std::string>& launch();
+std::vector<std::string> launch(const Paths& paths);
 
 // A settings document holding only our entry, for apps not listed here.
-std::string copyable();
+std::string copyable(const Paths& paths);
 
 // Whether the app's settings file has our entry; an unreadable file counts as missing.
-bool isConnected(ConnectedApp app);
+bool isConnected(ConnectedApp app, const Paths& paths);
 
 // Makes the app's registration match `connected`. The settings files are edited in place at the
 // target of a link, with a one-time backup, atomically, keeping their permissions; Claude Code is
 // changed through its own command line. Throws ConnectorConfig::Unreadable (nothing written),
 // AppError ("not installed", or the command's failure) or FileError.
-void set(ConnectedApp app, bool connected);
+void set(ConnectedApp app, bool connected, const Paths& paths);
 
 } // namespace ConnectedApps

@@ -3,7 +3,6 @@
 #include "Connector.h"
 #include "HistoryFile.h"
 #include "JSONFile.h"
-#include "platform/Paths.h"
 #include "Retention.h"
 #include "config/Settings.h"
 
@@ -19,19 +18,9 @@ namespace ConnectorServer {
 
 namespace {
 
-std::vector<Dictation> history() {
-    auto list = HistoryFile{Paths::history()}.load();
-    std::reverse(list.begin(), list.end());
-    return Retentions::keep(Settings::retention(), std::move(list),
-                            std::chrono::system_clock::now());
-}
-
-std::vector<Note> notes() {
-    return JSONFile<std::vector<Note>>(Paths::notes()).load().value_or(std::vector<Note>{});
-}
 
 // One write per reply, so a reader never sees half a line.
-void writeLine(std::string line) {
+bool writeLine(std::string line) {
     line += '\n';
     std::string_view rest = line;
     while (!rest.empty()) {
@@ -40,18 +29,28 @@ void writeLine(std::string line) {
             continue;
         }
         if (written <= 0) {
-            std::exit(0); // the client went away
+            return false; // the client went away
         }
         rest.remove_prefix(static_cast<std::size_t>(written));
     }
+    return true;
 }
 
 } // namespace
 
-void run() {
+int run(const Paths& paths) {
     // A client that hangs up ends the loop at the next write, not by a signal.
     std::signal(SIGPIPE, SIG_IGN);
     std::ios::sync_with_stdio(false);
+    const auto history = [file = paths.history(), settings = SettingsFile(paths.settings())] {
+        auto list = HistoryFile{file}.load();
+        std::reverse(list.begin(), list.end());
+        return Retentions::keep(settings.get(SettingKeys::retention), std::move(list),
+                                std::chrono::system_clock::now());
+    };
+    const auto notes = [file = paths.notes()] {
+        return JSONFile<std::vector<Note>>(file).load().value_or(std::vector<Note>{});
+    };
     const Connector connector(history, notes);
     for (std::string line; std::getline(std::cin, line);) {
         if (!line.empty() && line.back() == '\r') {
@@ -60,11 +59,11 @@ void run() {
         if (line.empty()) {
             continue;
         }
-        if (auto reply = connector.reply(line)) {
-            writeLine(std::move(*reply));
+        if (auto reply = connector.reply(line); reply && !writeLine(std::move(*reply))) {
+            break;
         }
     }
-    std::exit(0);
+    return 0;
 }
 
 } // namespace ConnectorServer

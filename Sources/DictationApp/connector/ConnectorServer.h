@@ -3,8 +3,11 @@
 // `parlwick --mcp`: answers MCP requests on standard input and output, one JSON message per
 // line, until the input ends. Reads the user's history and notes afresh for every tool call and
 // never writes them. Needs no display and makes no application object.
+#include "platform/Paths.h"
+
 namespace ConnectorServer {
 
-[[noreturn]] void run();
+// The exit status.
+int run(const Paths& paths);
 
 } // namespace ConnectorServer

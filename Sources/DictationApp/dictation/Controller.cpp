@@ -3,10 +3,7 @@
 #include "Cleanup.h"
 #include "CleanupPipeline.h"
 #include "platform/Log.h"
-#include "speech/VoiceActivityCheck.h"
 #include "dictation/FrontApp.h"
-#include "config/Settings.h"
-#include "audio/SystemSound.h"
 #include "Text.h"
 #include "Uuid.h"
 #include "WavEncoder.h"
@@ -39,6 +36,7 @@ struct Controller::Work {
     bool cleanup;
     TimingLog timingLog;
     std::shared_ptr<const Clock> clock;
+    SettingsFile settings;
     bool isApp;
 
     // Runs `task` on the main thread, unless the controller is gone by then.
@@ -52,9 +50,12 @@ struct Controller::Work {
 Controller::Controller(Options options, SpeechEngine& server, TimingLog timingLog, Parts parts)
     : options_(std::move(options)), server_(server), timingLog_(std::move(timingLog)),
       parts_(std::move(parts)), recorder_(parts_.recorder.get()) {
+    if (!recorder_ || !parts_.isSilent || !parts_.playSound || !parts_.clock || !parts_.cleaner) {
+        throw std::invalid_argument("the controller needs every one of its parts");
+    }
     // The recorder dies with the controller, so its hooks may hold it.
     recorder_->onLevel = [this](float level) {
-        pill_.setLevel(level);
+        state_.setLevel(level);
         onLevel(level);
     };
     recorder_->onInterrupted = [this] {
@@ -74,20 +75,6 @@ Controller::~Controller() {
     }
 }
 
-double Controller::systemUptime() {
-    timespec now{};
-    ::clock_gettime(CLOCK_BOOTTIME, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-bool Controller::standardSpeechCheck(std::span<const float> samples) {
-    return VoiceActivityCheck::isSilent(samples);
-}
-
-void Controller::playPop() {
-    SystemSound::play(SystemSound::pop);
-}
-
 // MARK: - The record key
 
 void Controller::keyDown() {
@@ -103,7 +90,7 @@ void Controller::keyDown() {
         recorder_->start();
     } catch (const std::exception& error) {
         log(std::string("could not start recording: ") + error.what());
-        pill_.error(microphoneProblem);
+        state_.fail(microphoneProblem);
         return;
     }
     context_ = FrontApp::capture(parts_.windows);
@@ -112,7 +99,7 @@ void Controller::keyDown() {
 
     ++session_;
     heardSpeech_ = false;
-    pill_.listening();
+    state_.listen();
     onRecordingChange(true);
     // A password must not travel to the speech engine more than once.
     if (!capture_ && !isSecure_) {
@@ -125,16 +112,18 @@ void Controller::keyUp() {
     if (!startedAt || isHandsFree_) {
         return;
     }
-    if (secondsBetween(*startedAt, parts_.clock->now()) >= minimumSeconds) {
+    // The recorder started on the same clock's uptime, which no clock step can move.
+    const double now = parts_.clock->uptime();
+    if (now - *startedAt >= minimumSeconds) {
         stop();
         return;
     }
     // A tap: the first of a double tap, or nothing worth keeping.
-    if (taps_.tap(parts_.uptime())) {
+    if (taps_.tap(now)) {
         startHandsFree();
     } else {
         endRecording();
-        pill_.hide();
+        state_.finish();
     }
 }
 
@@ -143,12 +132,12 @@ void Controller::cancel() {
         return;
     }
     endRecording();
-    pill_.hide();
+    state_.finish();
 }
 
 void Controller::startHandsFree() {
     isHandsFree_ = true;
-    pill_.model().setHint(
+    state_.setHint(
         QString::fromStdString("Hands-free. Tap " + keyLabel() + " to finish, esc to cancel"));
     handsFreeTimer_ =
         parts_.scheduler.start(handsFreeSeconds, false, [this, life = std::weak_ptr(life_)] {
@@ -163,7 +152,7 @@ Recorder::Recording Controller::endRecording() {
     handsFreeTimer_.reset();
     isHandsFree_ = false;
     // The hands-free hint would otherwise stand in for "Working…".
-    pill_.model().setHint({});
+    state_.setHint({});
     auto recording = recorder_->stop();
     onRecordingChange(false);
     return recording;
@@ -175,27 +164,26 @@ void Controller::stop() {
     }
     auto recording = endRecording();
     if (recording.seconds < minimumSeconds) {
-        pill_.hide();
+        state_.finish();
         return;
     }
     if (capture_) {
-        pill_.hide();
+        state_.finish();
         auto receiver = std::move(*capture_);
         capture_.reset();
         receiver(std::move(recording.samples));
         return;
     }
     // Live words that already heard speech make the speech check redundant. The job goes first
-    // so the worker starts while the sound and the pill are dealt with here.
+    // so the worker starts while the sound and the display are dealt with here.
     const bool checkSpeech = !heardSpeech_;
     runPipeline(Job{parts_.clock->now(), std::move(recording.samples), recording.seconds, *context_,
                     isSecure_, heardSpeech_},
                 checkSpeech);
-    if (Settings::playSound()) {
+    if (parts_.settings.get(SettingKeys::playSound)) {
         parts_.playSound();
     }
-    pill_.model().setWords({});
-    pill_.working();
+    state_.work();
 }
 
 // MARK: - Retry
@@ -215,31 +203,36 @@ void Controller::retryLast() {
         return;
     }
     Job job = std::move(*retryJob_);
-    retryJob_.reset();
+    keepRetry(std::nullopt);
     ++session_;
-    pill_.model().setWords({});
-    pill_.working();
+    state_.work();
     runPipeline(std::move(job), false);
 }
 
 void Controller::keepForRetry(const Job& job) {
     if (job.isSecure) {
-        retryJob_.reset();
+        keepRetry(std::nullopt);
         return;
     }
-    retryJob_ = job;
+    keepRetry(job);
     parts_.scheduler.after(retrySeconds, [this, life = std::weak_ptr(life_), date = job.date] {
         if (!life.expired() && retryJob_ && retryJob_->date == date) {
-            retryJob_.reset();
+            keepRetry(std::nullopt);
         }
     });
+}
+
+void Controller::keepRetry(std::optional<Job> job) {
+    retryJob_ = std::move(job);
+    state_.setCanRetry(retryJob_.has_value());
 }
 
 // MARK: - The pipeline
 
 Controller::Work Controller::work() {
-    return Work{this,   &mainThread_,     &server_,   parts_.isSilent, parts_.cleaner,
-                finish, options_.cleanup, timingLog_, parts_.clock,    parts_.isApp};
+    return Work{this,       &mainThread_,  &server_,        parts_.isSilent,
+                parts_.cleaner, finish,      options_.cleanup, timingLog_,
+                parts_.clock,   parts_.settings, parts_.isApp};
 }
 
 void Controller::runPipeline(Job job, bool checkSpeech) {
@@ -315,7 +308,7 @@ void Controller::process(const Work& work, Job job, std::int64_t session, bool c
     line += "ms, total " + std::to_string(totalMs) + "ms";
     log(line);
 
-    if (isSecure || (work.isApp && Settings::retention() == Retention::off)) {
+    if (isSecure || (work.isApp && work.settings.get(SettingKeys::retention) == Retention::off)) {
         return;
     }
     try {
@@ -352,7 +345,7 @@ void Controller::nothing(const Work& work, const Job& job, Outcome outcome,
 }
 
 void Controller::deliver(const Dictation& dictation, const Job& job) {
-    retryJob_.reset();
+    keepRetry(std::nullopt);
     std::string text = dictation.text;
     if (!job.isSecure) {
         text = joiner_.join(text, frontmostName(), parts_.clock->now());
@@ -366,14 +359,14 @@ void Controller::deliver(const Dictation& dictation, const Job& job) {
 }
 
 void Controller::endSessionDisplay(std::int64_t session, const std::optional<std::string>& error) {
-    // A newer recording owns the pill now.
+    // A newer recording owns the display now.
     if (session != session_ || isRecording()) {
         return;
     }
     if (error) {
-        pill_.error(QString::fromStdString(*error));
+        state_.fail(QString::fromStdString(*error));
     } else {
-        pill_.hide();
+        state_.finish();
     }
 }
 
@@ -399,8 +392,7 @@ void Controller::liveWordsTick(std::int64_t session) {
         try {
             silent = work.isSilent(snapshot);
             if (!silent) {
-                text = work.server->attempt(WavEncoder::encode(snapshot),
-                                            SpeechEngine::vocabularyPrompt());
+                text = work.server->attempt(WavEncoder::encode(snapshot), work.server->prompt());
             }
         } catch (const std::exception&) {
             // Live words are a preview; the final transcription reports failures.
@@ -412,7 +404,7 @@ void Controller::liveWordsTick(std::int64_t session) {
                 controller.heardSpeech_ = true;
             }
             if (text && current && !Cleanup::isEmptyTranscript(*text)) {
-                controller.pill_.model().setWords(QString::fromStdString(*text));
+                controller.state_.setWords(QString::fromStdString(*text));
                 controller.onWords(*text);
             }
         });

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "config/Settings.h"
+#include "dictation/DictationState.h"
 #include "platform/Clock.h"
 #include "Dictation.h"
 #include "desktop/FocusProbe.h"
 #include "Joiner.h"
 #include "cleanup/OnDeviceCleaner.h"
 #include "Options.h"
-#include "ui/Pill.h"
 #include "dictation/RecordKeyMonitor.h"
 #include "audio/Recorder.h"
 #include "platform/Scheduler.h"
@@ -68,12 +69,16 @@ class Controller final : public RecordKeyTarget {
         WindowProbe& windows;
         FocusProbe& focus;
         Scheduler& scheduler;
+        // "playSound" and "retention" are read here at every use.
+        SettingsFile settings;
+        // True when the samples hold no speech (the voice-activity check).
+        std::function<bool(std::span<const float>)> isSilent;
+        // The pop after a recording.
+        std::function<void()> playSound;
+        // The wall-clock for records, its uptime for taps and held keys. The recorder must
+        // measure with the same clock.
         std::shared_ptr<const Clock> clock = std::make_shared<SystemClock>();
-        // Seconds since some fixed moment that never jumps (the system's uptime).
-        std::function<double()> uptime = systemUptime;
-        std::function<bool(std::span<const float>)> isSilent = standardSpeechCheck;
         std::shared_ptr<const OnDeviceCleaner> cleaner = std::make_shared<OnDeviceCleaner>();
-        std::function<void()> playSound = playPop;
         // App mode: the retention setting "off" also keeps the timing rows out.
         bool isApp = false;
     };
@@ -96,6 +101,10 @@ class Controller final : public RecordKeyTarget {
     };
     std::function<std::string()> keyLabel = [] { return std::string("the key"); };
 
+    // What dictation is doing, for the views.
+    DictationState& state() { return state_; }
+    const DictationState& state() const { return state_; }
+
     // The record key's events.
     void keyDown() override;
     void keyUp() override;
@@ -109,20 +118,14 @@ class Controller final : public RecordKeyTarget {
     bool canRetry() const;
     void retryLast();
     // "Delete all" also forgets what could be retried.
-    void forgetRetry() { retryJob_.reset(); }
+    void forgetRetry() { keepRetry(std::nullopt); }
 
     bool isRecording() const { return recorder_->startedAt().has_value(); }
     std::int64_t session() const { return session_; }
-    Pill& pill() { return pill_; }
     const std::optional<Job>& retryJob() const { return retryJob_; }
     // Blocks until the queued pipeline and live-words work has run (its results are then
     // waiting on the main loop). For quitting and tests.
     void waitForWork();
-
-    static double systemUptime();
-    static bool standardSpeechCheck(std::span<const float> samples);
-    // The pop after a recording, when the user wants sounds.
-    static void playPop();
 
   private:
     // What the pipeline needs, copied for every job so the worker shares nothing.
@@ -139,6 +142,7 @@ class Controller final : public RecordKeyTarget {
                         const std::string& problem, std::int64_t session);
     void deliver(const Dictation& dictation, const Job& job);
     void keepForRetry(const Job& job);
+    void keepRetry(std::optional<Job> job);
     void endSessionDisplay(std::int64_t session, const std::optional<std::string>& error);
     std::string frontmostName() const;
 
@@ -150,7 +154,7 @@ class Controller final : public RecordKeyTarget {
     // Main-thread work posted by the workers runs in this object's thread and is dropped once
     // the controller is gone.
     QObject mainThread_;
-    Pill pill_;
+    DictationState state_;
 
     std::optional<SampleReceiver> capture_;
     std::optional<Job> retryJob_;

@@ -8,7 +8,11 @@
 class Clock {
   public:
     virtual ~Clock() = default;
+    // The wall-clock time, for records and days. It may jump (NTP, the user, a time zone).
     virtual Timestamp now() const = 0;
+    // Seconds since a fixed moment, counting through suspend and never jumping: what durations
+    // such as a tap or a held key are measured with.
+    virtual double uptime() const = 0;
     // The user's current calendar and time zone.
     virtual Calendar calendar() const = 0;
 };
@@ -16,5 +20,6 @@ class Clock {
 class SystemClock final : public Clock {
   public:
     Timestamp now() const override { return std::chrono::system_clock::now(); }
+    double uptime() const override;
     Calendar calendar() const override { return Calendar::current(); }
 };

@@ -1,59 +1,82 @@
 #include "platform/Log.h"
 
 #include "Dates.h"
-#include "platform/Paths.h"
+#include "JSONFile.h"
 #include "platform/SerialQueue.h"
 
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-SerialQueue& logQueue() {
-    static SerialQueue queue("app.log");
-    return queue;
-}
+// The log `log` writes through, guarded so a line logged on a worker while main ends the log
+// goes to one or the other, never to a log half destroyed.
+std::mutex currentLock;
+Log* current = nullptr;
 
-void writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
+void toStandardError(std::string_view line) {
+    (void)Files::writeAll(STDERR_FILENO, line);
 }
 
 } // namespace
 
 void log(std::string_view message) {
-    // One write call per line, so lines from several threads do not interleave.
-    std::string line = "[" + Paths::appName() + "] ";
+    std::lock_guard guard(currentLock);
+    if (current) {
+        current->write(message);
+        return;
+    }
+    std::string line = "[Dictation] ";
     line += message;
     line += '\n';
-    writeAll(STDERR_FILENO, line);
-    if (Paths::isApp()) {
-        LogFile::write(message);
+    toStandardError(line);
+}
+
+Log::Log(std::string appName, std::optional<std::filesystem::path> file)
+    : prefix_("[" + std::move(appName) + "] "), file_(std::move(file)) {
+    if (file_) {
+        queue_ = std::make_unique<SerialQueue>("app.log");
+    }
+    std::lock_guard guard(currentLock);
+    previous_ = current;
+    current = this;
+}
+
+Log::~Log() {
+    {
+        std::lock_guard guard(currentLock);
+        if (current == this) {
+            current = previous_;
+        }
+    }
+    queue_.reset(); // runs what is queued, then joins
+}
+
+void Log::write(std::string_view message) {
+    // One write call per line, so lines from several threads do not interleave.
+    std::string line = prefix_;
+    line += message;
+    line += '\n';
+    toStandardError(line);
+    if (!queue_) {
+        return;
+    }
+    std::string stamped = Dates::iso8601(std::chrono::system_clock::now()) + " ";
+    stamped += message;
+    stamped += '\n';
+    queue_->async([file = *file_, line = std::move(stamped)] { appendLine(file, line); });
+}
+
+void Log::flush() {
+    if (queue_) {
+        queue_->drain();
     }
 }
 
-void LogFile::write(std::string_view message) {
-    std::string line = Dates::iso8601(std::chrono::system_clock::now()) + " ";
-    line += message;
-    line += '\n';
-    logQueue().async([file = Paths::log(), line = std::move(line)] { appendLine(file, line); });
-}
-
-void LogFile::flush() {
-    logQueue().drain();
-}
-
-void LogFile::appendLine(const std::filesystem::path& file, std::string_view line) {
+void Log::appendLine(const std::filesystem::path& file, std::string_view line) {
     struct stat info {};
     const bool keep = ::stat(file.c_str(), &info) == 0 && info.st_size >= 1 &&
                       static_cast<std::uintmax_t>(info.st_size) <= sizeLimit;
@@ -67,10 +90,9 @@ void LogFile::appendLine(const std::filesystem::path& file, std::string_view lin
         ::fchmod(fresh, 0600);
         ::close(fresh);
     }
-    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) {
+    Files::Descriptor fd{::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC)};
+    if (fd.fd < 0) {
         return;
     }
-    writeAll(fd, line);
-    ::close(fd);
+    (void)Files::writeAll(fd.fd, line);
 }

@@ -1,25 +1,43 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
-// Writes "[<app name>] <message>" to standard error at once and, in app mode, a time-stamped
-// line to log.txt through the "app.log" queue. Callable from any thread; never fails.
-// Messages are lower-case technical phrases and never hold what the user said.
+class SerialQueue;
+
+// Writes one message to the program's log from any thread; never fails. Messages are lower-case
+// technical phrases and never hold what the user said.
 void log(std::string_view message);
 
-// The file half of `log`.
-class LogFile {
+// The program's log while it lives: "[<app name>] <message>" on standard error at once and,
+// with a file, a time-stamped line in that file written on the "app.log" queue in call order.
+// main makes one for the run and `log` writes through the newest one alive; without one,
+// messages go to standard error as "[Dictation] ...".
+class Log {
   public:
     static constexpr std::uintmax_t sizeLimit = 500'000;
 
-    // Queues one message for the app's log file.
-    static void write(std::string_view message);
-    // Blocks until every queued line is written (for orderly exits and tests).
-    static void flush();
+    Log(std::string appName, std::optional<std::filesystem::path> file);
+    // Writes what is still queued, then hands `log` back to the log made before this one.
+    ~Log();
+    Log(const Log&) = delete;
+    Log& operator=(const Log&) = delete;
+
+    void write(std::string_view message);
+    // Blocks until every queued line is in the file.
+    void flush();
 
     // Appends one line to `file`, starting a fresh file (mode 0600) when there is none, it is
     // empty, or it has grown past `sizeLimit`. Every error is swallowed and the line dropped.
     static void appendLine(const std::filesystem::path& file, std::string_view line);
+
+  private:
+    std::string prefix_;
+    std::optional<std::filesystem::path> file_;
+    std::unique_ptr<SerialQueue> queue_;
+    Log* previous_ = nullptr;
 };

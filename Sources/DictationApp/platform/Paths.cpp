@@ -11,13 +11,11 @@
 
 namespace fs = std::filesystem;
 
-namespace Paths {
-
-const std::string_view AppBundleID = PARLWICK_BUNDLE_ID;
+const std::string_view Paths::AppBundleID = PARLWICK_BUNDLE_ID;
 
 namespace {
 
-fs::path home() {
+fs::path homeFolder() {
     if (const char* value = std::getenv("HOME"); value && *value) {
         return value;
     }
@@ -28,19 +26,20 @@ fs::path home() {
 }
 
 // An XDG base folder: the variable when it holds an absolute path, else the fallback.
-fs::path xdg(const char* variable, const char* fallback) {
+fs::path xdg(const char* variable, const fs::path& home, const char* fallback) {
     if (const char* value = std::getenv(variable); value && *value == '/') {
         return value;
     }
-    return home() / fallback;
+    return home / fallback;
 }
 
-const std::optional<Bundle>& bundle() {
-    static const std::optional<Bundle> value = bundleFor(executable());
-    return value;
+fs::path runningExecutable() {
+    std::error_code error;
+    fs::path path = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : path;
 }
 
-fs::path workingDirectory() {
+fs::path currentFolder() {
     std::error_code error;
     fs::path cwd = fs::current_path(error);
     return error ? fs::path(".") : cwd;
@@ -48,7 +47,31 @@ fs::path workingDirectory() {
 
 } // namespace
 
-std::optional<Bundle> bundleFor(const fs::path& executable) {
+Paths::Homes Paths::Homes::fromEnvironment() {
+    const fs::path home = homeFolder();
+    return {home, xdg("XDG_DATA_HOME", home, ".local/share"), xdg("XDG_CONFIG_HOME", home, ".config"),
+            xdg("XDG_STATE_HOME", home, ".local/state"), xdg("XDG_CACHE_HOME", home, ".cache")};
+}
+
+Paths::Homes Paths::Homes::under(const fs::path& root) {
+    return {root / "home", root / "data", root / "config", root / "state", root / "cache"};
+}
+
+Paths::Paths(fs::path executable, std::optional<Bundle> bundle, Homes homes,
+             fs::path workingDirectory)
+    : executable_(std::move(executable)), bundle_(std::move(bundle)), homes_(std::move(homes)),
+      workingDirectory_(std::move(workingDirectory)),
+      appName_(bundle_ && bundle_->name ? *bundle_->name : "Dictation"),
+      support_(homes_.data / AppBundleID) {}
+
+Paths Paths::forThisProcess() {
+    fs::path executable = runningExecutable();
+    auto bundle = bundleFor(executable);
+    return Paths(std::move(executable), std::move(bundle), Homes::fromEnvironment(),
+                 currentFolder());
+}
+
+std::optional<Paths::Bundle> Paths::bundleFor(const fs::path& executable) {
     if (!executable.is_absolute()) {
         return std::nullopt;
     }
@@ -73,72 +96,32 @@ std::optional<Bundle> bundleFor(const fs::path& executable) {
     return result;
 }
 
-const fs::path& executable() {
-    static const fs::path value = [] {
-        std::error_code error;
-        fs::path path = fs::read_symlink("/proc/self/exe", error);
-        return error ? fs::path() : path;
-    }();
-    return value;
+fs::path Paths::models() const {
+    return (isApp() ? support_ : workingDirectory_) / "models";
 }
 
-bool isApp() {
-    return bundle().has_value();
+fs::path Paths::runs() const {
+    return (isApp() ? support_ : workingDirectory_) / "runs.csv";
 }
 
-const std::string& appName() {
-    static const std::string value = isApp() && bundle()->name ? *bundle()->name : "Dictation";
-    return value;
+fs::path Paths::settings() const {
+    return homes_.config / AppBundleID / "settings.ini";
 }
 
-const fs::path& support() {
-    static const fs::path value = xdg("XDG_DATA_HOME", ".local/share") / AppBundleID;
-    return value;
+fs::path Paths::autostart() const {
+    return homes_.config / "autostart" / (std::string(AppBundleID) + ".desktop");
 }
 
-#define PARLWICK_SUPPORT_FILE(function, name)                                                      \
-    const fs::path& function() {                                                                   \
-        static const fs::path value = support() / name;                                            \
-        return value;                                                                              \
-    }
-PARLWICK_SUPPORT_FILE(history, "history.jsonl")
-PARLWICK_SUPPORT_FILE(totals, "totals.json")
-PARLWICK_SUPPORT_FILE(snippets, "snippets.json")
-PARLWICK_SUPPORT_FILE(notes, "notes.json")
-PARLWICK_SUPPORT_FILE(vocabulary, "words.txt")
-PARLWICK_SUPPORT_FILE(log, "log.txt")
-PARLWICK_SUPPORT_FILE(recordings, "recordings")
-PARLWICK_SUPPORT_FILE(voiceTest, "voice-test")
-#undef PARLWICK_SUPPORT_FILE
-
-const fs::path& models() {
-    static const fs::path value = (isApp() ? support() : workingDirectory()) / "models";
-    return value;
+fs::path Paths::crashes() const {
+    return homes_.state / AppBundleID / "crashes";
 }
 
-const fs::path& runs() {
-    static const fs::path value = (isApp() ? support() : workingDirectory()) / "runs.csv";
-    return value;
+fs::path Paths::cache() const {
+    return homes_.cache / AppBundleID;
 }
 
-const fs::path& settings() {
-    static const fs::path value = xdg("XDG_CONFIG_HOME", ".config") / AppBundleID / "settings.ini";
-    return value;
-}
-
-const fs::path& autostart() {
-    static const fs::path value =
-        xdg("XDG_CONFIG_HOME", ".config") / "autostart" / (std::string(AppBundleID) + ".desktop");
-    return value;
-}
-
-const fs::path& crashes() {
-    static const fs::path value = xdg("XDG_STATE_HOME", ".local/state") / AppBundleID / "crashes";
-    return value;
-}
-
-std::string searchPath(const char* inheritedPath, const fs::path& home,
-                       std::vector<std::string> nodeVersions) {
+std::string Paths::searchPath(const char* inheritedPath, const fs::path& home,
+                              std::vector<std::string> nodeVersions) {
     // Digit runs compare by value, so "v20.1.0" sorts above "v9.0.0".
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::Collator> collator(
@@ -168,25 +151,23 @@ std::string searchPath(const char* inheritedPath, const fs::path& home,
     return joined;
 }
 
-void extendSearchPath() {
-    const fs::path user = home();
+void Paths::extendSearchPath(const fs::path& home) {
     std::vector<std::string> versions;
     std::error_code error;
-    for (fs::directory_iterator it(user / ".nvm/versions/node", error), end; !error && it != end;
+    for (fs::directory_iterator it(home / ".nvm/versions/node", error), end; !error && it != end;
          it.increment(error)) {
         versions.push_back(it->path().filename());
     }
-    ::setenv("PATH", searchPath(std::getenv("PATH"), user, std::move(versions)).c_str(), 1);
+    ::setenv("PATH", searchPath(std::getenv("PATH"), home, std::move(versions)).c_str(), 1);
 }
 
-std::string tool(std::string_view name) {
-    if (isApp()) {
-        const fs::path candidate = bundle()->prefix / "libexec" / "parlwick" / name;
-        if (::access(candidate.c_str(), X_OK) == 0 && fs::is_regular_file(candidate)) {
+std::string Paths::tool(std::string_view name) const {
+    if (bundle_) {
+        const fs::path candidate = bundle_->prefix / "libexec" / "parlwick" / name;
+        std::error_code error;
+        if (::access(candidate.c_str(), X_OK) == 0 && fs::is_regular_file(candidate, error)) {
             return candidate;
         }
     }
     return std::string(name);
 }
-
-} // namespace Paths

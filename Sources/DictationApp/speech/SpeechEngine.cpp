@@ -1,14 +1,13 @@
 #include "speech/SpeechEngine.h"
 
-#include "platform/Paths.h"
 #include "Text.h"
 #include "Vocabulary.h"
 
 #include <fstream>
 #include <sstream>
 
-std::string SpeechEngine::vocabularyPrompt() {
-    std::ifstream in(Paths::vocabulary(), std::ios::binary);
+std::string SpeechEngine::vocabularyPrompt(const std::filesystem::path& words) {
+    std::ifstream in(words, std::ios::binary);
     if (!in) {
         return {};
     }

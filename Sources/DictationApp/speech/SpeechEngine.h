@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <span>
 #include <string>
 
@@ -14,6 +15,9 @@ class SpeechEngine {
     // One request with WAV bytes and a prompt (empty for none), normalised.
     virtual std::string attempt(const std::string& wav, const std::string& prompt) = 0;
 
+    // The prompt for a request now: the user's vocabulary.
+    virtual std::string prompt() const = 0;
+
     // The prompt made from the user's vocabulary file; empty when it can't be read.
-    static std::string vocabularyPrompt();
+    static std::string vocabularyPrompt(const std::filesystem::path& words);
 };

@@ -2,7 +2,6 @@
 
 #include "platform/AppError.h"
 #include "platform/Log.h"
-#include "platform/Paths.h"
 #include "platform/Subprocess.h"
 #include "SpeechCheck.h"
 #include "Uuid.h"
@@ -67,8 +66,8 @@ class TemporaryWav {
 
 } // namespace
 
-SpeechTool SpeechTool::standard() {
-    return {Paths::tool(SpeechCheck::toolName), Paths::models() / SpeechCheck::modelFile, 5};
+SpeechTool SpeechTool::standard(const Paths& paths) {
+    return {paths.tool(SpeechCheck::toolName), paths.models() / SpeechCheck::modelFile, 5};
 }
 
 bool isSilent(std::span<const float> samples, const SpeechTool& tool) {

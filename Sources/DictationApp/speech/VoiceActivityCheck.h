@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Paths.h"
+
 #include <chrono>
 #include <filesystem>
 #include <span>
@@ -14,13 +16,14 @@ struct SpeechTool {
     std::filesystem::path model;
     double timeoutSeconds = 5;
 
-    // Paths::tool("whisper-vad-speech-segments") with the silero model in the models folder.
-    static SpeechTool standard();
+    // The installed or searched "whisper-vad-speech-segments" with the silero model in the
+    // models folder.
+    static SpeechTool standard(const Paths& paths);
 };
 
 // True when the samples hold no speech. Asks the voice-activity tool through a temporary WAV
 // file (removed in every case); when the tool cannot answer, logs why and goes by loudness.
-bool isSilent(std::span<const float> samples, const SpeechTool& tool = SpeechTool::standard());
+bool isSilent(std::span<const float> samples, const SpeechTool& tool);
 
 // Removes the speech check's temporary files (ours, older than `age`) that a process ended in
 // the middle of a check left behind: they hold the user's voice.

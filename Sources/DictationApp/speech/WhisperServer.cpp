@@ -3,7 +3,6 @@
 #include "platform/AppError.h"
 #include "Cleanup.h"
 #include "platform/Log.h"
-#include "platform/Paths.h"
 #include "platform/Subprocess.h"
 #include "Text.h"
 #include "Uuid.h"
@@ -177,9 +176,10 @@ const std::string WhisperServer::wrapperScript =
     R"((while kill -0 $child 2>/dev/null; do sleep 2; done; kill $$ 2>/dev/null) & )"
     R"(cat >/dev/null; kill $child)";
 
-WhisperServer::Setup WhisperServer::Setup::standard() {
+WhisperServer::Setup WhisperServer::Setup::standard(const Paths& paths) {
     Setup setup;
-    setup.program = Paths::tool("whisper-server");
+    setup.program = paths.tool("whisper-server");
+    setup.vocabulary = paths.vocabulary();
     setup.choosePort = &WhisperServer::randomPort;
     return setup;
 }
@@ -240,6 +240,7 @@ pid_t WhisperServer::processId() const {
 }
 
 void WhisperServer::shutDown() {
+    closed_ = true;
     std::lock_guard guard(lock_);
     endServer();
 }
@@ -249,6 +250,9 @@ void WhisperServer::endServer() {
 }
 
 void WhisperServer::ensureRunning() {
+    if (closed_) {
+        throw AppError::process("whisper is shut down");
+    }
     if (process_ && process_->isRunning()) {
         return;
     }
@@ -270,7 +274,7 @@ void WhisperServer::ensureRunning() {
         } catch (const AppError&) {
             // Not listening yet.
         }
-        if (!process_->isRunning()) {
+        if (!process_->isRunning() || closed_) {
             break;
         }
         std::this_thread::sleep_for(setup_.probeInterval);
@@ -300,7 +304,7 @@ std::string WhisperServer::attempt(const std::string& wav, const std::string& pr
 
 std::string WhisperServer::transcribe(std::span<const float> samples) {
     try {
-        return attempt(WavEncoder::encode(samples), SpeechEngine::vocabularyPrompt());
+        return attempt(WavEncoder::encode(samples), prompt());
     } catch (const std::exception& error) {
         log(std::string("transcription failed, restarting whisper: ") + error.what());
     }
@@ -308,5 +312,9 @@ std::string WhisperServer::transcribe(std::span<const float> samples) {
         std::lock_guard guard(lock_);
         endServer();
     }
-    return attempt(WavEncoder::encode(samples), SpeechEngine::vocabularyPrompt());
+    return attempt(WavEncoder::encode(samples), prompt());
+}
+
+std::string WhisperServer::prompt() const {
+    return setup_.vocabulary.empty() ? std::string() : vocabularyPrompt(setup_.vocabulary);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/Paths.h"
 #include "speech/SpeechEngine.h"
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -27,13 +29,15 @@ class WhisperServer final : public SpeechEngine {
         std::chrono::milliseconds probeInterval{200};
         std::chrono::milliseconds requestLimit{30'000};
         std::function<int()> choosePort;
+        // The user's word list, read for the prompt of every transcription.
+        std::filesystem::path vocabulary;
 
-        // Paths::tool("whisper-server"), 40 s to start, 30 s per request, a random port.
-        static Setup standard();
+        // The installed or searched whisper-server, 40 s to start, 30 s per request, a random
+        // port, the vocabulary of the support folder.
+        static Setup standard(const Paths& paths);
     };
 
-    WhisperServer(std::filesystem::path model, std::string language,
-                  Setup setup = Setup::standard());
+    WhisperServer(std::filesystem::path model, std::string language, Setup setup);
     // Closes the keep-alive pipe, which ends the server.
     ~WhisperServer() override;
     WhisperServer(const WhisperServer&) = delete;
@@ -45,7 +49,9 @@ class WhisperServer final : public SpeechEngine {
     // One request with WAV bytes and a prompt (empty for none), normalised, or throws:
     // AppError "whisper did not start", "no reply from whisper", or the transport error.
     std::string attempt(const std::string& wav, const std::string& prompt) override;
-    // Closes the keep-alive pipe and forgets the process (on quitting).
+    std::string prompt() const override;
+    // Closes the keep-alive pipe and forgets the process, for good: a server still starting
+    // gives up within a probe, and later requests fail at once (on quitting).
     void shutDown();
 
     const std::filesystem::path& model() const { return model_; }
@@ -72,6 +78,7 @@ class WhisperServer final : public SpeechEngine {
     std::filesystem::path model_;
     std::string language_;
     Setup setup_;
+    std::atomic<bool> closed_{false};
     mutable std::mutex lock_;
     std::unique_ptr<Child> process_;
     int port_ = 0;

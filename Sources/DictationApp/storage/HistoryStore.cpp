@@ -4,9 +4,7 @@
 #include "FileError.h"
 #include "JSONFile.h"
 #include "platform/Log.h"
-#include "platform/Paths.h"
 #include "Retention.h"
-#include "config/Settings.h"
 #include "storage/Stores.h"
 #include "Uuid.h"
 
@@ -56,13 +54,14 @@ void writeFile(const fs::path& path, std::string_view bytes) {
 
 } // namespace
 
-HistoryStore::Locations HistoryStore::Locations::standard() {
-    return {Paths::history(), Paths::totals(), Paths::recordings(), Paths::runs()};
+HistoryStore::Locations HistoryStore::Locations::of(const Paths& paths) {
+    return {paths.history(), paths.totals(), paths.recordings(), paths.runs()};
 }
 
-HistoryStore::HistoryStore(const Clock& clock, Locations locations,
+HistoryStore::HistoryStore(const Clock& clock, Locations locations, SettingsFile settings,
                            std::chrono::milliseconds purgeEvery, QObject* parent)
     : QObject(parent), clock_(clock), locations_(std::move(locations)),
+      settings_(std::move(settings)),
       totalsFile_(locations_.totals), file_(locations_.history) {
     loadHistory();
     loadTotals();
@@ -123,7 +122,7 @@ fs::path HistoryStore::recordingFile(const Dictation& entry) const {
 }
 
 void HistoryStore::add(const Dictation& entry, std::string_view wav) {
-    if (Settings::retention() == Retention::off) {
+    if (settings_.get(SettingKeys::retention) == Retention::off) {
         return;
     }
     attempt([&] {
@@ -131,7 +130,7 @@ void HistoryStore::add(const Dictation& entry, std::string_view wav) {
         list_.push_back(entry);
         emit entriesChanged();
         count(entry);
-        if (Settings::keepAudio() && entry.outcome == Outcome::typed && !wav.empty() &&
+        if (settings_.get(SettingKeys::keepAudio) && entry.outcome == Outcome::typed && !wav.empty() &&
             Uuid::isValid(entry.id)) {
             createFolder(locations_.recordings, 0700);
             writeFile(recordingFile(entry), wav);
@@ -155,7 +154,7 @@ void HistoryStore::count(const Dictation& entry) {
 }
 
 void HistoryStore::purge() {
-    const Retention retention = Settings::retention();
+    const Retention retention = settings_.get(SettingKeys::retention);
     const Timestamp now = clock_.now();
     const bool keepsAll = std::all_of(list_.begin(), list_.end(), [&](const Dictation& entry) {
         return Retentions::isKept(retention, entry.date, now);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "config/Settings.h"
 #include "platform/Clock.h"
+#include "platform/Paths.h"
 #include "Dictation.h"
 #include "HistoryFile.h"
 #include "JSONFile.h"
@@ -62,15 +64,15 @@ class HistoryStore : public QObject {
         std::filesystem::path totals;
         std::filesystem::path recordings;
         std::filesystem::path runs; // the timing log, removed with the history
-        static Locations standard();
+        static Locations of(const Paths& paths);
     };
 
     static constexpr std::chrono::milliseconds purgeInterval = std::chrono::hours(1);
 
     // Loads the history and totals, applies the retention and starts the hourly purge.
-    explicit HistoryStore(const Clock& clock, Locations locations = Locations::standard(),
-                          std::chrono::milliseconds purgeEvery = purgeInterval,
-                          QObject* parent = nullptr);
+    // The retention and "keepAudio" settings are read from `settings` at every use.
+    HistoryStore(const Clock& clock, Locations locations, SettingsFile settings,
+                 std::chrono::milliseconds purgeEvery = purgeInterval, QObject* parent = nullptr);
 
     HistoryEntries entries() const { return HistoryEntries(&list_); }
     const std::optional<std::string>& problem() const { return problem_; }
@@ -112,6 +114,7 @@ class HistoryStore : public QObject {
 
     const Clock& clock_;
     Locations locations_;
+    SettingsFile settings_;
     std::vector<Dictation> list_; // oldest first, as in the file
     std::optional<std::string> problem_;
     Totals totals_;

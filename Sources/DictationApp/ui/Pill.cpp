@@ -121,6 +121,28 @@ Pill::Pill(QObject* parent) : QObject(parent), panel_(new PillView(model_)) {
     connect(&hideTimer_, &QTimer::timeout, this, &Pill::hide);
 }
 
+Pill::Pill(const DictationState& state, QObject* parent) : Pill(parent) {
+    connect(&state, &DictationState::phaseChanged, this, [this, &state](auto phase) {
+        switch (phase) {
+        case DictationState::Phase::idle:
+            hide();
+            break;
+        case DictationState::Phase::listening:
+            listening();
+            break;
+        case DictationState::Phase::working:
+            working();
+            break;
+        case DictationState::Phase::error:
+            error(state.errorText());
+            break;
+        }
+    });
+    connect(&state, &DictationState::levelChanged, this, &Pill::setLevel);
+    connect(&state, &DictationState::wordsChanged, &model_, &PillModel::setWords);
+    connect(&state, &DictationState::hintChanged, &model_, &PillModel::setHint);
+}
+
 Pill::~Pill() {
     delete panel_.data();
 }

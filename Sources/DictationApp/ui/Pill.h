@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dictation/DictationState.h"
 #include "ui/PillModel.h"
 
 #include <QPointer>
@@ -17,6 +18,8 @@ class Pill : public QObject {
     static constexpr int errorSeconds = 3;
 
     explicit Pill(QObject* parent = nullptr);
+    // A pill that shows what `state` publishes, for as long as both live.
+    explicit Pill(const DictationState& state, QObject* parent = nullptr);
     ~Pill() override;
 
     PillModel& model() { return model_; }

@@ -6,7 +6,9 @@
 #include "DesktopSupport.h"
 #include "TestModels.h"
 
+#include <algorithm>
 #include <csignal>
+#include <sstream>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -341,6 +343,46 @@ TEST_F(DictationEndToEnd, AWindowThatClosesBeforeDeliveryLosesNothingElse) {
     letters.focus("normal");
     holdAndSpeak();
     EXPECT_EQ(letters.waitForText("normal", typed, 30), typed) << logText();
+}
+
+// Quitting while a long text is being typed: the keycodes borrowed for typing go back, so the
+// keyboard is exactly as it was before the program started.
+TEST_F(DictationEndToEnd, QuittingWhileTypingGivesTheKeyboardBack) {
+    // Each keycode's symbols, one line a key, as the X server has them.
+    const auto keymap = [] {
+        std::istringstream dump(run("xkbcomp", {"-xkb", std::getenv("DISPLAY"), "-"}, 10));
+        std::vector<std::string> keys;
+        for (std::string line; std::getline(dump, line);) {
+            if (line.find("key <") != std::string::npos) {
+                keys.push_back(line);
+            }
+        }
+        std::sort(keys.begin(), keys.end());
+        return keys;
+    };
+    const auto before = keymap();
+    ASSERT_GT(before.size(), 50u) << "xkbcomp shows the keymap";
+    // More distinct characters than there are keycodes to lend: every one is a keymap change.
+    std::string sentence;
+    for (int word = 0; word < 12; ++word) {
+        sentence += (word ? " " : "") + std::string("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    }
+    TestModels::writeWhisper(work / "models" / "ggml-large-v3-turbo-q5_0.bin", sentence);
+    start();
+    fields->focus("nopaste"); // the paste is ignored, so the text is typed
+    holdAndSpeak();
+    ASSERT_TRUE(waitUntil([&] { return fields->text("nopaste").size() >= 10; }, 30))
+        << logText();
+    const int status = parlwick->end(SIGTERM);
+    parlwick.reset();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string typedSoFar = fields->text("nopaste");
+    EXPECT_LT(typedSoFar.size(), sentence.size()) << "typing was still going on";
+    const auto after = keymap();
+    std::vector<std::string> changed;
+    std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
+                                  std::back_inserter(changed));
+    EXPECT_TRUE(changed.empty()) << "keys left changed:\n" << testing::PrintToString(changed);
 }
 
 // Without an X display parlwick waits, checking every second, and listens once one appears.

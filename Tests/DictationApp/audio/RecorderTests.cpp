@@ -102,7 +102,7 @@ TEST(PulseRecorderWithoutServer, StartFailsAtOnceWithTheReason) {
     TempDir dir;
     ::setenv("PULSE_SERVER", ("unix:" + (dir / "no-server").string()).c_str(), 1);
     Inbox inbox;
-    PulseRecorder recorder(inbox.deliver());
+    PulseRecorder recorder("parlwick-tests", std::make_shared<SystemClock>(), inbox.deliver());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(audioFailure([&] { recorder.start(); }),
               "audio: audio server unavailable: Connection refused");
@@ -124,7 +124,8 @@ class RealMicrophone : public testing::Test {
         server = std::make_unique<PulseServer>(dir.path());
         speech = dir / "speech.wav";
         writeSpeech(speech, "Testing the microphone, one two three, testing the microphone.");
-        recorder = std::make_unique<PulseRecorder>(inbox.deliver());
+        recorder = std::make_unique<PulseRecorder>("parlwick-tests", std::make_shared<SystemClock>(),
+                                                   inbox.deliver());
         recorder->onLevel = [this](float level) { levels.push_back(level); };
         recorder->onInterrupted = [this] { ++interruptions; };
     }

@@ -1,19 +1,18 @@
-#include "platform/Paths.h"
 #include "ProcessRunner.h"
-#include "config/Settings.h"
+#include "FileError.h"
 #include "TestSupport.h"
+#include "config/Autostart.h"
+#include "config/Settings.h"
+#include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// Each test gets its own settings file, fixed before the first read.
+// Each test gets its own settings file, where another process of the app would look for it
+// with the same config folder.
 class SettingsTest : public testing::Test {
   protected:
-    void SetUp() override {
-        ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-        ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
-    }
     std::string probe(const std::vector<std::string>& arguments) {
         std::vector<std::string> command{APP_PROBE};
         command.insert(command.end(), arguments.begin(), arguments.end());
@@ -21,48 +20,54 @@ class SettingsTest : public testing::Test {
         EXPECT_EQ(result.status, 0) << result.err;
         return result.out;
     }
-    void store(const std::string& iniBody) { writeAll(Paths::settings(), "[General]\n" + iniBody); }
+    void store(const std::string& iniBody) { writeAll(file(), "[General]\n" + iniBody); }
+    std::filesystem::path file() const { return paths.settings(); }
 
     TempDir config, data;
+    Paths paths{"/opt/parlwick/bin/parlwick", std::nullopt,
+                Paths::Homes{config / "home", data.path(), config.path(), config / "state",
+                             config / "cache"},
+                data.path()};
+    Settings settings{paths.settings()};
 };
 
 TEST_F(SettingsTest, AFreshUserGetsEveryDefault) {
-    EXPECT_EQ(Settings::key(), std::nullopt);
-    EXPECT_EQ(Settings::retention(), Retention::month);
-    EXPECT_FALSE(Settings::keepAudio());
-    EXPECT_TRUE(Settings::playSound());
-    EXPECT_FALSE(Settings::offersCrashReports());
-    EXPECT_EQ(Settings::lastCrashReport(), std::nullopt);
-    EXPECT_FALSE(Settings::hasCompletedSetup());
-    EXPECT_FALSE(Settings::hidesSteps());
-    EXPECT_EQ(Settings::look(), Settings::Look::light);
+    EXPECT_EQ(settings.get(SettingKeys::key), std::nullopt);
+    EXPECT_EQ(settings.get(SettingKeys::retention), Retention::month);
+    EXPECT_FALSE(settings.get(SettingKeys::keepAudio));
+    EXPECT_TRUE(settings.get(SettingKeys::playSound));
+    EXPECT_FALSE(settings.get(SettingKeys::offersCrashReports));
+    EXPECT_EQ(settings.get(SettingKeys::lastCrashReport), std::nullopt);
+    EXPECT_FALSE(settings.get(SettingKeys::hasCompletedSetup));
+    EXPECT_FALSE(settings.get(SettingKeys::hidesSteps));
+    EXPECT_EQ(settings.get(SettingKeys::look), Look::light);
     for (auto group : AppGroups::allCases) {
-        EXPECT_EQ(Settings::style(group), WritingStyle::polished);
+        EXPECT_EQ(settings.get(SettingKeys::style(group)), WritingStyle::polished);
     }
-    EXPECT_FALSE(Settings::hasChosenStyle());
-    EXPECT_FALSE(Settings::profileName().empty()) << "the account's name stands in";
-    EXPECT_FALSE(std::filesystem::exists(Paths::settings())) << "reading must not create the file";
+    EXPECT_FALSE(settings.hasChosenStyle());
+    EXPECT_FALSE(settings.profileName().empty()) << "the account's name stands in";
+    EXPECT_FALSE(std::filesystem::exists(file())) << "reading must not create the file";
 }
 
 TEST_F(SettingsTest, ValuesRoundTripAndTheFileIsPrivate) {
-    Settings::setKey(HotKey::rightControl);
-    Settings::setRetention(Retention::forever);
-    Settings::setKeepAudio(true);
-    Settings::setPlaySound(false);
-    Settings::setLook(Settings::Look::matchSystem);
-    Settings::setProfileName("Ann Lee");
+    settings.set(SettingKeys::key, std::optional(HotKey::rightControl));
+    settings.set(SettingKeys::retention, Retention::forever);
+    settings.set(SettingKeys::keepAudio, true);
+    settings.set(SettingKeys::playSound, false);
+    settings.set(SettingKeys::look, Look::matchSystem);
+    settings.set(SettingKeys::profileName, std::optional<std::string>("Ann Lee"));
     const auto when = Dates::fromReferenceSeconds(789012345.5);
-    Settings::setLastCrashReport(when);
-    EXPECT_EQ(Settings::key(), HotKey::rightControl);
-    EXPECT_EQ(Settings::retention(), Retention::forever);
-    EXPECT_TRUE(Settings::keepAudio());
-    EXPECT_FALSE(Settings::playSound());
-    EXPECT_EQ(Settings::look(), Settings::Look::matchSystem);
-    EXPECT_EQ(Settings::profileName(), "Ann Lee");
-    EXPECT_NEAR(Dates::toReferenceSeconds(*Settings::lastCrashReport()), 789012345.5, 1e-3);
-    Settings::setLastCrashReport(std::nullopt);
-    EXPECT_EQ(Settings::lastCrashReport(), std::nullopt);
-    EXPECT_EQ(modeOf(Paths::settings()), 0600u);
+    settings.set(SettingKeys::lastCrashReport, std::optional(when));
+    EXPECT_EQ(settings.get(SettingKeys::key), HotKey::rightControl);
+    EXPECT_EQ(settings.get(SettingKeys::retention), Retention::forever);
+    EXPECT_TRUE(settings.get(SettingKeys::keepAudio));
+    EXPECT_FALSE(settings.get(SettingKeys::playSound));
+    EXPECT_EQ(settings.get(SettingKeys::look), Look::matchSystem);
+    EXPECT_EQ(settings.profileName(), "Ann Lee");
+    EXPECT_NEAR(Dates::toReferenceSeconds(*settings.get(SettingKeys::lastCrashReport)), 789012345.5, 1e-3);
+    settings.set(SettingKeys::lastCrashReport, std::optional<Timestamp>());
+    EXPECT_EQ(settings.get(SettingKeys::lastCrashReport), std::nullopt);
+    EXPECT_EQ(modeOf(file()), 0600u);
 }
 
 TEST_F(SettingsTest, UnusableStoredValuesReadAsDefaults) {
@@ -73,22 +78,22 @@ TEST_F(SettingsTest, UnusableStoredValuesReadAsDefaults) {
           "look=Sepia\n"
           "style-email=shouty\n"
           "lastCrashReport=yesterday\n");
-    EXPECT_EQ(Settings::retention(), Retention::month);
-    EXPECT_EQ(Settings::key(), std::nullopt);
-    EXPECT_FALSE(Settings::keepAudio());
-    EXPECT_TRUE(Settings::playSound());
-    EXPECT_EQ(Settings::look(), Settings::Look::light);
-    EXPECT_EQ(Settings::style(AppGroup::email), WritingStyle::polished);
-    EXPECT_TRUE(Settings::hasChosenStyle()) << "any style key counts, whatever it holds";
-    EXPECT_EQ(Settings::lastCrashReport(), std::nullopt);
+    EXPECT_EQ(settings.get(SettingKeys::retention), Retention::month);
+    EXPECT_EQ(settings.get(SettingKeys::key), std::nullopt);
+    EXPECT_FALSE(settings.get(SettingKeys::keepAudio));
+    EXPECT_TRUE(settings.get(SettingKeys::playSound));
+    EXPECT_EQ(settings.get(SettingKeys::look), Look::light);
+    EXPECT_EQ(settings.get(SettingKeys::style(AppGroup::email)), WritingStyle::polished);
+    EXPECT_TRUE(settings.hasChosenStyle()) << "any style key counts, whatever it holds";
+    EXPECT_EQ(settings.get(SettingKeys::lastCrashReport), std::nullopt);
 }
 
 TEST_F(SettingsTest, AStyleChangesOnlyItsGroup) {
-    Settings::setStyle(WritingStyle::relaxed, AppGroup::email);
-    EXPECT_TRUE(Settings::hasChosenStyle());
-    EXPECT_EQ(Settings::style(AppGroup::email), WritingStyle::relaxed);
-    EXPECT_EQ(Settings::style(AppGroup::messages), WritingStyle::polished);
-    EXPECT_NE(readAll(Paths::settings()).find("style-email=relaxed"), std::string::npos);
+    settings.set(SettingKeys::style(AppGroup::email), WritingStyle::relaxed);
+    EXPECT_TRUE(settings.hasChosenStyle());
+    EXPECT_EQ(settings.get(SettingKeys::style(AppGroup::email)), WritingStyle::relaxed);
+    EXPECT_EQ(settings.get(SettingKeys::style(AppGroup::messages)), WritingStyle::polished);
+    EXPECT_NE(readAll(file()).find("style-email=relaxed"), std::string::npos);
 }
 
 TEST_F(SettingsTest, AnotherProcessSeesDefaultsAndThenEveryChange) {
@@ -98,9 +103,9 @@ TEST_F(SettingsTest, AnotherProcessSeesDefaultsAndThenEveryChange) {
                                    "style-work=polished\nstyle-email=polished\n"
                                    "style-other=polished\nlastCrashReport=none\n");
 
-    Settings::setRetention(Retention::day);
-    Settings::setStyle(WritingStyle::lowercase, AppGroup::work);
-    Settings::setKey(HotKey::fn);
+    settings.set(SettingKeys::retention, Retention::day);
+    settings.set(SettingKeys::style(AppGroup::work), WritingStyle::lowercase);
+    settings.set(SettingKeys::key, std::optional(HotKey::fn));
     const std::string seen = probe({"settings"});
     EXPECT_NE(seen.find("retention=day\n"), std::string::npos) << seen;
     EXPECT_NE(seen.find("style-work=lowercase\n"), std::string::npos) << seen;
@@ -109,26 +114,38 @@ TEST_F(SettingsTest, AnotherProcessSeesDefaultsAndThenEveryChange) {
     // And the other way round: this process reads what the other one wrote.
     probe({"set", "retention", "off"});
     probe({"set", "playSound", "false"});
-    EXPECT_EQ(Settings::retention(), Retention::off);
-    EXPECT_FALSE(Settings::playSound());
+    EXPECT_EQ(settings.get(SettingKeys::retention), Retention::off);
+    EXPECT_FALSE(settings.get(SettingKeys::playSound));
 }
 
 TEST_F(SettingsTest, OpeningAtLoginWritesAndRemovesTheAutostartEntry) {
-    EXPECT_FALSE(Settings::opensAtLogin());
-    Settings::setOpensAtLogin(true);
-    ASSERT_TRUE(Settings::opensAtLogin());
-    const std::string entry = readAll(Paths::autostart());
+    EXPECT_FALSE(Autostart::isSet(paths));
+    Autostart::set(paths, true);
+    ASSERT_TRUE(Autostart::isSet(paths));
+    const std::string entry = readAll(paths.autostart());
     EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
-    EXPECT_NE(entry.find("Exec=\"" + Paths::executable().string() + "\"\n"), std::string::npos);
+    EXPECT_NE(entry.find("Exec=\"" + paths.executable().string() + "\"\n"), std::string::npos);
     EXPECT_NE(entry.find("Type=Application\n"), std::string::npos);
-    Settings::setOpensAtLogin(false);
-    EXPECT_FALSE(std::filesystem::exists(Paths::autostart()));
-    EXPECT_NO_THROW(Settings::setOpensAtLogin(false)) << "removing twice is fine";
+    Autostart::set(paths, false);
+    EXPECT_FALSE(std::filesystem::exists(paths.autostart()));
+    EXPECT_NO_THROW(Autostart::set(paths, false)) << "removing twice is fine";
 }
 
 TEST_F(SettingsTest, AnAutostartFolderThatCannotBeMadeThrows) {
     writeAll(config / "autostart", "a file, not a folder");
-    EXPECT_THROW(Settings::setOpensAtLogin(true), FileError);
+    EXPECT_THROW(Autostart::set(paths, true), FileError);
+}
+
+TEST_F(SettingsTest, EveryChangeIsAnnouncedWithItsKey) {
+    std::vector<QString> changed;
+    QObject::connect(&settings, &Settings::changed, [&](const QString& key) { changed.push_back(key); });
+    settings.set(SettingKeys::retention, Retention::day);
+    settings.set(SettingKeys::style(AppGroup::work), WritingStyle::relaxed);
+    settings.set(SettingKeys::lastCrashReport, std::optional<Timestamp>());
+    EXPECT_EQ(changed, (std::vector<QString>{"retention", "style-work", "lastCrashReport"}));
+    // A copy of the file reads the same values, for a worker thread.
+    const SettingsFile copy = settings.file();
+    EXPECT_EQ(copy.get(SettingKeys::retention), Retention::day);
 }
 
 } // namespace

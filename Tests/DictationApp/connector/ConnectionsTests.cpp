@@ -11,38 +11,38 @@ namespace {
 
 class Connections : public testing::Test {
   protected:
-    void SetUp() override {
-        ::setenv("HOME", home.path().c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
-        std::filesystem::create_directories(home / ".cursor");
-    }
+    void SetUp() override { std::filesystem::create_directories(home / ".cursor"); }
     std::filesystem::path cursor() const { return home / ".cursor/mcp.json"; }
     TempDir home;
+    Paths paths{"/opt/parlwick/bin/parlwick", std::nullopt,
+                Paths::Homes{home.path(), home / ".local/share", home / ".config",
+                             home / ".local/state", home / ".cache"},
+                home.path()};
 };
 
 TEST_F(Connections, SettingsFilesLiveWhereEachAppReadsThem) {
-    EXPECT_EQ(ConnectedApps::config(ConnectedApp::claudeCode), home / ".claude.json");
-    EXPECT_EQ(ConnectedApps::config(ConnectedApp::claude),
+    EXPECT_EQ(ConnectedApps::config(ConnectedApp::claudeCode, paths), home / ".claude.json");
+    EXPECT_EQ(ConnectedApps::config(ConnectedApp::claude, paths),
               home / ".config/Claude/claude_desktop_config.json");
-    EXPECT_EQ(ConnectedApps::config(ConnectedApp::cursor), cursor());
-    EXPECT_EQ(ConnectedApps::launch(),
-              (std::vector<std::string>{Paths::executable().string(), "--mcp"}));
+    EXPECT_EQ(ConnectedApps::config(ConnectedApp::cursor, paths), cursor());
+    EXPECT_EQ(ConnectedApps::launch(paths),
+              (std::vector<std::string>{paths.executable().string(), "--mcp"}));
 }
 
 TEST_F(Connections, ANewFileIsPrivateAndHasNoBackup) {
-    ConnectedApps::set(ConnectedApp::cursor, true);
-    EXPECT_TRUE(ConnectedApps::isConnected(ConnectedApp::cursor));
+    ConnectedApps::set(ConnectedApp::cursor, true, paths);
+    EXPECT_TRUE(ConnectedApps::isConnected(ConnectedApp::cursor, paths));
     EXPECT_EQ(modeOf(cursor()), 0600u);
     EXPECT_FALSE(std::filesystem::exists(cursor().string() + ".parlwick-backup"));
-    EXPECT_EQ(readAll(cursor()), ConnectedApps::copyable());
+    EXPECT_EQ(readAll(cursor()), ConnectedApps::copyable(paths));
 }
 
 TEST_F(Connections, TheBackupKeepsTheFileFromBeforeTheFirstChangeAndPermissionsStay) {
     const std::string original = R"({"mcpServers":{"other":{"command":"o"}},"keep":true})";
     writeAll(cursor(), original);
     ::chmod(cursor().c_str(), 0644);
-    ConnectedApps::set(ConnectedApp::cursor, true);
-    ConnectedApps::set(ConnectedApp::cursor, true);
+    ConnectedApps::set(ConnectedApp::cursor, true, paths);
+    ConnectedApps::set(ConnectedApp::cursor, true, paths);
     EXPECT_EQ(readAll(cursor().string() + ".parlwick-backup"), original);
     EXPECT_EQ(modeOf(cursor().string() + ".parlwick-backup"), 0600u);
     EXPECT_EQ(modeOf(cursor()), 0644u);
@@ -50,8 +50,8 @@ TEST_F(Connections, TheBackupKeepsTheFileFromBeforeTheFirstChangeAndPermissionsS
     EXPECT_EQ(now["keep"], true);
     EXPECT_EQ(now["mcpServers"].size(), 2u);
 
-    ConnectedApps::set(ConnectedApp::cursor, false);
-    EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::cursor));
+    ConnectedApps::set(ConnectedApp::cursor, false, paths);
+    EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::cursor, paths));
     EXPECT_EQ(nlohmann::json::parse(readAll(cursor()))["mcpServers"].size(), 1u);
     EXPECT_EQ(readAll(cursor().string() + ".parlwick-backup"), original);
 }
@@ -60,7 +60,7 @@ TEST_F(Connections, ALinkedSettingsFileIsEditedAtItsTarget) {
     TempDir dotfiles;
     writeAll(dotfiles / "mcp.json", "{}");
     std::filesystem::create_symlink(dotfiles / "mcp.json", cursor());
-    ConnectedApps::set(ConnectedApp::cursor, true);
+    ConnectedApps::set(ConnectedApp::cursor, true, paths);
     EXPECT_TRUE(std::filesystem::is_symlink(cursor()));
     EXPECT_TRUE(ConnectorConfig::isConnected(readAll(dotfiles / "mcp.json")));
     EXPECT_TRUE(std::filesystem::exists(dotfiles / "mcp.json.parlwick-backup"));
@@ -68,15 +68,15 @@ TEST_F(Connections, ALinkedSettingsFileIsEditedAtItsTarget) {
 
 TEST_F(Connections, AnUnreadableFileIsLeftByteForByte) {
     writeAll(cursor(), "[1, 2, 3]\n");
-    EXPECT_THROW(ConnectedApps::set(ConnectedApp::cursor, true), ConnectorConfig::Unreadable);
+    EXPECT_THROW(ConnectedApps::set(ConnectedApp::cursor, true, paths), ConnectorConfig::Unreadable);
     EXPECT_EQ(readAll(cursor()), "[1, 2, 3]\n");
     EXPECT_FALSE(std::filesystem::exists(cursor().string() + ".parlwick-backup"));
-    EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::cursor));
+    EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::cursor, paths));
 }
 
 TEST_F(Connections, AnAppWhoseFolderIsMissingIsNotInstalledAndNothingIsCreated) {
     try {
-        ConnectedApps::set(ConnectedApp::claude, true);
+        ConnectedApps::set(ConnectedApp::claude, true, paths);
         FAIL() << "no error";
     } catch (const AppError& error) {
         EXPECT_EQ(error.description(), "process: not installed");
@@ -91,20 +91,20 @@ TEST_F(Connections, ClaudeCodeIsChangedThroughItsOwnCommandLine) {
              "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + (bin / "calls").string() + "'\n");
     ::chmod((bin / "claude").c_str(), 0755);
     ::setenv("PATH", (bin.path().string() + ":/usr/bin:/bin").c_str(), 1);
-    ConnectedApps::set(ConnectedApp::claudeCode, true);
-    ConnectedApps::set(ConnectedApp::claudeCode, false);
+    ConnectedApps::set(ConnectedApp::claudeCode, true, paths);
+    ConnectedApps::set(ConnectedApp::claudeCode, false, paths);
     EXPECT_EQ(readAll(bin / "calls"), "mcp\nadd\n--scope\nuser\nparlwick\n--\n" +
-                                          Paths::executable().string() +
+                                          paths.executable().string() +
                                           "\n--mcp\nmcp\nremove\n--scope\nuser\nparlwick\n");
 
     writeAll(bin / "claude", "#!/bin/sh\necho 'no such server' >&2\nexit 1\n");
-    EXPECT_THROW(ConnectedApps::set(ConnectedApp::claudeCode, false), AppError);
+    EXPECT_THROW(ConnectedApps::set(ConnectedApp::claudeCode, false, paths), AppError);
 }
 
 TEST_F(Connections, DetectionReadsClaudeCodesOwnFile) {
-    EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::claudeCode));
+    EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::claudeCode, paths));
     writeAll(home / ".claude.json", R"({"mcpServers":{"parlwick":{"type":"stdio"}}})");
-    EXPECT_TRUE(ConnectedApps::isConnected(ConnectedApp::claudeCode));
+    EXPECT_TRUE(ConnectedApps::isConnected(ConnectedApp::claudeCode, paths));
 }
 
 } // namespace

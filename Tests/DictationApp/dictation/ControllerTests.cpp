@@ -1,123 +1,32 @@
-#include "platform/AppError.h"
-#include "dictation/Controller.h"
+#include "FakeFocusProbe.h"
+#include "FakeRecorder.h"
+#include "FakeSpeechEngine.h"
+#include "FakeTextInserter.h"
+#include "FakeWindowProbe.h"
 #include "FixedClock.h"
 #include "LogCapture.h"
 #include "ManualScheduler.h"
-#include "OffscreenWidgets.h"
 #include "config/Settings.h"
+#include "dictation/Controller.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 #include <mutex>
 
 namespace {
 
 using namespace std::chrono_literals;
+using Phase = DictationState::Phase;
 
-// A microphone on the test's clock: each recording holds one sample per millisecond.
-class FakeRecorder final : public Recorder {
-  public:
-    explicit FakeRecorder(const FixedClock& clock) : clock_(clock) {}
-
-    bool fails = false;
-    int starts = 0;
-    std::optional<double> lastSnapshot;
-
-    void start() override {
-        if (fails) {
-            throw AppError::audio("no source to record from");
-        }
-        ++starts;
-        startedAt_ = clock_.now();
-    }
-    Recording stop() override {
-        if (!startedAt_) {
-            return {};
-        }
-        const double seconds = std::chrono::duration<double>(clock_.now() - *startedAt_).count();
-        startedAt_.reset();
-        samples_.assign(static_cast<std::size_t>(seconds * 1000), 0.25f);
-        return {samples_, seconds};
-    }
-    std::vector<float> snapshot(std::optional<double> last) const override {
-        const_cast<FakeRecorder*>(this)->lastSnapshot = last;
-        return std::vector<float>(100, 0.5f);
-    }
-    std::optional<Timestamp> startedAt() const override { return startedAt_; }
-
-  private:
-    const FixedClock& clock_;
-    std::optional<Timestamp> startedAt_;
-    std::vector<float> samples_;
-};
-
-// Answers from the worker threads, so every field is behind the lock.
-class FakeEngine final : public SpeechEngine {
-  public:
-    std::string transcribe(std::span<const float> samples) override {
-        std::lock_guard guard(lock);
-        transcribed.push_back(samples.size());
-        if (fails) {
-            throw AppError::process("no reply from whisper");
-        }
-        return transcript;
-    }
-    std::string attempt(const std::string&, const std::string&) override {
-        std::lock_guard guard(lock);
-        ++attempts;
-        return liveTranscript;
-    }
-
-    std::mutex lock;
-    std::string transcript = "um so send it Monday, no, Tuesday.";
-    std::string liveTranscript = "so send it";
-    bool fails = false;
-    std::vector<std::size_t> transcribed;
-    int attempts = 0;
-};
-
-class FakeInserter final : public TextInserter {
-  public:
-    std::vector<std::pair<std::string, bool>> pastes;
-    void paste(const std::string& text, bool isSecure) override {
-        pastes.emplace_back(text, isSecure);
-    }
-};
-
-class FakeWindows final : public WindowProbe {
-  public:
-    std::optional<FrontWindow> front = FrontWindow{7, "Editor", "Gedit", 42};
-    bool isAvailable() const override { return true; }
-    std::optional<FrontWindow> frontmost() override { return front; }
-    std::optional<std::string> title(const FrontWindow&) override { return std::nullopt; }
-    bool isKeyboardGrabbed() override { return false; }
-};
-
-struct Element : FocusedElement {
-    bool isSame(const FocusedElement&) const override { return true; }
-};
-
-class FakeFocus final : public FocusProbe {
-  public:
-    bool password = false;
-    bool isAvailable() const override { return true; }
-    std::shared_ptr<const FocusedElement> focusedElement() override {
-        return std::make_shared<Element>();
-    }
-    bool isSecure(const FocusedElement&) override { return password; }
-    std::optional<FieldState> state(const FocusedElement&) override { return std::nullopt; }
-};
-
-class ControllerTest : public OffscreenWidgets {
+// The state machine alone: no window, just an event loop for the workers' results.
+class ControllerTest : public testing::Test {
   protected:
     void SetUp() override {
         scheduler.moved = [this, start = clock->now()](double now) {
             clock->set(start + std::chrono::duration_cast<std::chrono::system_clock::duration>(
                                    std::chrono::duration<double>(now)));
-            uptime = 5000 + now;
+            clock->setUptime(5000 + now);
         };
-        ::setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
         make();
     }
 
@@ -125,15 +34,19 @@ class ControllerTest : public OffscreenWidgets {
         controller.reset();
         auto fake = std::make_unique<FakeRecorder>(*clock);
         recorder = fake.get();
-        Controller::Parts parts{std::move(fake), paster, windows, focus, scheduler};
+        Controller::Parts parts{std::move(fake),
+                                paster,
+                                windows,
+                                focus,
+                                scheduler,
+                                SettingsFile(folder / "settings.ini"),
+                                [this](std::span<const float> samples) {
+                                    std::lock_guard guard(checks);
+                                    checked.push_back(samples.size());
+                                    return silent;
+                                },
+                                [this] { ++sounds; }};
         parts.clock = clock;
-        parts.uptime = [this] { return uptime; };
-        parts.isSilent = [this](std::span<const float> samples) {
-            std::lock_guard guard(checks);
-            checked.push_back(samples.size());
-            return silent;
-        };
-        parts.playSound = [this] { ++sounds; };
         controller =
             std::make_unique<Controller>(options, engine, TimingLog{runs()}, std::move(parts));
         controller->keyLabel = [] { return std::string("right Alt"); };
@@ -164,7 +77,8 @@ class ControllerTest : public OffscreenWidgets {
         press(held);
         settle();
     }
-    bool pillShown() { return controller->pill().panel().isVisible(); }
+    // Whether a view of the state shows anything.
+    bool shown() { return controller->state().phase() != Phase::idle; }
     // Speech checks of whole recordings, told from the live words' 100-sample snapshots.
     int finalChecks() {
         std::lock_guard guard(checks);
@@ -177,11 +91,10 @@ class ControllerTest : public OffscreenWidgets {
         std::make_shared<FixedClock>(Timestamp(std::chrono::seconds(1'800'000'000)));
     ManualScheduler scheduler;
     FakeRecorder* recorder = nullptr;
-    FakeEngine engine;
-    FakeInserter paster;
-    FakeWindows windows;
-    FakeFocus focus;
-    double uptime = 5000;
+    FakeSpeechEngine engine;
+    FakeTextInserter paster;
+    FakeWindowProbe windows;
+    FakeFocusProbe focus;
     std::mutex checks;
     std::vector<std::size_t> checked;
     bool silent = false;
@@ -209,7 +122,7 @@ TEST_F(ControllerTest, AHeldKeyTypesTheCleanedTextAndLeavesARecordWithoutWordsIn
     EXPECT_EQ(resultSamples, std::vector<std::size_t>{1500});
     EXPECT_EQ(recordingChanges, (std::vector<bool>{true, false}));
     EXPECT_EQ(sounds, 1);
-    EXPECT_FALSE(pillShown());
+    EXPECT_FALSE(shown());
 
     const std::string csv = readAll(runs());
     EXPECT_NE(csv.find(",1.50,7,"), std::string::npos) << csv; // seconds and words, no text
@@ -240,7 +153,7 @@ TEST_F(ControllerTest, PressesUnderThreeTenthsAreDroppedAndExactlyThreeTenthsCou
     EXPECT_FALSE(controller->isRecording());
     EXPECT_TRUE(paster.pastes.empty());
     EXPECT_TRUE(results.empty());
-    EXPECT_FALSE(pillShown());
+    EXPECT_FALSE(shown());
 
     advance(1); // far from the tap, so the next press is no double tap
     press(0.3);
@@ -258,7 +171,7 @@ TEST_F(ControllerTest, TwoQuickTapsRecordHandsFreeUntilTheNextPress) {
     controller->keyUp();
     EXPECT_TRUE(controller->isHandsFree());
     EXPECT_TRUE(controller->isRecording());
-    EXPECT_EQ(controller->pill().model().hint(),
+    EXPECT_EQ(controller->state().hint(),
               "Hands-free. Tap right Alt to finish, esc to cancel");
     EXPECT_EQ(recorder->starts, 2);
 
@@ -267,12 +180,12 @@ TEST_F(ControllerTest, TwoQuickTapsRecordHandsFreeUntilTheNextPress) {
     EXPECT_TRUE(controller->isRecording());
     controller->keyDown();
     EXPECT_FALSE(controller->isHandsFree());
-    EXPECT_EQ(controller->pill().model().hint(), "") << "the working pill says it is working";
+    EXPECT_EQ(controller->state().hint(), "") << "the working pill says it is working";
     controller->keyUp();
     settle();
     ASSERT_EQ(results.size(), 1u);
-    EXPECT_DOUBLE_EQ(results[0].seconds,
-                     std::chrono::duration<double>(clock->now() - secondPress).count());
+    EXPECT_NEAR(results[0].seconds,
+                std::chrono::duration<double>(clock->now() - secondPress).count(), 1e-6);
     EXPECT_EQ(recorder->starts, 2) << "the ending press starts nothing";
 }
 
@@ -313,7 +226,7 @@ TEST_F(ControllerTest, HandsFreeEndsAfterFiveMinutesOrIsDiscardedByEscape) {
     EXPECT_FALSE(controller->isHandsFree());
     EXPECT_EQ(results.size(), 1u) << "escape leaves no record";
     EXPECT_EQ(paster.pastes.size(), 1u);
-    EXPECT_FALSE(pillShown());
+    EXPECT_FALSE(shown());
     advance(400);
     EXPECT_EQ(scheduler.pending(), 0u) << "no timer outlives the recording";
 }
@@ -344,7 +257,7 @@ TEST_F(ControllerTest, APasswordFieldIsTypedConcealedAndLeavesNothingBehind) {
         return text;
     };
     dictate(); // the joiner now expects a space for the same app
-    focus.password = true;
+    focus.secure.insert(1);
     results.clear();
     controller->keyDown();
     advance(2);
@@ -373,7 +286,7 @@ TEST_F(ControllerTest, LiveWordsShowWhatIsHeardAndSpareTheFinalSpeechCheck) {
     settle();
     EXPECT_EQ(recorder->lastSnapshot, 12.0);
     EXPECT_EQ(words, std::vector<std::string>{"so send it"});
-    EXPECT_EQ(controller->pill().model().words(), "so send it");
+    EXPECT_EQ(controller->state().words(), "so send it");
     advance(0.9);
     controller->keyUp();
     settle();
@@ -401,7 +314,7 @@ TEST_F(ControllerTest, WordsHeardForAnEarlierRecordingStayOffThePill) {
     controller->keyDown(); // ...and a new recording starts before it answers
     settle();
     EXPECT_TRUE(words.empty());
-    EXPECT_TRUE(controller->pill().model().words().isEmpty());
+    EXPECT_TRUE(controller->state().words().isEmpty());
 }
 
 TEST_F(ControllerTest, SilenceAndEmptyTranscriptsAreRecordedAndCanBeRetried) {
@@ -415,7 +328,7 @@ TEST_F(ControllerTest, SilenceAndEmptyTranscriptsAreRecordedAndCanBeRetried) {
     EXPECT_EQ(results[0].totalMs, 0);
     EXPECT_TRUE(engine.transcribed.empty());
     EXPECT_TRUE(paster.pastes.empty());
-    EXPECT_FALSE(pillShown());
+    EXPECT_FALSE(shown());
     EXPECT_TRUE(log.contains("Editor: 2.0s audio, no speech found"));
     EXPECT_TRUE(controller->canRetry());
 
@@ -442,9 +355,9 @@ TEST_F(ControllerTest, AFailedTranscriptionShowsTheErrorAndOffersARetryForTenMin
     EXPECT_EQ(results[0].outcome, Outcome::failed);
     EXPECT_EQ(results[0].problem, "Couldn't transcribe that");
     EXPECT_TRUE(log.contains("failed: process: no reply from whisper"));
-    EXPECT_EQ(controller->pill().model().state(), PillModel::State::error);
-    EXPECT_EQ(controller->pill().model().message(), "Couldn't transcribe that");
-    EXPECT_TRUE(pillShown());
+    EXPECT_EQ(controller->state().phase(), Phase::error);
+    EXPECT_EQ(controller->state().errorText(), "Couldn't transcribe that");
+    EXPECT_TRUE(shown());
 
     EXPECT_TRUE(controller->canRetry());
     windows.front->appName = "Terminal";
@@ -471,8 +384,8 @@ TEST_F(ControllerTest, AnOldJobsEndLeavesTheNewRecordingsPillAlone) {
     controller->keyDown(); // before the first job's result arrives
     settle();
     EXPECT_EQ(results.size(), 1u);
-    EXPECT_EQ(controller->pill().model().state(), PillModel::State::listening);
-    EXPECT_TRUE(pillShown());
+    EXPECT_EQ(controller->state().phase(), Phase::listening);
+    EXPECT_TRUE(shown());
 
     // Nor once the newer recording is over: the pill belongs to the newer session.
     controller->cancel();
@@ -481,8 +394,8 @@ TEST_F(ControllerTest, AnOldJobsEndLeavesTheNewRecordingsPillAlone) {
     press(0.1); // a tap hides the pill, and the failed job's answer comes after it
     settle();
     EXPECT_EQ(results.size(), 2u);
-    EXPECT_NE(controller->pill().model().state(), PillModel::State::error);
-    EXPECT_FALSE(pillShown());
+    EXPECT_NE(controller->state().phase(), Phase::error);
+    EXPECT_FALSE(shown());
 }
 
 TEST_F(ControllerTest, AFailureAfterTheEngineFailsTheDictationNotTheProgram) {
@@ -505,7 +418,7 @@ TEST_F(ControllerTest, AMicrophoneThatWontStartShowsTheErrorAndTheNextPressWorks
     controller->keyDown();
     EXPECT_FALSE(controller->isRecording());
     EXPECT_TRUE(log.contains("could not start recording: audio: no source to record from"));
-    EXPECT_EQ(controller->pill().model().message(), "Can't use the microphone");
+    EXPECT_EQ(controller->state().errorText(), "Can't use the microphone");
     EXPECT_TRUE(recordingChanges.empty());
     controller->keyUp();
 
@@ -539,18 +452,87 @@ TEST_F(ControllerTest, ACaptureTargetTakesTheSamplesInsteadOfDictation) {
     EXPECT_TRUE(engine.transcribed.empty());
     EXPECT_EQ(engine.attempts, 0) << "no live words either";
     EXPECT_TRUE(results.empty());
-    EXPECT_FALSE(pillShown());
+    EXPECT_FALSE(shown());
 }
 
 TEST_F(ControllerTest, AnUnwritableTimingLogIsLoggedAndTheTextStillArrives) {
     LogCapture log;
     std::filesystem::create_directories(runs()); // a folder where the file should be
-    Settings::setPlaySound(false);
+    SettingsFile(folder / "settings.ini").set(SettingKeys::playSound, false);
     dictate();
     EXPECT_EQ(paster.pastes.size(), 1u);
     EXPECT_EQ(results.size(), 1u);
     EXPECT_TRUE(log.contains("could not write timing log: ")) << log.text();
     EXPECT_EQ(sounds, 0);
+}
+
+TEST_F(ControllerTest, AWallClockStepNeitherDropsAHoldNorKeepsATap) {
+    // NTP or a suspend moves the wall-clock an hour back while the key is held.
+    controller->keyDown();
+    advance(1.5);
+    clock->set(clock->now() - 1h);
+    controller->keyUp();
+    settle();
+    ASSERT_EQ(paster.pastes.size(), 1u) << "a held key is measured on the uptime";
+
+    // And an hour forward during a tap.
+    advance(5);
+    controller->keyDown();
+    advance(0.1);
+    clock->set(clock->now() + 1h);
+    controller->keyUp();
+    settle();
+    EXPECT_EQ(paster.pastes.size(), 1u);
+    EXPECT_FALSE(controller->isRecording());
+}
+
+TEST_F(ControllerTest, EveryViewSeesListeningWorkingAndTheEnd) {
+    std::vector<Phase> phases;
+    std::vector<float> levels;
+    QObject::connect(&controller->state(), &DictationState::phaseChanged,
+                     [&](Phase phase) { phases.push_back(phase); });
+    QObject::connect(&controller->state(), &DictationState::levelChanged,
+                     [&](float level) { levels.push_back(level); });
+
+    controller->keyDown();
+    recorder->onLevel(0.4f);
+    EXPECT_FLOAT_EQ(controller->state().level(), 0.4f);
+    advance(0.8); // the first live words
+    settle();
+    EXPECT_EQ(controller->state().words(), "so send it");
+    advance(0.7);
+    controller->keyUp();
+    EXPECT_EQ(controller->state().phase(), Phase::working);
+    EXPECT_TRUE(controller->state().words().isEmpty()) << "the live words end with the recording";
+    recorder->onLevel(0.9f); // a late block of audio
+    settle();
+    EXPECT_EQ(phases, (std::vector<Phase>{Phase::listening, Phase::working, Phase::idle}));
+    EXPECT_EQ(levels, std::vector<float>{0.4f}) << "levels only while listening";
+    EXPECT_FALSE(controller->state().canRetry());
+}
+
+TEST_F(ControllerTest, RetryIsPublishedWhileAFailedDictationIsKept) {
+    engine.fails = true;
+    dictate();
+    EXPECT_EQ(controller->state().phase(), Phase::error);
+    EXPECT_EQ(controller->state().errorText(), "Couldn't transcribe that");
+    EXPECT_TRUE(controller->state().canRetry());
+
+    controller->forgetRetry();
+    EXPECT_FALSE(controller->state().canRetry()) << "delete all forgets it";
+
+    dictate();
+    EXPECT_TRUE(controller->state().canRetry());
+    advance(Controller::retrySeconds);
+    EXPECT_FALSE(controller->state().canRetry()) << "kept for ten minutes";
+
+    dictate();
+    engine.fails = false;
+    controller->retryLast();
+    EXPECT_FALSE(controller->state().canRetry());
+    settle();
+    EXPECT_EQ(controller->state().phase(), Phase::idle);
+    EXPECT_EQ(paster.pastes.size(), 1u);
 }
 
 } // namespace

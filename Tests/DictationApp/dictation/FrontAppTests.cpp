@@ -1,4 +1,6 @@
 #include "desktop/DesktopEntries.h"
+#include "FakeFocusProbe.h"
+#include "FakeWindowProbe.h"
 #include "LogCapture.h"
 #include "dictation/FrontApp.h"
 #include "dictation/Terminals.h"
@@ -126,27 +128,10 @@ TEST(Terminals, TheWindowClassChoosesHowToPaste) {
     }
 }
 
-class FakeWindows : public WindowProbe {
-  public:
-    std::optional<FrontWindow> front;
-    int titleReads = 0;
-    int grabTests = 0;
-    bool grabbed = false;
-
-    bool isAvailable() const override { return true; }
-    std::optional<FrontWindow> frontmost() override { return front; }
-    std::optional<std::string> title(const FrontWindow&) override {
-        ++titleReads;
-        return "Inbox - Mail";
-    }
-    bool isKeyboardGrabbed() override {
-        ++grabTests;
-        return grabbed;
-    }
-};
-
-TEST(ScreenCapture, OnlyABrowsersTitleIsRead) {
-    FakeWindows windows;
+TEST(FrontApp, OnlyABrowsersTitleIsRead) {
+    FakeWindowProbe windows;
+    windows.front.reset();
+    windows.windowTitle = "Inbox - Mail";
     std::vector<std::string> asked;
     const auto browsers = [&](std::string_view name) {
         asked.emplace_back(name);
@@ -167,23 +152,7 @@ TEST(ScreenCapture, OnlyABrowsersTitleIsRead) {
     EXPECT_EQ(windows.titleReads, 1);
 }
 
-struct Element : FocusedElement {
-    bool isSame(const FocusedElement&) const override { return true; }
-};
-
-class FakeFocus : public FocusProbe {
-  public:
-    bool hasElement = true;
-    bool password = false;
-    bool isAvailable() const override { return true; }
-    std::shared_ptr<const FocusedElement> focusedElement() override {
-        return hasElement ? std::make_shared<Element>() : nullptr;
-    }
-    bool isSecure(const FocusedElement&) override { return password; }
-    std::optional<FieldState> state(const FocusedElement&) override { return std::nullopt; }
-};
-
-TEST(ScreenCapture, SecretWhenAPasswordFieldHasFocusOrTheKeyboardIsGrabbed) {
+TEST(FrontApp, SecretWhenAPasswordFieldHasFocusOrTheKeyboardIsGrabbed) {
     struct Case {
         bool element, password, grabbed, secure;
         int grabTests;
@@ -194,11 +163,15 @@ TEST(ScreenCapture, SecretWhenAPasswordFieldHasFocusOrTheKeyboardIsGrabbed) {
         {false, false, true, true, 1},  {false, false, false, false, 1},
     };
     for (const auto& c : cases) {
-        FakeWindows windows;
+        FakeWindowProbe windows;
         windows.grabbed = c.grabbed;
-        FakeFocus focus;
-        focus.hasElement = c.element;
-        focus.password = c.password;
+        FakeFocusProbe focus;
+        if (!c.element) {
+            focus.focused.reset();
+        }
+        if (c.password) {
+            focus.secure.insert(1);
+        }
         EXPECT_EQ(FrontApp::isSecure(windows, focus), c.secure);
         EXPECT_EQ(windows.grabTests, c.grabTests);
     }

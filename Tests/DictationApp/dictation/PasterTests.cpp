@@ -1,3 +1,7 @@
+#include "FakeClipboard.h"
+#include "FakeFocusProbe.h"
+#include "FakeKeySynthesizer.h"
+#include "FakeWindowProbe.h"
 #include "LogCapture.h"
 #include "ManualScheduler.h"
 #include "dictation/Paster.h"
@@ -9,138 +13,13 @@
 
 namespace {
 
-class FakeClipboard : public Clipboard {
-  public:
-    explicit FakeClipboard(ManualScheduler& clock) : clock_(clock) {}
-
-    bool available = true;
-    std::optional<ClipboardContents> contents = ClipboardContents{{{"text/plain", "user's"}}};
-    bool answers = true;
-    std::uint64_t owner = 0; // our write number while we own it, 0 when someone else does
-    std::uint64_t lastTarget = 0;
-    std::set<std::uint64_t> fetchedWrites;
-    std::vector<std::pair<double, ClipboardContents>> restores;
-    std::function<void(std::uint64_t)> handler;
-    std::uint64_t writes = 0;
-
-    bool isAvailable() const override { return available; }
-    std::optional<ClipboardContents> snapshot() override {
-        return answers ? contents : std::nullopt;
-    }
-    std::uint64_t writeText(const std::string& text, std::uint64_t target) override {
-        contents = ClipboardContents{{{"text/plain", text}, {concealedType, concealedValue}}};
-        lastTarget = target;
-        owner = ++writes;
-        return owner;
-    }
-    bool holds(std::uint64_t write) const override { return owner == write; }
-    bool wasFetched(std::uint64_t write) const override { return fetchedWrites.contains(write); }
-    void setFetchedHandler(std::function<void(std::uint64_t)> h) override {
-        handler = std::move(h);
-    }
-    void restore(const ClipboardContents& c) override {
-        restores.emplace_back(clock_.now, c);
-        contents = c;
-        owner = 0;
-    }
-
-    // The paste target fetched the latest write.
-    void fetch() {
-        fetchedWrites.insert(writes);
-        handler(writes);
-    }
-    // Another program took the clipboard.
-    void copyElsewhere(const std::string& text) {
-        contents = ClipboardContents{{{"text/plain", text}}};
-        owner = 0;
-    }
-
-  private:
-    ManualScheduler& clock_;
-};
-
-class FakeKeys : public KeySynthesizer {
-  public:
-    explicit FakeKeys(ManualScheduler& clock) : clock_(clock) {}
-
-    bool available = true;
-    int heldFor = 0; // answers retry this many more times
-    std::vector<std::pair<double, PasteChord>> chords;
-    std::vector<std::pair<double, std::string>> typed;
-
-    bool isAvailable() const override { return available; }
-    std::string unavailableReason() const override { return "no X display"; }
-    SynthesisResult sendPasteChord(PasteChord chord) override {
-        if (heldFor > 0) {
-            --heldFor;
-            return SynthesisResult::retry("a modifier is still held (Shift_L)");
-        }
-        chords.emplace_back(clock_.now, chord);
-        return SynthesisResult::ok();
-    }
-    SynthesisResult type(const std::string& text,
-                         std::function<void(SynthesisResult)> done) override {
-        if (heldFor > 0) {
-            --heldFor;
-            return SynthesisResult::retry("a modifier is still held (Shift_L)");
-        }
-        typed.emplace_back(clock_.now, text);
-        done(SynthesisResult::ok());
-        return SynthesisResult::ok();
-    }
-
-  private:
-    ManualScheduler& clock_;
-};
-
-struct FakeElement : FocusedElement {
-    explicit FakeElement(int id) : id(id) {}
-    int id;
-    bool isSame(const FocusedElement& other) const override {
-        const auto* e = dynamic_cast<const FakeElement*>(&other);
-        return e && e->id == id;
-    }
-};
-
-class FakeFocus : public FocusProbe {
-  public:
-    std::optional<int> focused = 1;
-    std::map<int, FieldState> fields{{1, {5, 5}}};
-    std::set<int> secure;
-    int queries = 0;
-
-    bool isAvailable() const override { return true; }
-    std::shared_ptr<const FocusedElement> focusedElement() override {
-        ++queries;
-        return focused ? std::make_shared<FakeElement>(*focused) : nullptr;
-    }
-    bool isSecure(const FocusedElement& e) override {
-        return secure.contains(dynamic_cast<const FakeElement&>(e).id);
-    }
-    std::optional<FieldState> state(const FocusedElement& e) override {
-        const auto found = fields.find(dynamic_cast<const FakeElement&>(e).id);
-        return found == fields.end() ? std::nullopt : std::optional(found->second);
-    }
-};
-
-class FakeWindows : public WindowProbe {
-  public:
-    std::optional<FrontWindow> front = FrontWindow{0x400007, "Editor", "Gedit", 42};
-    bool grabbed = false;
-
-    bool isAvailable() const override { return true; }
-    std::optional<FrontWindow> frontmost() override { return front; }
-    std::optional<std::string> title(const FrontWindow&) override { return "a title"; }
-    bool isKeyboardGrabbed() override { return grabbed; }
-};
-
 class PasterTest : public ::testing::Test {
   protected:
     ManualScheduler clock;
     FakeClipboard clipboard{clock};
-    FakeKeys keys{clock};
-    FakeFocus focus;
-    FakeWindows windows;
+    FakeKeySynthesizer keys{clock};
+    FakeFocusProbe focus;
+    FakeWindowProbe windows;
     Paster paster{clipboard, keys, focus, windows, clock};
     const ClipboardContents users{{{"text/plain", "user's"}}};
 
@@ -191,23 +70,23 @@ TEST_F(PasterTest, AFieldShowingThePasteLateStillCountsAtTheSecondCheck) {
 TEST_F(PasterTest, TheCheckStopsWhenTheUserMovesOnOrTheFieldGoes) {
     struct Change {
         const char* name;
-        std::function<void(FakeFocus&)> apply;
+        std::function<void(FakeFocusProbe&)> apply;
     };
     const std::vector<Change> changes{
-        {"focus left", [](FakeFocus& f) { f.focused.reset(); }},
+        {"focus left", [](FakeFocusProbe& f) { f.focused.reset(); }},
         {"another field",
-         [](FakeFocus& f) {
+         [](FakeFocusProbe& f) {
              f.focused = 2, f.fields[2] = {5, 5};
          }},
-        {"field unreadable", [](FakeFocus& f) { f.fields.erase(1); }},
-        {"caret moved only", [](FakeFocus& f) { f.fields[1].caret = 0; }},
-        {"caret gone", [](FakeFocus& f) { f.fields[1].caret.reset(); }},
+        {"field unreadable", [](FakeFocusProbe& f) { f.fields.erase(1); }},
+        {"caret moved only", [](FakeFocusProbe& f) { f.fields[1].caret = 0; }},
+        {"caret gone", [](FakeFocusProbe& f) { f.fields[1].caret.reset(); }},
     };
     for (const auto& change : changes) {
         ManualScheduler time;
         FakeClipboard board(time);
-        FakeKeys synth(time);
-        FakeFocus probe;
+        FakeKeySynthesizer synth(time);
+        FakeFocusProbe probe;
         Paster p(board, synth, probe, windows, time);
         p.paste("text", false);
         time.advanceTo(0.1);
@@ -255,8 +134,8 @@ TEST_F(PasterTest, TheClipboardComesBackOnlyAfterTheTargetFetchedIt) {
     for (const auto& c : cases) {
         ManualScheduler time;
         FakeClipboard board(time);
-        FakeKeys synth(time);
-        FakeFocus probe;
+        FakeKeySynthesizer synth(time);
+        FakeFocusProbe probe;
         probe.fields[1] = {0, 0};
         Paster p(board, synth, probe, windows, time);
         p.paste("text", false);

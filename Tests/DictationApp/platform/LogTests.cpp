@@ -1,5 +1,4 @@
 #include "platform/Log.h"
-#include "platform/Paths.h"
 #include "TestSupport.h"
 
 #include <array>
@@ -20,7 +19,7 @@ std::string lineText(int thread, int index) {
 TEST(LogFile, AMissingFolderAndFileAreCreatedPrivate) {
     TempDir dir;
     const auto file = dir / "support/log.txt";
-    LogFile::appendLine(file, "2025-01-01T00:00:00Z started\n");
+    Log::appendLine(file, "2025-01-01T00:00:00Z started\n");
     EXPECT_EQ(readAll(file), "2025-01-01T00:00:00Z started\n");
     EXPECT_EQ(modeOf(file), 0600u);
 }
@@ -29,7 +28,7 @@ TEST(LogFile, AFileOfExactlyTheLimitIsAppendedTo) {
     TempDir dir;
     const auto file = dir / "log.txt";
     writeAll(file, std::string(500'000, 'a'));
-    LogFile::appendLine(file, "next\n");
+    Log::appendLine(file, "next\n");
     EXPECT_EQ(std::filesystem::file_size(file), 500'005u);
 }
 
@@ -37,7 +36,7 @@ TEST(LogFile, AFileOneBytePastTheLimitStartsAfresh) {
     TempDir dir;
     const auto file = dir / "log.txt";
     writeAll(file, std::string(500'001, 'a'));
-    LogFile::appendLine(file, "next\n");
+    Log::appendLine(file, "next\n");
     EXPECT_EQ(readAll(file), "next\n");
     EXPECT_EQ(modeOf(file), 0600u);
 }
@@ -47,7 +46,7 @@ TEST(LogFile, AnEmptyFileIsRecreatedPrivate) {
     const auto file = dir / "log.txt";
     writeAll(file, "");
     ::chmod(file.c_str(), 0644);
-    LogFile::appendLine(file, "line\n");
+    Log::appendLine(file, "line\n");
     EXPECT_EQ(readAll(file), "line\n");
     EXPECT_EQ(modeOf(file), 0600u);
 }
@@ -55,38 +54,48 @@ TEST(LogFile, AnEmptyFileIsRecreatedPrivate) {
 TEST(LogFile, AnUnwritablePlaceDropsTheLineQuietly) {
     TempDir dir;
     writeAll(dir / "blocker", "not a folder");
-    EXPECT_NO_THROW(LogFile::appendLine(dir / "blocker/log.txt", "lost\n"));
+    EXPECT_NO_THROW(Log::appendLine(dir / "blocker/log.txt", "lost\n"));
     EXPECT_EQ(readAll(dir / "blocker"), "not a folder");
 }
 
-TEST(Log, OutsideAnInstalledAppOnlyStandardErrorGetsTheLine) {
-    TempDir dir;
-    ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
-    ASSERT_FALSE(Paths::isApp());
+TEST(Log, WithoutAFileOnlyStandardErrorGetsTheLine) {
     testing::internal::CaptureStderr();
-    log("could not start recording: audio: no usable microphone");
-    LogFile::flush();
+    log("no log made yet");
+    {
+        TempDir dir;
+        Log appLog("Parlwick", std::nullopt);
+        log("could not start recording: audio: no usable microphone");
+        appLog.flush();
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    }
+    log("and again without");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "[Dictation] could not start recording: audio: no usable microphone\n");
-    EXPECT_FALSE(std::filesystem::exists(Paths::log()));
+              "[Dictation] no log made yet\n"
+              "[Parlwick] could not start recording: audio: no usable microphone\n"
+              "[Dictation] and again without\n");
 }
 
-TEST(LogFile, LinesFromManyThreadsAreTimeStampedWholeAndInCallOrder) {
+TEST(Log, LinesFromManyThreadsAreTimeStampedWholeAndInCallOrder) {
     TempDir dir;
-    ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([t] {
-            for (int i = 0; i < 200; ++i) {
-                LogFile::write(lineText(t, i));
-            }
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    LogFile::flush();
-    std::istringstream in(readAll(Paths::log()));
+    const auto file = dir / "support/log.txt";
+    testing::internal::CaptureStderr();
+    {
+        Log appLog("Parlwick", file);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([t] {
+                for (int i = 0; i < 200; ++i) {
+                    log(lineText(t, i));
+                }
+            });
+        }
+        for (auto& thread : threads) {
+            thread.join();
+        }
+    } // the log writes what is queued as it goes
+    const std::string shown = testing::internal::GetCapturedStderr();
+    EXPECT_NE(shown.find("[Parlwick] t3 line 199\n"), std::string::npos);
+    std::istringstream in(readAll(file));
     int lines = 0;
     std::array<int, 4> next{};
     for (std::string line; std::getline(in, line); ++lines) {
@@ -101,7 +110,7 @@ TEST(LogFile, LinesFromManyThreadsAreTimeStampedWholeAndInCallOrder) {
         ++next[t];
     }
     EXPECT_EQ(lines, 800);
-    EXPECT_EQ(modeOf(Paths::log()), 0600u);
+    EXPECT_EQ(modeOf(file), 0600u);
 }
 
 } // namespace

@@ -28,9 +28,8 @@ TEST(SearchPath, ExtendingReadsTheNodeFoldersFromHome) {
     TempDir home;
     std::filesystem::create_directories(home / ".nvm/versions/node/v9.0.0");
     std::filesystem::create_directories(home / ".nvm/versions/node/v20.1.0");
-    ::setenv("HOME", home.path().c_str(), 1);
     ::setenv("PATH", "/usr/bin:/bin", 1);
-    Paths::extendSearchPath();
+    Paths::extendSearchPath(home.path());
     const std::string expected = "/usr/bin:/bin:" + home.path().string() +
                                  "/.local/bin:" + home.path().string() +
                                  "/.claude/local:" + home.path().string() +
@@ -65,17 +64,37 @@ TEST(Bundle, NoFileABadFileOrNoIdentifierIsNoBundle) {
 }
 
 TEST(Paths, OutsideABundleModelsAndRunsAreInTheWorkingFolder) {
-    TempDir data, work;
-    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
-    std::filesystem::current_path(work.path());
-    EXPECT_FALSE(Paths::isApp());
-    EXPECT_EQ(Paths::appName(), "Dictation");
-    EXPECT_EQ(Paths::support(), data.path() / Paths::AppBundleID);
-    EXPECT_EQ(Paths::history(), Paths::support() / "history.jsonl");
-    EXPECT_EQ(Paths::vocabulary(), Paths::support() / "words.txt");
-    EXPECT_EQ(Paths::models(), work.path() / "models");
-    EXPECT_EQ(Paths::runs(), work.path() / "runs.csv");
-    EXPECT_EQ(Paths::tool("whisper-server"), "whisper-server");
+    TempDir root;
+    const Paths paths(root / "build/parlwick", Paths::bundleFor(root / "build/parlwick"),
+                      Paths::Homes::under(root.path()), root / "work");
+    EXPECT_FALSE(paths.isApp());
+    EXPECT_EQ(paths.appName(), "Dictation");
+    EXPECT_EQ(paths.support(), root / "data" / Paths::AppBundleID);
+    EXPECT_EQ(paths.history(), paths.support() / "history.jsonl");
+    EXPECT_EQ(paths.vocabulary(), paths.support() / "words.txt");
+    EXPECT_EQ(paths.models(), root / "work/models");
+    EXPECT_EQ(paths.runs(), root / "work/runs.csv");
+    EXPECT_EQ(paths.tool("whisper-server"), "whisper-server");
+}
+
+TEST(Paths, AnInstalledTreeKeepsEverythingInTheSupportFolderAndHasItsHelpers) {
+    TempDir root;
+    writeAll(root / "prefix/share/parlwick/bundle.json",
+             R"({"CFBundleName":"Parlwick","CFBundleIdentifier":"org.example.x"})");
+    writeAll(root / "prefix/libexec/parlwick/whisper-server", "#!/bin/sh\n");
+    std::filesystem::permissions(root / "prefix/libexec/parlwick/whisper-server",
+                                 std::filesystem::perms::owner_all);
+    writeAll(root / "prefix/libexec/parlwick/whisper-vad-speech-segments", "not executable");
+    const auto executable = root / "prefix/bin/parlwick";
+    const Paths paths(executable, Paths::bundleFor(executable), Paths::Homes::under(root.path()),
+                      root / "work");
+    EXPECT_TRUE(paths.isApp());
+    EXPECT_EQ(paths.appName(), "Parlwick");
+    EXPECT_EQ(paths.models(), paths.support() / "models");
+    EXPECT_EQ(paths.runs(), paths.support() / "runs.csv");
+    EXPECT_EQ(paths.tool("whisper-server"), root / "prefix/libexec/parlwick/whisper-server");
+    EXPECT_EQ(paths.tool("whisper-vad-speech-segments"), "whisper-vad-speech-segments")
+        << "a helper the user may not execute is left to the search path";
 }
 
 TEST(Paths, XdgFoldersFallBackToHomeWhenUnsetOrRelative) {
@@ -83,11 +102,14 @@ TEST(Paths, XdgFoldersFallBackToHomeWhenUnsetOrRelative) {
     ::unsetenv("XDG_DATA_HOME");
     ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
     ::unsetenv("XDG_STATE_HOME");
+    ::setenv("XDG_CACHE_HOME", "/var/cache/ann", 1);
+    const Paths paths("/usr/bin/parlwick", std::nullopt, Paths::Homes::fromEnvironment(), "/");
     const std::string id(Paths::AppBundleID);
-    EXPECT_EQ(Paths::support(), "/home/ann/.local/share/" + id);
-    EXPECT_EQ(Paths::settings(), "/home/ann/.config/" + id + "/settings.ini");
-    EXPECT_EQ(Paths::autostart(), "/home/ann/.config/autostart/" + id + ".desktop");
-    EXPECT_EQ(Paths::crashes(), "/home/ann/.local/state/" + id + "/crashes");
+    EXPECT_EQ(paths.support(), "/home/ann/.local/share/" + id);
+    EXPECT_EQ(paths.settings(), "/home/ann/.config/" + id + "/settings.ini");
+    EXPECT_EQ(paths.autostart(), "/home/ann/.config/autostart/" + id + ".desktop");
+    EXPECT_EQ(paths.crashes(), "/home/ann/.local/state/" + id + "/crashes");
+    EXPECT_EQ(paths.cache(), "/var/cache/ann/" + id);
 }
 
 } // namespace

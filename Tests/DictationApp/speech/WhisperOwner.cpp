@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
     if (argc != 2) {
         return 2;
     }
-    WhisperServer server(argv[1], "en");
+    WhisperServer server(argv[1], "en", WhisperServer::Setup::standard(Paths::forThisProcess()));
     server.attempt(WavEncoder::encode(std::vector<float>(8000)), "");
     std::printf("%d %d\n", server.port(), static_cast<int>(server.processId()));
     std::fflush(stdout);

@@ -81,7 +81,12 @@ class SpeechEngine : public testing::Test {
     void SetUp() override {
         // On an abort, ggml would otherwise try to attach a debugger.
         ::setenv("GGML_NO_BACKTRACE", "1", 1);
-        ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    }
+    // The program found on PATH, the vocabulary in a private support folder.
+    WhisperServer::Setup standardSetup() const {
+        return WhisperServer::Setup::standard(
+            Paths("/opt/parlwick/bin/parlwick", std::nullopt, Paths::Homes::under(dir.path()),
+                  dir.path()));
     }
     TempDir dir;
 };
@@ -98,7 +103,7 @@ class RealServer : public SpeechEngine {
         TestModels::writeWhisper(model, sentence);
     }
     WhisperServer::Setup setup() const {
-        auto setup = WhisperServer::Setup::standard();
+        auto setup = standardSetup();
         setup.program = program;
         return setup;
     }
@@ -227,7 +232,7 @@ class StandIn : public SpeechEngine {
     }
     WhisperServer::Setup setup(const std::string& mode) const {
         ::setenv("STAND_IN_MODE", mode.c_str(), 1);
-        auto setup = WhisperServer::Setup::standard();
+        auto setup = standardSetup();
         setup.program = STAND_IN_SERVER;
         return setup;
     }
@@ -293,7 +298,7 @@ TEST_F(StandIn, TranscribeSendsTheRecordingWithTheVocabularyAsPrompt) {
     WhisperServer server(dir / "model.bin", "en", setup("ok"));
     const std::vector<float> samples{0.1f, 0.2f, -0.3f};
     EXPECT_EQ(server.transcribe(samples), "first line second line");
-    writeAll(dir / "data/org.parlwick.Parlwick/words.txt", "# mine\nKubernetes\n\nGrafana\n");
+    writeAll(standardSetup().vocabulary, "# mine\nKubernetes\n\nGrafana\n");
     EXPECT_EQ(server.transcribe(samples), "first line second line");
 
     const std::string without = readAll(record / "request-1.body");

@@ -28,18 +28,13 @@ std::string words(int count) {
 
 class HistoryStoreTest : public testing::Test {
   protected:
-    void SetUp() override {
-        ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-        ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
-    }
-
     std::filesystem::path support() const { return data / "support"; }
     HistoryStore::Locations files() const {
         return {support() / "history.jsonl", support() / "totals.json", support() / "recordings",
                 support() / "runs.csv"};
     }
     std::unique_ptr<HistoryStore> open(std::chrono::milliseconds purgeEvery = 1h) {
-        auto store = std::make_unique<HistoryStore>(clock, files(), purgeEvery);
+        auto store = std::make_unique<HistoryStore>(clock, files(), settings, purgeEvery);
         QObject::connect(store.get(), &HistoryStore::entriesChanged, [this] { ++entriesSignals; });
         QObject::connect(store.get(), &HistoryStore::newRankChanged, [this] { ++rankSignals; });
         return store;
@@ -58,6 +53,7 @@ class HistoryStoreTest : public testing::Test {
     }
 
     TempDir config, data;
+    SettingsFile settings{config / "settings.ini"};
     FixedClock clock{monday, berlin};
     int entriesSignals = 0, rankSignals = 0;
 };
@@ -98,7 +94,7 @@ TEST_F(HistoryStoreTest, EntriesAreNewestFirstAfterLoading) {
 }
 
 TEST_F(HistoryStoreTest, SilentAndFailedDictationsAreKeptButNotCounted) {
-    Settings::setKeepAudio(true);
+    settings.set(SettingKeys::keepAudio, true);
     auto store = open();
     store->add(typedRecord(monday, "three words here"), "RIFF....WAVE");
     const Totals before = store->totals();
@@ -119,7 +115,7 @@ TEST_F(HistoryStoreTest, KeptRecordingsGoIntoAPrivateFolderOnlyWhenAsked) {
     store->add(notKept, "RIFF-first");
     EXPECT_FALSE(std::filesystem::exists(files().recordings));
 
-    Settings::setKeepAudio(true);
+    settings.set(SettingKeys::keepAudio, true);
     const Dictation kept = typedRecord(monday, "hello again");
     store->add(kept, "RIFF-second");
     EXPECT_EQ(store->recordingFile(kept), files().recordings / (kept.id + ".wav"));
@@ -129,8 +125,8 @@ TEST_F(HistoryStoreTest, KeptRecordingsGoIntoAPrivateFolderOnlyWhenAsked) {
 }
 
 TEST_F(HistoryStoreTest, WithRetentionOffAddTouchesNothing) {
-    Settings::setRetention(Retention::off);
-    Settings::setKeepAudio(true);
+    settings.set(SettingKeys::retention, Retention::off);
+    settings.set(SettingKeys::keepAudio, true);
     auto store = open();
     store->add(typedRecord(monday, "secret words"), "RIFF");
     EXPECT_TRUE(store->entries().empty());
@@ -141,8 +137,8 @@ TEST_F(HistoryStoreTest, WithRetentionOffAddTouchesNothing) {
 }
 
 TEST_F(HistoryStoreTest, RetentionDropsEntriesAtTheBoundaryAndTheirRecordings) {
-    Settings::setKeepAudio(true);
-    Settings::setRetention(Retention::forever);
+    settings.set(SettingKeys::keepAudio, true);
+    settings.set(SettingKeys::retention, Retention::forever);
     auto store = open();
     const Dictation old = agedRecord(86'400s, "old"), young = agedRecord(86'399s, "young"),
                     ancient = agedRecord(40 * 86'400s, "ancient");
@@ -153,12 +149,12 @@ TEST_F(HistoryStoreTest, RetentionDropsEntriesAtTheBoundaryAndTheirRecordings) {
     store->purge();
     EXPECT_EQ(store->entries().size(), 3u) << "forever keeps everything";
 
-    Settings::setRetention(Retention::month);
+    settings.set(SettingKeys::retention, Retention::month);
     store->purge();
     EXPECT_EQ(textsOf(store->entries()), (std::vector<std::string>{"young", "old"}));
     EXPECT_FALSE(std::filesystem::exists(store->recordingFile(ancient)));
 
-    Settings::setRetention(Retention::day);
+    settings.set(SettingKeys::retention, Retention::day);
     store->purge();
     EXPECT_EQ(textsOf(store->entries()), (std::vector<std::string>{"young"}));
     EXPECT_EQ(historyFile().load(), (std::vector{young}));
@@ -167,7 +163,7 @@ TEST_F(HistoryStoreTest, RetentionDropsEntriesAtTheBoundaryAndTheirRecordings) {
     EXPECT_EQ(store->totals(), totals) << "purging never takes from the totals";
     EXPECT_EQ(totalsFile().load(), totals);
 
-    Settings::setRetention(Retention::off);
+    settings.set(SettingKeys::retention, Retention::off);
     store->purge();
     EXPECT_TRUE(store->entries().empty());
     EXPECT_EQ(readAll(files().history), "");
@@ -189,7 +185,7 @@ TEST_F(HistoryStoreTest, PurgeThatKeepsEverythingTouchesNoFile) {
 }
 
 TEST_F(HistoryStoreTest, OpeningPurgesAndTheTimerKeepsPurging) {
-    Settings::setRetention(Retention::day);
+    settings.set(SettingKeys::retention, Retention::day);
     historyFile().save(
         std::vector{agedRecord(2 * 86'400s, "expired"), agedRecord(3'600s, "fresh")});
     auto store = open(5ms);
@@ -206,7 +202,7 @@ TEST_F(HistoryStoreTest, OpeningPurgesAndTheTimerKeepsPurging) {
 }
 
 TEST_F(HistoryStoreTest, CorrectAndDeleteRewriteTheFileButNeverTheTotals) {
-    Settings::setKeepAudio(true);
+    settings.set(SettingKeys::keepAudio, true);
     auto store = open();
     const Dictation first = typedRecord(monday - 10s, "first words"),
                     second = typedRecord(monday, "second words");
@@ -274,13 +270,13 @@ TEST_F(HistoryStoreTest, AnUnreadableHistoryIsNeverRewritten) {
     store->deleteEntry(c);
     EXPECT_EQ(store->problem(), "History couldn't be saved: the history file could not be read");
     store->correct(c, "changed");
-    Settings::setRetention(Retention::off);
+    settings.set(SettingKeys::retention, Retention::off);
     store->purge();
     EXPECT_EQ(historyFile().load(), (std::vector{a, b, c})) << "every line is still there";
     EXPECT_EQ(store->entries().size(), 1u);
 
     // Deleting everything is the way out.
-    Settings::setRetention(Retention::month);
+    settings.set(SettingKeys::retention, Retention::month);
     store->deleteAll();
     EXPECT_EQ(store->problem(), std::nullopt);
     store->add(agedRecord(0s, "d e"));
@@ -350,7 +346,7 @@ TEST_F(HistoryStoreTest, AFailedTotalsSaveKeepsTheEntryButNotTheCount) {
     if (!user.active()) {
         GTEST_SKIP() << "cannot switch to an ordinary user, so file modes do not apply";
     }
-    Settings::setKeepAudio(true);
+    settings.set(SettingKeys::keepAudio, true);
     auto store = open();
     store->add(typedRecord(monday, "first"));
     const Totals before = store->totals();
@@ -373,7 +369,7 @@ TEST_F(HistoryStoreTest, AFailedTotalsSaveKeepsTheEntryButNotTheCount) {
 }
 
 TEST_F(HistoryStoreTest, DeleteAllRemovesWhatExistsAndStartsAfresh) {
-    Settings::setKeepAudio(true);
+    settings.set(SettingKeys::keepAudio, true);
     auto store = open();
     store->add(typedRecord(monday, "some words"), "RIFF");
     writeAll(files().runs, "timing\n");

@@ -105,4 +105,34 @@ TEST_F(PillTest, LiveVoiceKeepsLevelsOnlyWhileRecording) {
     EXPECT_EQ(voice.words(), "new words") << "the last words stay after the recording";
 }
 
+TEST_F(PillTest, APillFollowsTheDictationState) {
+    DictationState state;
+    Pill pill(state);
+    EXPECT_FALSE(pill.panel().isVisible());
+
+    state.listen();
+    state.setLevel(0.5f);
+    state.setWords("so far");
+    EXPECT_TRUE(pill.panel().isVisible());
+    EXPECT_EQ(pill.model().state(), PillModel::State::listening);
+    EXPECT_EQ(pill.model().levels().back(), 0.5f);
+    EXPECT_EQ(pill.model().words(), "so far");
+    state.setHint("Hands-free");
+    EXPECT_EQ(pill.model().hint(), "Hands-free");
+
+    state.work();
+    EXPECT_EQ(pill.model().state(), PillModel::State::working);
+    EXPECT_TRUE(pill.model().words().isEmpty());
+    state.finish();
+    EXPECT_FALSE(pill.panel().isVisible());
+
+    state.fail("Can't use the microphone");
+    EXPECT_EQ(pill.model().state(), PillModel::State::error);
+    EXPECT_EQ(pill.model().message(), "Can't use the microphone");
+    EXPECT_TRUE(pill.hideTimer().isActive());
+    pill.hide();
+    state.fail("Can't use the microphone");
+    EXPECT_TRUE(pill.panel().isVisible()) << "the same error again shows again";
+}
+
 } // namespace

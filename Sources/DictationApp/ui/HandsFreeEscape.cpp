@@ -1,4 +1,4 @@
-#include "dictation/HandsFreeEscape.h"
+#include "ui/HandsFreeEscape.h"
 
 #include <QKeyEvent>
 

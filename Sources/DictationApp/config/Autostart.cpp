@@ -1,0 +1,56 @@
+#include "config/Autostart.h"
+
+#include "JSONFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace Autostart {
+
+namespace {
+
+// Desktop entry Exec values quote arguments with double quotes and escape ", `, $ and \.
+std::string quotedExec(const std::string& path) {
+    std::string text = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') {
+            text += '\\';
+        }
+        text += c;
+    }
+    return text + "\"";
+}
+
+} // namespace
+
+std::string entry(const std::string& appName, const std::filesystem::path& executable) {
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=" +
+           appName +
+           "\n"
+           "Exec=" +
+           quotedExec(executable.string()) +
+           "\n"
+           "Terminal=false\n"
+           "X-GNOME-Autostart-enabled=true\n";
+}
+
+void set(const Paths& paths, bool opens) {
+    const auto file = paths.autostart();
+    if (!opens) {
+        if (::unlink(file.c_str()) != 0 && errno != ENOENT) {
+            throw FileError("couldn't remove " + file.filename().string() + ": " +
+                            std::strerror(errno));
+        }
+        return;
+    }
+    Files::replaceAtomically(file, entry(paths.appName(), paths.executable()));
+}
+
+bool isSet(const Paths& paths) {
+    return ::access(paths.autostart().c_str(), F_OK) == 0;
+}
+
+} // namespace Autostart
