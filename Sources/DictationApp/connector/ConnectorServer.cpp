@@ -8,7 +8,6 @@
 #include "config/Settings.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -33,16 +32,8 @@ std::vector<Note> notes() {
 // One write per reply, so a reader never sees half a line.
 void writeLine(std::string line) {
     line += '\n';
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        const ssize_t written = ::write(STDOUT_FILENO, rest.data(), rest.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            std::exit(0); // the client went away
-        }
-        rest.remove_prefix(static_cast<std::size_t>(written));
+    if (!Files::writeAll(STDOUT_FILENO, line)) {
+        std::exit(0); // the client went away
     }
 }
 
