@@ -1,22 +1,15 @@
 #include "HistoryFile.h"
 
+#include "Files.h"
 #include "JSONFile.h"
 #include "Uuid.h"
 
 #include <simdjson.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-std::string failure(const char* what, const std::filesystem::path& url, int code) {
-    return std::string(what) + " " + url.filename().string() + ": " + std::strerror(code);
-}
 
 std::optional<std::string> string(simdjson::dom::element value) {
     std::string_view text;
@@ -190,36 +183,17 @@ std::string HistoryFile::line(const Dictation& record) {
 
 void HistoryFile::append(const Dictation& record) const {
     const std::string encoded = line(record);
-    Files::Descriptor file{::open(url_.c_str(), O_RDWR | O_APPEND | O_CLOEXEC)};
-    if (file.fd < 0) {
-        if (errno == ENOENT) {
-            save(std::span(&record, 1));
-            return;
-        }
-        throw FileError(failure("couldn't open", url_, errno));
+    // A first record may also be the first file in a new support folder.
+    std::error_code folderError;
+    if (url_.has_parent_path()) {
+        std::filesystem::create_directories(url_.parent_path(), folderError);
     }
-    struct stat info {};
-    if (::fstat(file.fd, &info) != 0) {
-        throw FileError(failure("couldn't read", url_, errno));
+    if (folderError) {
+        throw FileError("couldn't create the folder for " + url_.filename().string() + ": " +
+                        folderError.message());
     }
-    std::string bytes;
-    if (info.st_size > 0) {
-        char last = '\n';
-        const ssize_t count = ::pread(file.fd, &last, 1, info.st_size - 1);
-        if (count < 0) {
-            throw FileError(failure("couldn't read", url_, errno));
-        }
-        // The last line was cut short (a crash mid-append): start a line of our own.
-        if (count == 1 && last != '\n') {
-            bytes += '\n';
-        }
-    }
-    bytes += encoded;
-    // One write of whole lines, so a reader sees the line completely or not at all in most
-    // cases, and at worst an unfinished last line, which it skips.
-    if (!Files::writeAll(file.fd, bytes)) {
-        throw FileError(failure("couldn't append to", url_, errno));
-    }
+    // One write of whole lines, after a line feed of its own when the last line was cut short.
+    Files::appendLine(url_, encoded);
 }
 
 void HistoryFile::save(std::span<const Dictation> records) const {

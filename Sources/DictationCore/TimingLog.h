@@ -26,6 +26,7 @@ struct TimingRecord {
 struct TimingLog {
     std::filesystem::path url;
 
-    // Creates the file with its header on first use, else appends one row. Throws FileError.
+    // Creates the file (mode 0600) with its header on first use, else appends one whole row.
+    // Throws FileError.
     void append(const TimingRecord& record) const;
 };

@@ -39,7 +39,8 @@ TEST(JSONFile, NewFilesArePrivateAndTheirFolderIsCreated) {
     const auto deep = dir / "support/nested/notes.json";
     JSONFile<Doc>(deep).save({"a", {}});
     EXPECT_EQ(modeOf(deep), 0600u);
-    EXPECT_FALSE(std::filesystem::exists(deep.string() + ".part"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(deep.parent_path()), {}), 1)
+        << "no temporary file stays behind";
 }
 
 TEST(JSONFile, ReplacingKeepsTheFilePrivateEvenIfItWasNot) {

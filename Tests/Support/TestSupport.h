@@ -1,12 +1,14 @@
 #pragma once
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <sstream>
 #include <string>
-#include <initializer_list>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,7 +62,9 @@ inline unsigned modeOf(const std::filesystem::path& file) {
 
 // Root reads and writes through any permission bits, so tests of unreadable files need an
 // ordinary user to mean anything.
-inline bool permissionsApply() { return ::geteuid() != 0; }
+inline bool permissionsApply() {
+    return ::geteuid() != 0;
+}
 
 // Root reads and writes whatever the mode bits say. A test that needs an unreadable file makes
 // itself an ordinary user (the effective ids only, so it can switch back) for its duration,
@@ -109,4 +113,26 @@ class OrdinaryUser {
   private:
     bool switched_ = false;
     bool active_ = false;
+};
+
+// The disk filling up, on demand: while this lives, no file of this process grows past `bytes`
+// and a write that would make it larger fails (EFBIG) instead of killing the process.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, before_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &before_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit before_{};
+    void (*previous_)(int) = SIG_DFL;
 };

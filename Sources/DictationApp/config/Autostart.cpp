@@ -1,6 +1,6 @@
 #include "config/Autostart.h"
 
-#include "JSONFile.h"
+#include "Files.h"
 
 #include <cerrno>
 #include <cstring>

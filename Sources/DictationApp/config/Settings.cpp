@@ -1,10 +1,9 @@
 #include "config/Settings.h"
 
-#include "JSONFile.h"
+#include "Files.h"
 
 #include <QSettings>
 #include <QVariant>
-#include <fcntl.h>
 #include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -29,7 +28,11 @@ void ensurePrivateFile(const std::filesystem::path& file) {
     }
     std::error_code ignored;
     std::filesystem::create_directories(file.parent_path(), ignored);
-    Files::Descriptor created{::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
+    try {
+        Files::createPrivate(file);
+    } catch (const FileError&) {
+        // QSettings reports the failure of the write that follows.
+    }
 }
 
 std::optional<QString> asString(const QVariant& value) {

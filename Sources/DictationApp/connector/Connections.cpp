@@ -1,17 +1,15 @@
 #include "connector/Connections.h"
 
-#include "platform/AppError.h"
 #include "ConnectorConfig.h"
-#include "JSONFile.h"
+#include "Files.h"
+#include "platform/AppError.h"
 #include "platform/Paths.h"
 #include "platform/Subprocess.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -30,23 +28,7 @@ std::optional<std::string> readSettings(const fs::path& file) {
 void backUp(const fs::path& file, const std::string& bytes) {
     fs::path backup = file;
     backup += backupExtension;
-    const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        if (errno == EEXIST) {
-            return;
-        }
-        throw FileError("couldn't back up " + file.filename().string() + ": " +
-                        std::strerror(errno));
-    }
-    ::fchmod(fd, 0600);
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    const int writeError = errno;
-    ::close(fd);
-    if (written != static_cast<ssize_t>(bytes.size())) {
-        ::unlink(backup.c_str());
-        throw FileError("couldn't back up " + file.filename().string() + ": " +
-                        std::strerror(written < 0 ? writeError : ENOSPC));
-    }
+    Files::writeNew(backup, bytes);
 }
 
 void editSettingsFile(ConnectedApp app, bool connected, const Paths& paths) {
@@ -73,11 +55,8 @@ void editSettingsFile(ConnectedApp app, bool connected, const Paths& paths) {
         mode = info.st_mode & 07777;
         backUp(location, *old);
     }
-    Files::replaceAtomically(location, updated);
-    if (::chmod(location.c_str(), mode) != 0) {
-        throw FileError("couldn't keep the permissions of " + location.filename().string() + ": " +
-                        std::strerror(errno));
-    }
+    // The file keeps its own permissions: the app that owns it chose them.
+    Files::replaceAtomically(location, updated, mode);
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include "config/Settings.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -18,22 +17,10 @@ namespace ConnectorServer {
 
 namespace {
 
-
-// One write per reply, so a reader never sees half a line.
+// One whole reply a line, so a reader never sees half of one; false once the client went away.
 bool writeLine(std::string line) {
     line += '\n';
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        const ssize_t written = ::write(STDOUT_FILENO, rest.data(), rest.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false; // the client went away
-        }
-        rest.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
+    return Files::writeAll(STDOUT_FILENO, line);
 }
 
 } // namespace

@@ -1,11 +1,9 @@
 #include "platform/Log.h"
 
 #include "Dates.h"
-#include "JSONFile.h"
+#include "Files.h"
 #include "platform/SerialQueue.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,19 +78,14 @@ void Log::appendLine(const std::filesystem::path& file, std::string_view line) {
     struct stat info {};
     const bool keep = ::stat(file.c_str(), &info) == 0 && info.st_size >= 1 &&
                       static_cast<std::uintmax_t>(info.st_size) <= sizeLimit;
-    if (!keep) {
-        std::error_code ignored;
-        std::filesystem::create_directories(file.parent_path(), ignored);
-        const int fresh = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fresh < 0) {
-            return;
+    try {
+        if (!keep) {
+            std::error_code ignored;
+            std::filesystem::create_directories(file.parent_path(), ignored);
+            Files::createPrivate(file, Files::Contents::discard);
         }
-        ::fchmod(fresh, 0600);
-        ::close(fresh);
+        Files::appendLine(file, line);
+    } catch (const FileError&) {
+        // Nowhere to report it: the line still went to standard error.
     }
-    Files::Descriptor fd{::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC)};
-    if (fd.fd < 0) {
-        return;
-    }
-    (void)Files::writeAll(fd.fd, line);
 }

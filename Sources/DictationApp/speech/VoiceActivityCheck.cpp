@@ -1,14 +1,13 @@
 #include "speech/VoiceActivityCheck.h"
 
 #include "platform/AppError.h"
+#include "Files.h"
 #include "platform/Log.h"
 #include "platform/Subprocess.h"
 #include "SpeechCheck.h"
 #include "Uuid.h"
 #include "WavEncoder.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -23,30 +22,11 @@ class TemporaryWav {
     explicit TemporaryWav(const std::string& bytes)
         : path_(std::filesystem::temp_directory_path() /
                 ("dictation-" + Uuid::generate() + ".wav")) {
-        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            throw std::system_error(errno, std::generic_category(),
-                                    "could not write " + path_.string());
+        // Exclusive: a file already there (a link another user planted, say) is never written.
+        if (!Files::writeNew(path_, bytes)) {
+            throw FileError("couldn't write " + path_.filename().string() + ": it exists");
         }
         created_ = true;
-        std::size_t written = 0;
-        while (written < bytes.size()) {
-            const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
-            if (count < 0 && errno == EINTR) {
-                continue;
-            }
-            if (count <= 0) {
-                const int error = errno;
-                ::close(fd);
-                throw std::system_error(error, std::generic_category(),
-                                        "could not write " + path_.string());
-            }
-            written += static_cast<std::size_t>(count);
-        }
-        if (::close(fd) != 0) {
-            throw std::system_error(errno, std::generic_category(),
-                                    "could not write " + path_.string());
-        }
     }
     ~TemporaryWav() {
         if (created_) {

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -46,9 +45,12 @@ void createFolder(const fs::path& folder, mode_t mode) {
 }
 
 void writeFile(const fs::path& path, std::string_view bytes) {
-    Files::Descriptor file{::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
-    if (file.fd < 0 || !Files::writeAll(file.fd, bytes) || ::close(file.release()) != 0) {
-        throw systemFailure("couldn't write", path, errno);
+    // Written in place, not through a temporary file: a recording is written once, never replaced.
+    Files::Descriptor file = Files::createPrivate(path, Files::Contents::discard);
+    if (!Files::writeAll(file.get(), bytes) || !file.close()) {
+        const int code = errno;
+        ::unlink(path.c_str()); // no half recording to play back
+        throw systemFailure("couldn't write", path, code);
     }
 }
 

@@ -27,7 +27,7 @@ TEST(LogFile, AMissingFolderAndFileAreCreatedPrivate) {
 TEST(LogFile, AFileOfExactlyTheLimitIsAppendedTo) {
     TempDir dir;
     const auto file = dir / "log.txt";
-    writeAll(file, std::string(500'000, 'a'));
+    writeAll(file, std::string(499'999, 'a') + "\n");
     Log::appendLine(file, "next\n");
     EXPECT_EQ(std::filesystem::file_size(file), 500'005u);
 }

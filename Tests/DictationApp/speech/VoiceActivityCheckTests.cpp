@@ -177,7 +177,7 @@ TEST_F(SpeechCheckRun, AnUnwritableTemporaryFileFallsBackToLoudness) {
     EXPECT_FALSE(VoiceActivityCheck::isSilent(noise(0.2, 0.3f), {"true", model, 5}));
     const std::string logged = testing::internal::GetCapturedStderr();
     EXPECT_EQ(logged.substr(0, std::string(fallbackLine).size()), fallbackLine);
-    EXPECT_NE(logged.find("could not write"), std::string::npos) << logged;
+    EXPECT_NE(logged.find("couldn't write dictation-"), std::string::npos) << logged;
 }
 
 } // namespace

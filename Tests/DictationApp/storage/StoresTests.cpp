@@ -113,15 +113,15 @@ TEST_F(StoresTest, UnreadableNotesAreNeverOverwritten) {
 TEST_F(StoresTest, AFailedSaveKeepsTheNewListShownUntilASaveWorks) {
     SnippetStore store(snippetsFile());
     EXPECT_TRUE(store.addOrChange("my address", "1 Long Road"));
-    // A folder where the save's temporary file must go makes the next save fail.
-    std::filesystem::create_directories(snippetsFile().string() + ".part/blocked");
-    EXPECT_FALSE(store.addOrChange("sign off", "Best wishes"));
+    {
+        const FileSizeLimit full(8); // a full disk makes the next save fail
+        EXPECT_FALSE(store.addOrChange("sign off", "Best wishes"));
+    }
     ASSERT_TRUE(store.problem());
     EXPECT_EQ(store.problem()->rfind("Couldn't save these: couldn't save snippets.json", 0), 0u);
     EXPECT_EQ(store.items().size(), 2u) << "the new list stays on screen";
     EXPECT_EQ(JSONFile<std::vector<Snippet>>(snippetsFile()).load()->size(), 1u);
 
-    std::filesystem::remove_all(snippetsFile().string() + ".part");
     EXPECT_TRUE(store.addOrChange("thanks", "Thank you very much"));
     EXPECT_EQ(store.problem(), std::nullopt);
     EXPECT_EQ(JSONFile<std::vector<Snippet>>(snippetsFile()).load(), store.items());
@@ -226,12 +226,13 @@ TEST_F(StoresTest, UnreadableWordsAreNeverOverwritten) {
 TEST_F(StoresTest, AFailedWordSaveKeepsTheOldTerms) {
     WordStore store(wordsFile());
     store.save({"Kubernetes"});
-    std::filesystem::create_directories(wordsFile().string() + ".part/blocked");
-    store.save({"Kubernetes", "Grafana"});
+    {
+        const FileSizeLimit full(8);
+        store.save({"Kubernetes", "Grafana"});
+    }
     ASSERT_TRUE(store.problem());
     EXPECT_EQ(store.problem()->rfind("Couldn't save: couldn't save words.txt", 0), 0u);
     EXPECT_EQ(store.terms(), (std::vector<std::string>{"Kubernetes"}));
-    std::filesystem::remove_all(wordsFile().string() + ".part");
     store.save({"Kubernetes", "Grafana"});
     EXPECT_EQ(store.problem(), std::nullopt);
     EXPECT_EQ(store.terms().size(), 2u);

@@ -1,0 +1,326 @@
+#include "Files.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace Files {
+
+namespace {
+
+// Older than any save takes, so no writer can still be using it.
+constexpr time_t staleSeconds = 600;
+
+FileError failure(const char* what, const fs::path& file, int code) {
+    // With O_NOFOLLOW the kernel's own text ("Too many levels of symbolic links") misleads.
+    const std::string reason = code == ELOOP ? "refusing a symbolic link" : std::strerror(code);
+    return FileError(std::string(what) + " " + file.filename().string() + ": " + reason);
+}
+
+struct stat regularFile(const Descriptor& fd, const char* what, const fs::path& file) {
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        throw failure(what, file, errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw FileError(std::string(what) + " " + file.filename().string() +
+                        ": not a regular file");
+    }
+    return info;
+}
+
+// Opens `file` with `flags`, creating it when missing. O_EXCL tells the two cases apart, so only
+// a file made here gets its mode set. O_NONBLOCK keeps a FIFO in its place from blocking the
+// open; it changes nothing for the regular file that is expected.
+Descriptor openOrCreate(const fs::path& file, int flags, const char* what, bool& created) {
+    flags |= O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        Descriptor fresh{::open(file.c_str(), flags | O_CREAT | O_EXCL, 0600)};
+        if (fresh.isOpen()) {
+            created = true;
+            return fresh;
+        }
+        if (errno != EEXIST) {
+            throw failure(what, file, errno);
+        }
+        Descriptor existing{::open(file.c_str(), flags)};
+        if (existing.isOpen()) {
+            created = false;
+            return existing;
+        }
+        if (errno != ENOENT) {
+            throw failure(what, file, errno);
+        }
+        // Removed between the two opens: create it after all.
+    }
+    throw failure(what, file, ENOENT);
+}
+
+// Eight hex digits from the kernel's generator: fork-safe, unlike a seeded engine.
+std::string uniqueTag() {
+    static std::atomic<std::uint32_t> fallback{0};
+    std::uint32_t value = 0;
+    if (::getrandom(&value, sizeof value, GRND_NONBLOCK) != sizeof value) {
+        value = static_cast<std::uint32_t>(::getpid()) * 2654435761u + fallback++;
+    }
+    char text[9];
+    std::snprintf(text, sizeof text, "%08" PRIx32, value);
+    return text;
+}
+
+bool isTemporaryOf(std::string_view candidate, std::string_view name) {
+    // "<name>.<8 hex digits>.part", or "<name>.part" from before names were unique.
+    if (!candidate.starts_with(name) || !candidate.ends_with(".part")) {
+        return false;
+    }
+    candidate.remove_prefix(name.size());
+    candidate.remove_suffix(5);
+    if (candidate.empty()) {
+        return true;
+    }
+    return candidate.size() == 9 && candidate.front() == '.' &&
+           candidate.find_first_not_of("0123456789abcdef", 1) == std::string_view::npos;
+}
+
+// A save killed midway leaves its temporary file; the next save removes it once it is old.
+// The age comes from the file system's own times, measured against the file just written.
+void removeStale(const fs::path& folder, int dir, const std::string& name, time_t now) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string candidate = it->path().filename().string();
+        if (!isTemporaryOf(candidate, name)) {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(dir, candidate.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode)) {
+            continue;
+        }
+        const bool legacy = candidate.size() == name.size() + 5; // no save of ours uses it
+        if (legacy || now - info.st_mtim.tv_sec >= staleSeconds) {
+            ::unlinkat(dir, candidate.c_str(), 0);
+        }
+    }
+}
+
+} // namespace
+
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+Descriptor::~Descriptor() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool Descriptor::close() {
+    if (fd_ < 0) {
+        return true;
+    }
+    // Linux frees the descriptor even when close fails, so it is never retried.
+    return ::close(release()) == 0;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (written == 0) {
+            errno = EIO; // nothing taken and no reason given: retrying would spin
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+Descriptor createPrivate(const fs::path& file, Contents contents) {
+    constexpr const char* what = "couldn't create";
+    bool created = false;
+    Descriptor fd =
+        openOrCreate(file, O_WRONLY | (contents == Contents::discard ? O_TRUNC : 0), what, created);
+    const struct stat info = regularFile(fd, what, file);
+    // A new file is 0600 even under a umask that takes the owner's bits; an older file (from a
+    // program that did not care, or a copy) stops being readable by others.
+    mode_t mode = 0600;
+    if (!created) {
+        if ((info.st_mode & 077) == 0 || info.st_uid != ::geteuid()) {
+            return fd;
+        }
+        mode = info.st_mode & 0700;
+    }
+    if (::fchmod(fd.get(), mode) != 0) {
+        throw failure("couldn't restrict", file, errno);
+    }
+    return fd;
+}
+
+bool writeNew(const fs::path& file, std::string_view bytes) {
+    Descriptor fd{::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600)};
+    if (!fd.isOpen()) {
+        if (errno == EEXIST) {
+            return false;
+        }
+        throw failure("couldn't write", file, errno);
+    }
+    if (::fchmod(fd.get(), 0600) != 0 || !writeAll(fd.get(), bytes) || !fd.close()) {
+        const int code = errno;
+        ::unlink(file.c_str());
+        throw failure("couldn't write", file, code);
+    }
+    return true;
+}
+
+void appendLine(const fs::path& file, std::string_view lines, mode_t mode,
+                std::string_view header) {
+    constexpr const char* what = "couldn't append to";
+    bool created = false;
+    Descriptor fd = openOrCreate(file, O_RDWR | O_APPEND, what, created);
+    regularFile(fd, what, file);
+    if (created && ::fchmod(fd.get(), mode) != 0) {
+        throw failure(what, file, errno);
+    }
+    // With every appender holding the lock, the size read below is where this write lands, and
+    // cutting back to it never takes another writer's line.
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            throw failure(what, file, errno);
+        }
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        throw failure(what, file, errno);
+    }
+    std::string bytes;
+    if (info.st_size == 0) {
+        bytes = header;
+        if (!bytes.empty() && bytes.back() != '\n') {
+            bytes += '\n';
+        }
+    } else {
+        char last = '\n';
+        const ssize_t count = ::pread(fd.get(), &last, 1, info.st_size - 1);
+        if (count < 0) {
+            throw failure(what, file, errno);
+        }
+        // The last line was cut short (a crash, another program): start a line of our own.
+        if (count == 1 && last != '\n') {
+            bytes += '\n';
+        }
+    }
+    bytes += lines;
+    if (bytes.empty() || bytes.back() != '\n') {
+        bytes += '\n';
+    }
+    if (!writeAll(fd.get(), bytes)) {
+        const int code = errno;
+        // Best effort: when even this fails the error below still says the append failed.
+        [[maybe_unused]] const int ignored = ::ftruncate(fd.get(), info.st_size);
+        throw failure(what, file, code);
+    }
+    if (!fd.close()) {
+        throw failure(what, file, errno);
+    }
+}
+
+std::optional<std::string> readIfPresent(const fs::path& file, std::size_t spare) {
+    Descriptor fd{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (!fd.isOpen()) {
+        if (errno == ENOENT) {
+            return std::nullopt;
+        }
+        throw failure("couldn't read", file, errno);
+    }
+    std::string bytes;
+    if (struct stat info{}; ::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
+        bytes.reserve(static_cast<std::size_t>(info.st_size) + spare);
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw failure("couldn't read", file, errno);
+        }
+        if (count == 0) {
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+    return bytes;
+}
+
+void replaceAtomically(const fs::path& file, std::string_view bytes, mode_t mode) {
+    constexpr const char* what = "couldn't save";
+    const std::string name = file.filename().string();
+    if (name.empty()) {
+        throw failure(what, file, EISDIR);
+    }
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    std::error_code folderError;
+    fs::create_directories(folder, folderError);
+    if (folderError) {
+        throw FileError("couldn't create the folder for " + name + ": " + folderError.message());
+    }
+    const Descriptor dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (!dir.isOpen()) {
+        throw failure(what, file, errno);
+    }
+
+    // A name of its own for each save, so two writers of one file never share a temporary
+    // file and a stale one never stands in the way.
+    std::string temporary;
+    Descriptor out;
+    for (int attempt = 0; !out.isOpen(); ++attempt) {
+        temporary = name + "." + uniqueTag() + ".part";
+        out = Descriptor{::openat(dir.get(), temporary.c_str(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600)};
+        if (!out.isOpen() && (errno != EEXIST || attempt == 100)) {
+            throw failure(what, file, errno);
+        }
+    }
+    struct stat written {};
+    // fchmod because the umask may have taken bits away; fsync so that after a power cut the
+    // rename never points at a file whose bytes did not reach the disk.
+    if (::fchmod(out.get(), mode) != 0 || !writeAll(out.get(), bytes) || ::fsync(out.get()) != 0 ||
+        ::fstat(out.get(), &written) != 0 || !out.close()) {
+        const int code = errno;
+        ::unlinkat(dir.get(), temporary.c_str(), 0);
+        throw failure(what, file, code);
+    }
+    if (::renameat(dir.get(), temporary.c_str(), dir.get(), name.c_str()) != 0) {
+        const int code = errno;
+        ::unlinkat(dir.get(), temporary.c_str(), 0);
+        throw failure(what, file, code);
+    }
+    // Makes the rename itself durable. Every reader already sees the new document, so a
+    // failure here can no longer be undone and is not reported as a failed save.
+    ::fsync(dir.get());
+    removeStale(folder, dir.get(), name, written.st_mtim.tv_sec);
+}
+
+} // namespace Files

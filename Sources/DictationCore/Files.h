@@ -1,0 +1,77 @@
+#pragma once
+
+#include "FileError.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <utility>
+
+// Every write the program makes to a file goes through here: whole writes, private modes,
+// atomic replacement and whole-line appends. Failures throw FileError with a short text such
+// as "couldn't save notes.json: No space left on device".
+namespace Files {
+
+// An open file descriptor, closed on every path out. Moved, never copied.
+class Descriptor {
+  public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) noexcept : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
+    Descriptor& operator=(Descriptor&& other) noexcept;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor(); // a close error here goes unreported; call close() when it matters
+
+    int get() const { return fd_; }
+    bool isOpen() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+
+    // Closes now. False (errno set) when the kernel reports an error, for example a delayed
+    // write failure; the descriptor is closed either way.
+    bool close();
+
+  private:
+    int fd_ = -1;
+};
+
+// Writes all of `bytes`, retrying after interruptions and continuing after short writes.
+// False (errno set) when the kernel refuses; part of the bytes may then have been written.
+bool writeAll(int fd, std::string_view bytes);
+
+enum class Contents { keep, discard };
+
+// Opens `file` for writing, creating it when missing with mode 0600 whatever the umask. An
+// existing file of ours loses any group and other permissions, since the caller keeps private
+// things in it. A symbolic link or anything but a regular file is refused. Throws FileError.
+Descriptor createPrivate(const std::filesystem::path& file, Contents contents = Contents::keep);
+
+// Creates `file` holding `bytes`, mode 0600. False when something, a link included, is already
+// there. Throws FileError and leaves no file behind when the bytes cannot be written.
+bool writeNew(const std::filesystem::path& file, std::string_view bytes);
+
+// Appends whole lines in one write (a line feed is added when `lines` lacks the last one),
+// after a line feed of its own when the file's last line was cut short. A missing file is
+// created with `mode` whatever the umask and starts with `header` lines; an existing file keeps
+// its mode. The folder must exist; a symbolic link is refused. When the write fails midway the
+// file is cut back to its size before, so a reader never meets half a line. Appenders using
+// this take turns through an advisory lock. Throws FileError.
+void appendLine(const std::filesystem::path& file, std::string_view lines, mode_t mode = 0600,
+                std::string_view header = {});
+
+// The whole file, or nothing when there is no file. Throws FileError on any other failure.
+// `spare` bytes of room are kept after the contents, so appending that much copies nothing.
+std::optional<std::string> readIfPresent(const std::filesystem::path& file, std::size_t spare = 0);
+
+// Replaces `file` with `bytes`, so a reader always sees the old or the new document. The bytes
+// go to a temporary file of a unique name beside it, are flushed to disk and renamed over the
+// target, and the folder is flushed. The document gets `mode` and its folder is created when
+// missing; a link at `file` is replaced, not followed. Temporary files that earlier saves of
+// this file left behind are removed once they are old. Throws FileError; the document at
+// `file` is then left as it was and no temporary file remains.
+void replaceAtomically(const std::filesystem::path& file, std::string_view bytes,
+                       mode_t mode = 0600);
+
+} // namespace Files
