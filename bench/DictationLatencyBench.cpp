@@ -12,6 +12,7 @@
 // The pop after a recording needs a sound server and is left out.
 #include "AudioTools.h"
 #include "dictation/Controller.h"
+#include "ui/Pill.h"
 #include "FakeFocusProbe.h"
 #include "FakeWindowProbe.h"
 #include "FixedClock.h"
@@ -297,6 +298,7 @@ void dictation(benchmark::State& state, bool viaLiveWords) {
                             [] {}};
     parts.clock = clock;
     Controller controller(Options{}, engine, TimingLog{w.folder / "runs.csv"}, std::move(parts));
+    const Pill pill(controller.state()); // drawn as in the app
     controller.finish = [&stamps](const std::string& text, const ScreenContext&) {
         stamps.mark(Stamps::finished);
         return text;

@@ -34,7 +34,10 @@ void log(std::string_view message) {
 }
 
 Log::Log(std::string appName, std::optional<std::filesystem::path> file)
-    : prefix_("[" + std::move(appName) + "] "), file_(std::move(file)) {
+    : prefix_("["), file_(std::move(file)) {
+    // Appended piece by piece: GCC 12 warns falsely about chained additions.
+    prefix_ += appName;
+    prefix_ += "] ";
     if (file_) {
         queue_ = std::make_unique<SerialQueue>("app.log");
     }
