@@ -281,11 +281,7 @@ void replaceAtomically(const fs::path& file, std::string_view bytes, mode_t mode
         throw failure(what, file, EISDIR);
     }
     const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    std::error_code folderError;
-    fs::create_directories(folder, folderError);
-    if (folderError) {
-        throw FileError("couldn't create the folder for " + name + ": " + folderError.message());
-    }
+    createFolders(folder);
     const Descriptor dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (!dir.isOpen()) {
         throw failure(what, file, errno);
@@ -321,6 +317,47 @@ void replaceAtomically(const fs::path& file, std::string_view bytes, mode_t mode
     // failure here can no longer be undone and is not reported as a failed save.
     ::fsync(dir.get());
     removeStale(folder, dir.get(), name, written.st_mtim.tv_sec);
+}
+
+void createFolders(const fs::path& folder) {
+    if (folder.empty()) {
+        return;
+    }
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) == 0) {
+        if (!S_ISDIR(info.st_mode)) {
+            throw failure("couldn't create", folder, ENOTDIR);
+        }
+        return;
+    }
+    if (folder.has_parent_path() && folder.parent_path() != folder) {
+        createFolders(folder.parent_path());
+    }
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+        if (errno == EEXIST && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            return; // made by someone else meanwhile
+        }
+        throw failure("couldn't create", folder, errno);
+    }
+    // The umask may have taken even the owner's bits.
+    if (::chmod(folder.c_str(), 0700) != 0) {
+        throw failure("couldn't create", folder, errno);
+    }
+}
+
+void createPrivateFolder(const fs::path& folder) {
+    createFolders(folder);
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0) {
+        throw failure("couldn't create", folder, errno);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        throw failure("couldn't use", folder, ENOTDIR);
+    }
+    if (info.st_uid == ::geteuid() && (info.st_mode & 077) != 0 &&
+        ::chmod(folder.c_str(), info.st_mode & 0700) != 0) {
+        throw failure("couldn't protect", folder, errno);
+    }
 }
 
 } // namespace Files

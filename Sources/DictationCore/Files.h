@@ -74,4 +74,13 @@ std::optional<std::string> readIfPresent(const std::filesystem::path& file, std:
 void replaceAtomically(const std::filesystem::path& file, std::string_view bytes,
                        mode_t mode = 0600);
 
+// Creates `folder` and every missing folder above it with mode 0700 whatever the umask; what
+// exists already is left as it is. Throws FileError.
+void createFolders(const std::filesystem::path& folder);
+
+// For the program's own folders: creates them like createFolders, and an existing one of ours
+// (not a link) loses any group and other permissions, so no other user can replace the files
+// in it. Throws FileError.
+void createPrivateFolder(const std::filesystem::path& folder);
+
 } // namespace Files

@@ -184,13 +184,8 @@ std::string HistoryFile::line(const Dictation& record) {
 void HistoryFile::append(const Dictation& record) const {
     const std::string encoded = line(record);
     // A first record may also be the first file in a new support folder.
-    std::error_code folderError;
     if (url_.has_parent_path()) {
-        std::filesystem::create_directories(url_.parent_path(), folderError);
-    }
-    if (folderError) {
-        throw FileError("couldn't create the folder for " + url_.filename().string() + ": " +
-                        folderError.message());
+        Files::createFolders(url_.parent_path());
     }
     // One write of whole lines, after a line feed of its own when the last line was cut short.
     Files::appendLine(url_, encoded);

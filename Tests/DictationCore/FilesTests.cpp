@@ -335,4 +335,35 @@ TEST(Files, ADescriptorClosesOnceWhereverItIsMoved) {
     EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "closed by close(), and not a second time";
 }
 
+TEST(Files, OurFoldersArePrivateWhateverTheUmaskAndAnOldLooseOneIsTightened) {
+    for (const mode_t mask : {mode_t(0), mode_t(022), mode_t(0777)}) {
+        TempDir dir;
+        {
+            const Umask umask(mask);
+            Files::createPrivateFolder(dir / "data/org.example/recordings");
+            Files::replaceAtomically(dir / "docs/new/notes.json", "[]");
+        }
+        for (const char* folder : {"data", "data/org.example", "data/org.example/recordings",
+                                   "docs", "docs/new"}) {
+            EXPECT_EQ(modeOf(dir / folder), 0700u) << folder << " under umask 0" << std::oct << mask;
+        }
+    }
+
+    TempDir dir;
+    std::filesystem::create_directories(dir / "shared");
+    std::filesystem::permissions(dir / "shared", std::filesystem::perms(0777));
+    std::filesystem::create_directories(dir / "shared/ours");
+    std::filesystem::permissions(dir / "shared/ours", std::filesystem::perms(0777));
+    Files::createPrivateFolder(dir / "shared/ours");
+    EXPECT_EQ(modeOf(dir / "shared/ours"), 0700u) << "another user could replace our files";
+    EXPECT_EQ(modeOf(dir / "shared"), 0777u) << "a folder above ours is not ours to change";
+    Files::replaceAtomically(dir / "shared/other.json", "{}");
+    EXPECT_EQ(modeOf(dir / "shared"), 0777u);
+
+    writeAll(dir / "file", "not a folder");
+    EXPECT_THROW(Files::createPrivateFolder(dir / "file"), FileError);
+    std::filesystem::create_directory_symlink(dir / "shared", dir / "link");
+    EXPECT_THROW(Files::createPrivateFolder(dir / "link"), FileError) << "a link is no folder of ours";
+}
+
 } // namespace

@@ -1,3 +1,4 @@
+#include "Files.h"
 #include "Options.h"
 #include "app/Startup.h"
 #include "connector/ConnectorServer.h"
@@ -20,6 +21,23 @@ constexpr const char* requiredModels[] = {"ggml-silero-v5.1.2.bin", "ggml-large-
 
 constexpr int badUsageStatus = 2;
 
+// Our folders that an older version, or a looser umask, left open to other users become ours
+// alone, so nobody else can replace the history or the word list.
+void protectFolders(const Paths& paths) {
+    for (const auto& folder : {paths.support(), paths.settings().parent_path(),
+                               paths.crashes().parent_path(), paths.cache()}) {
+        std::error_code missing;
+        if (!std::filesystem::is_directory(folder, missing)) {
+            continue;
+        }
+        try {
+            Files::createPrivateFolder(folder);
+        } catch (const FileError& error) {
+            log(std::string("could not protect a folder: ") + error.what());
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -33,6 +51,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    protectFolders(paths);
     // Writing to a speech tool that has died must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 

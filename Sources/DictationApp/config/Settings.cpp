@@ -26,9 +26,8 @@ void ensurePrivateFile(const std::filesystem::path& file) {
     if (::access(file.c_str(), F_OK) == 0) {
         return;
     }
-    std::error_code ignored;
-    std::filesystem::create_directories(file.parent_path(), ignored);
     try {
+        Files::createPrivateFolder(file.parent_path());
         Files::createPrivate(file);
     } catch (const FileError&) {
         // QSettings reports the failure of the write that follows.

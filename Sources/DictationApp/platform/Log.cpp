@@ -83,8 +83,7 @@ void Log::appendLine(const std::filesystem::path& file, std::string_view line) {
                       static_cast<std::uintmax_t>(info.st_size) <= sizeLimit;
     try {
         if (!keep) {
-            std::error_code ignored;
-            std::filesystem::create_directories(file.parent_path(), ignored);
+            Files::createPrivateFolder(file.parent_path());
             Files::createPrivate(file, Files::Contents::discard);
         }
         Files::appendLine(file, line);

@@ -32,18 +32,6 @@ void removeFile(const fs::path& path) {
     }
 }
 
-void createFolder(const fs::path& folder, mode_t mode) {
-    std::error_code error;
-    fs::create_directories(folder.parent_path(), error);
-    if (error) {
-        throw FileError("couldn't create the folder for " + folder.filename().string() + ": " +
-                        error.message());
-    }
-    if (::mkdir(folder.c_str(), mode) != 0 && errno != EEXIST) {
-        throw systemFailure("couldn't create", folder, errno);
-    }
-}
-
 void writeFile(const fs::path& path, std::string_view bytes) {
     // Written in place, not through a temporary file: a recording is written once, never replaced.
     Files::Descriptor file = Files::createPrivate(path, Files::Contents::discard);
@@ -76,11 +64,8 @@ HistoryStore::HistoryStore(const Clock& clock, Locations locations, SettingsFile
 
 void HistoryStore::loadHistory() {
     try {
-        std::error_code error;
-        fs::create_directories(locations_.history.parent_path(), error);
-        if (error) {
-            throw FileError("couldn't create the support folder: " + error.message());
-        }
+        // Our own folder: nobody else may replace the files in it.
+        Files::createPrivateFolder(locations_.history.parent_path());
         list_ = file_.load();
         isLoaded_ = true;
         emit entriesChanged();
@@ -134,7 +119,7 @@ void HistoryStore::add(const Dictation& entry, std::string_view wav) {
         count(entry);
         if (settings_.get(SettingKeys::keepAudio) && entry.outcome == Outcome::typed && !wav.empty() &&
             Uuid::isValid(entry.id)) {
-            createFolder(locations_.recordings, 0700);
+            Files::createPrivateFolder(locations_.recordings);
             writeFile(recordingFile(entry), wav);
         }
     });

@@ -124,6 +124,22 @@ TEST_F(HistoryStoreTest, KeptRecordingsGoIntoAPrivateFolderOnlyWhenAsked) {
     EXPECT_FALSE(std::filesystem::exists(store->recordingFile(notKept)));
 }
 
+TEST_F(HistoryStoreTest, TheSupportFolderIsPrivateEvenUnderAnOpenUmaskAndWhenMadeLoose) {
+    const mode_t previous = ::umask(0);
+    settings.set(SettingKeys::keepAudio, true);
+    auto store = open();
+    store->add(typedRecord(clock.now(), "hello"), "RIFF");
+    ::umask(previous);
+    EXPECT_EQ(modeOf(support()), 0700u);
+    EXPECT_EQ(modeOf(files().recordings), 0700u);
+    EXPECT_EQ(modeOf(files().history), 0600u);
+
+    // A folder another user could write to is taken back at the next start.
+    std::filesystem::permissions(support(), std::filesystem::perms(0777));
+    store = open();
+    EXPECT_EQ(modeOf(support()), 0700u);
+}
+
 TEST_F(HistoryStoreTest, WithRetentionOffAddTouchesNothing) {
     settings.set(SettingKeys::retention, Retention::off);
     settings.set(SettingKeys::keepAudio, true);
