@@ -161,8 +161,13 @@ void Paster::restore(const JobPtr& job) {
         return;
     }
     // Only while the clipboard still holds our text: a newer copy of the user's stays.
-    if (job->snapshot && clipboard_.holds(job->write)) {
-        clipboard_.restore(*job->snapshot);
+    if (clipboard_.holds(job->write)) {
+        if (job->snapshot) {
+            clipboard_.restore(*job->snapshot);
+        } else if (job->isSecure) {
+            // Nothing to put back, yet a password must not stay on the clipboard.
+            clipboard_.restore(ClipboardContents{});
+        }
     }
     settle(job);
 }

@@ -176,6 +176,30 @@ TEST_F(PasterTest, AnEmptyClipboardIsPutBackEmptyAndAnUnreadableOneIsLeft) {
     EXPECT_TRUE(log.contains("clipboard owner did not answer")) << log.text();
 }
 
+TEST_F(PasterTest, APasswordNeverStaysOnTheClipboardEvenWithNothingToPutBack) {
+    clipboard.answers = false; // the owner does not answer the snapshot
+    paster.paste("hunter2", true);
+    clipboard.fetch();
+    clock.advanceTo(3);
+    ASSERT_EQ(clipboard.restores.size(), 1u);
+    EXPECT_TRUE(clipboard.restores[0].second.empty()) << "cleared at the restore time";
+
+    // Nor when the chord could not be sent at all (a modifier held past the limit).
+    keys.heldFor = 1'000'000;
+    paster.paste("hunter3", true);
+    clock.advanceTo(40);
+    ASSERT_EQ(clipboard.restores.size(), 2u);
+    EXPECT_TRUE(clipboard.restores[1].second.empty());
+
+    // A copy the user made meanwhile stays.
+    keys.heldFor = 0;
+    paster.paste("hunter4", true);
+    clipboard.copyElsewhere("the user's own");
+    clock.advanceTo(45);
+    EXPECT_EQ(clipboard.restores.size(), 2u);
+    EXPECT_EQ(clipboard.contents->formats.at(0).second, "the user's own");
+}
+
 TEST_F(PasterTest, OverlappingPastesGiveBackTheUsersClipboardNotTheEarlierDictation) {
     paster.paste("one", false);
     clipboard.fetch();
