@@ -36,6 +36,22 @@ std::string validUTF8(std::string_view bytes) {
     return out;
 }
 
+std::string printable(std::string_view name) {
+    const std::string valid = validUTF8(name);
+    std::string out;
+    out.reserve(valid.size());
+    forEachCharacter(valid, [&](std::size_t start, std::size_t end, UChar32 c) {
+        const auto type = u_charType(c);
+        if (type == U_CONTROL_CHAR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR ||
+            u_hasBinaryProperty(c, UCHAR_BIDI_CONTROL)) {
+            out += ' ';
+        } else {
+            out.append(valid, start, end - start);
+        }
+    });
+    return out;
+}
+
 bool isLineBreak(char32_t c) {
     return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
 }

@@ -11,6 +11,13 @@ namespace Text {
 // Invalid byte sequences become U+FFFD.
 std::string validUTF8(std::string_view bytes);
 
+// A name from another program, safe to put in a log line, a CSV row or a reply: valid UTF-8 in
+// which control characters (line ends and escapes included), the line and paragraph separators
+// and the bidirectional controls that reorder what is shown (U+202A to U+202E, U+2066 to
+// U+2069, the marks) are each replaced by a space, so one name can neither forge a line nor
+// disguise another.
+std::string printable(std::string_view name);
+
 // Without Unicode white space and line ends at both ends.
 std::string trimmed(std::string_view text);
 // Without spaces and tabs (Unicode space separators and U+0009) at both ends; line breaks stay.

@@ -63,4 +63,20 @@ TEST(Text, WordsAndLinesSplitOnEveryKindOfBreak) {
     EXPECT_EQ(Text::collapsedSpaces("  a   b \n c "), "a b c");
 }
 
+TEST(Text, NamesFromOtherProgramsCannotForgeLinesOrReorderText) {
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"Editor", "Editor"},
+        {"Café Über 日本", "Café Über 日本"},
+        {"Notes\n2026-12-09T00:00:00Z could not start recording", "Notes 2026-12-09T00:00:00Z could not start recording"},
+        {"a\rb\tc\x1b[31mred\x7f", "a b c [31mred "},
+        {"evil\u202Etxt.exe", "evil txt.exe"},
+        {"\u2066iso\u2069 \u200Fmark \u061C", " iso   mark  "},
+        {"line\u2028sep\u2029para\u0085nel", "line sep para nel"},
+        {std::string("bad\xff\xfe"), "bad\uFFFD\uFFFD"},
+    };
+    for (const auto& [name, shown] : cases) {
+        EXPECT_EQ(Text::printable(name), shown) << name;
+    }
+}
+
 } // namespace

@@ -7,10 +7,13 @@ namespace FrontApp {
 Front front(WindowProbe& windows, const BrowserTest& isBrowser) {
     Front result;
     const auto window = windows.frontmost();
-    if (!window || window->appName.empty()) {
+    // Any X client can set its class: a line feed or a direction override must not reach the
+    // log, the timing rows, the history or an AI app.
+    const std::string name = window ? Text::trimmed(Text::printable(window->appName)) : "";
+    if (name.empty()) {
         return result;
     }
-    result.appName = window->appName;
+    result.appName = name;
     if (isBrowser(Text::lowercased(result.appName))) {
         result.windowTitle = windows.title(*window);
     }

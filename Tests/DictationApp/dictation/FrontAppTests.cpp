@@ -152,6 +152,17 @@ TEST(FrontApp, OnlyABrowsersTitleIsRead) {
     EXPECT_EQ(windows.titleReads, 1);
 }
 
+TEST(FrontApp, ANameWithControlsOrDirectionOverridesIsMadePrintable) {
+    FakeWindowProbe windows;
+    const auto none = [](std::string_view) { return false; };
+    windows.front->appName = "Notes\n2026-01-01T00:00:00Z forged line";
+    EXPECT_EQ(FrontApp::front(windows, none).appName, "Notes 2026-01-01T00:00:00Z forged line");
+    windows.front->appName = "gpj.\u202Eexe";
+    EXPECT_EQ(FrontApp::capture(windows).appName, "gpj. exe");
+    windows.front->appName = "\x1b\n\u202E";
+    EXPECT_EQ(FrontApp::front(windows, none).appName, "unknown app") << "nothing printable left";
+}
+
 TEST(FrontApp, SecretWhenAPasswordFieldHasFocusOrTheKeyboardIsGrabbed) {
     struct Case {
         bool element, password, grabbed, secure;
