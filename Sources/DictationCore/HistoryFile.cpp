@@ -4,6 +4,9 @@
 #include "JSONFile.h"
 #include "Uuid.h"
 
+#include <optional>
+#include <cerrno>
+#include <sys/file.h>
 #include <simdjson.h>
 
 #include <cmath>
@@ -41,11 +44,33 @@ std::optional<std::int64_t> integer(simdjson::dom::element value) {
     return std::nullopt;
 }
 
+// Parsers for the lines of one read: the usual one, and one made when a line nests deeper
+// than it allows. A field the program does not read may nest as deep as another program or a
+// later version likes, and its record must not be lost to a rewrite for that.
+struct Parsers {
+    simdjson::dom::parser usual;
+    std::optional<simdjson::dom::parser> deep;
+
+    simdjson::error_code parse(const char* data, std::size_t length, simdjson::dom::object& out) {
+        const auto error = usual.parse(data, length, false).get(out);
+        if (error != simdjson::DEPTH_ERROR) {
+            return error;
+        }
+        // No line nests deeper than it has characters.
+        if (!deep || deep->max_depth() < length) {
+            deep.emplace();
+            if (const auto failed = deep->allocate(length, length)) {
+                return failed;
+            }
+        }
+        return deep->parse(data, length, false).get(out);
+    }
+};
+
 // Decodes one line that is followed by at least SIMDJSON_PADDING readable bytes.
-std::optional<Dictation> decodePadded(simdjson::dom::parser& parser, const char* data,
-                                      std::size_t length) {
+std::optional<Dictation> decodePadded(Parsers& parsers, const char* data, std::size_t length) {
     simdjson::dom::object object;
-    if (parser.parse(data, length, false).get(object)) {
+    if (parsers.parse(data, length, object)) {
         return std::nullopt;
     }
     enum : unsigned {
@@ -147,14 +172,14 @@ std::vector<Dictation> HistoryFile::load() const {
     const std::size_t size = bytes->size();
     bytes->append(simdjson::SIMDJSON_PADDING, ' ');
     const char* data = bytes->data();
-    simdjson::dom::parser parser;
+    Parsers parsers;
     records.reserve(size / 256);
     for (std::size_t start = 0; start < size;) {
         const void* found = std::memchr(data + start, '\n', size - start);
         const std::size_t end =
             found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : size;
         if (end > start) {
-            if (auto record = decodePadded(parser, data + start, end - start)) {
+            if (auto record = decodePadded(parsers, data + start, end - start)) {
                 records.push_back(std::move(*record));
             }
         }
@@ -165,8 +190,8 @@ std::vector<Dictation> HistoryFile::load() const {
 
 std::optional<Dictation> HistoryFile::decode(std::string_view line) {
     simdjson::padded_string padded(line);
-    simdjson::dom::parser parser;
-    return decodePadded(parser, padded.data(), padded.size());
+    Parsers parsers;
+    return decodePadded(parsers, padded.data(), padded.size());
 }
 
 std::string HistoryFile::line(const Dictation& record) {
@@ -181,14 +206,51 @@ std::string HistoryFile::line(const Dictation& record) {
     return text;
 }
 
+namespace {
+
+// Held while it lives: appends and rewrites of one history take turns across processes.
+class HistoryLock {
+  public:
+    explicit HistoryLock(const std::filesystem::path& history) {
+        std::filesystem::path name = history;
+        name += ".lock";
+        fd_ = Files::createPrivate(name);
+        while (::flock(fd_.get(), LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                throw FileError("couldn't lock " + history.filename().string() + ": " +
+                                std::strerror(errno));
+            }
+        }
+    }
+
+  private:
+    Files::Descriptor fd_; // closing it releases the lock
+};
+
+} // namespace
+
 void HistoryFile::append(const Dictation& record) const {
     const std::string encoded = line(record);
     // A first record may also be the first file in a new support folder.
     if (url_.has_parent_path()) {
         Files::createFolders(url_.parent_path());
     }
+    const HistoryLock lock(url_);
     // One write of whole lines, after a line feed of its own when the last line was cut short.
     Files::appendLine(url_, encoded);
+}
+
+HistoryFile::Rewrite HistoryFile::rewrite(
+    const std::function<std::vector<Dictation>(std::vector<Dictation>)>& change) const {
+    if (url_.has_parent_path()) {
+        Files::createFolders(url_.parent_path());
+    }
+    const HistoryLock lock(url_);
+    Rewrite result;
+    result.before = load();
+    result.after = change(result.before);
+    save(result.after);
+    return result;
 }
 
 void HistoryFile::save(std::span<const Dictation> records) const {

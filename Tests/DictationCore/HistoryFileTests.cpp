@@ -7,6 +7,8 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -267,6 +269,42 @@ TEST(HistoryFile, AWriterKilledMidSaveLeavesWholeFiles) {
         EXPECT_EQ(noteList->size(), notes);
         EXPECT_EQ(generationOf(*noteList), row.notes) << row.limit;
     }
+}
+
+TEST(HistoryFile, AnAppendInAnotherProcessDuringRewritesIsNeverLost) {
+    TempDir dir;
+    const HistoryFile file(dir / "history.jsonl");
+    file.save(std::vector<Dictation>{numbered(0)});
+    constexpr int appends = 100;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (int i = 1; i <= appends; ++i) {
+            file.append(numbered(i));
+        }
+        ::_exit(0);
+    }
+    // Rewrites that keep everything, as a purge or a correction elsewhere would.
+    for (int i = 0; i < 150; ++i) {
+        file.rewrite([](std::vector<Dictation> list) { return list; });
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(file.load().size(), static_cast<std::size_t>(appends + 1));
+}
+
+TEST(HistoryFile, ARecordWithADeepFieldNobodyReadsLoadsAndSurvivesARewrite) {
+    TempDir dir;
+    const HistoryFile file(dir / "history.jsonl");
+    std::string deep = lineOf(numbered(1));
+    const std::size_t levels = 100'000;
+    deep.insert(1, "\"later\":" + std::string(levels, '[') + std::string(levels, ']') + ",");
+    writeAll(file.url(), deep + lineOf(numbered(2)));
+    ASSERT_EQ(file.load().size(), 2u);
+    const auto rewritten = file.rewrite([](std::vector<Dictation> list) { return list; });
+    EXPECT_EQ(rewritten.after.size(), 2u);
+    EXPECT_EQ(file.load().size(), 2u) << "the record stays, without the field it never read";
 }
 
 } // namespace

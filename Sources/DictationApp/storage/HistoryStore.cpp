@@ -147,46 +147,46 @@ void HistoryStore::purge() {
         return Retentions::isKept(retention, entry.date, now);
     });
     if (!keepsAll) {
-        replace(Retentions::keep(retention, list_, now));
+        replace([&](std::vector<Dictation> list) { return Retentions::keep(retention, list, now); });
     }
 }
 
 void HistoryStore::correct(const Dictation& entry, std::string_view text) {
-    std::vector<Dictation> corrected = list_;
-    for (auto& each : corrected) {
-        if (each.id == entry.id) {
-            each = each.correcting(text);
+    replace([&](std::vector<Dictation> list) {
+        for (auto& each : list) {
+            if (each.id == entry.id) {
+                each = each.correcting(text);
+            }
         }
-    }
-    replace(std::move(corrected));
+        return list;
+    });
 }
 
 void HistoryStore::deleteEntry(const Dictation& entry) {
-    std::vector<Dictation> kept;
-    kept.reserve(list_.size());
-    std::copy_if(list_.begin(), list_.end(), std::back_inserter(kept),
-                 [&](const Dictation& each) { return each.id != entry.id; });
-    replace(std::move(kept));
+    replace([&](std::vector<Dictation> list) {
+        std::erase_if(list, [&](const Dictation& each) { return each.id == entry.id; });
+        return list;
+    });
 }
 
-void HistoryStore::replace(std::vector<Dictation> oldestFirst) {
+void HistoryStore::replace(const Change& change) {
     attempt([&] {
         if (!isLoaded_) {
             // Writing now would replace the unread file with the little that is in memory.
             throw AppError::process("the history file could not be read");
         }
-        file_.save(oldestFirst);
+        auto [before, after] = file_.rewrite(change);
         std::unordered_set<std::string> staying;
-        for (const auto& entry : oldestFirst) {
+        for (const auto& entry : after) {
             staying.insert(entry.id);
         }
         std::vector<Dictation> removed;
-        for (auto& entry : list_) {
+        for (auto& entry : before) {
             if (!staying.contains(entry.id)) {
                 removed.push_back(std::move(entry));
             }
         }
-        list_ = std::move(oldestFirst);
+        list_ = std::move(after);
         emit entriesChanged();
 
         std::optional<FileError> firstFailure;

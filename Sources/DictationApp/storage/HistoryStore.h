@@ -105,7 +105,10 @@ class HistoryStore : public QObject {
     void loadHistory();
     void loadTotals();
     void count(const Dictation& entry);
-    void replace(std::vector<Dictation> oldestFirst);
+    // Rewrites the history file with `change` applied to what it holds now (which may include
+    // dictations another instance added), and shows the result.
+    using Change = std::function<std::vector<Dictation>(std::vector<Dictation>)>;
+    void replace(const Change& change);
     // Runs a step that may throw; reports its failure, or clears the problem after success.
     bool attempt(const std::function<void()>& step);
     void report(const std::exception& error);
