@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -10,13 +11,19 @@
 // Bytes in, bytes out; every other member of the file is kept.
 namespace ConnectorConfig {
 
-// The file is not a JSON object, or its "mcpServers" is not an object: it is never rewritten.
+// Arrays and objects nested deeper than this (the root object counts as one) make a file
+// unreadable. Real settings files stay within a handful of levels.
+inline constexpr std::size_t maxDepth = 512;
+
+// The file is not a JSON object, its "mcpServers" is not an object, or it is nested deeper than
+// maxDepth: it is never rewritten.
 class Unreadable : public std::runtime_error {
   public:
-    Unreadable() : std::runtime_error("the settings file is not a JSON object") {}
+    Unreadable() : std::runtime_error("the settings file couldn't be read") {}
 };
 
-// True only for an object whose "mcpServers" object has our entry, whatever its value.
+// True only for an object whose "mcpServers" object has our entry, whatever its value. Deep
+// nesting elsewhere in the file does not hide the entry.
 bool isConnected(const std::optional<std::string>& data);
 
 // The file with our entry added or replaced. Missing or empty data counts as an empty object.

@@ -75,4 +75,72 @@ TEST(ConnectorConfig, ConnectedMeansAnEntryOfAnyShape) {
     EXPECT_FALSE(ConnectorConfig::isConnected(R"({"parlwick":{}})"));
 }
 
+TEST(ConnectorConfig, NumbersComeBackAsTheOtherAppWroteThem) {
+    const std::vector<std::string> numbers{"123456789012345678901234567890",
+                                           "-123456789012345678901234567890",
+                                           "18446744073709551615",
+                                           "18446744073709551616",
+                                           "-9223372036854775808",
+                                           "-9223372036854775809",
+                                           "0",
+                                           "-0",
+                                           "-0.0",
+                                           "1.50",
+                                           "1E+2",
+                                           "2e-7",
+                                           "0.1",
+                                           "3.14159265358979323846264338327950288"};
+    std::string list;
+    for (const auto& number : numbers) {
+        list += (list.empty() ? "" : ",") + number;
+    }
+    std::string expected =
+        "{\n  \"mcpServers\" : {\n    \"other\" : {\n      \"timeout\" : " + numbers.front() +
+        "\n    }\n  },\n  \"n\" : [\n";
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        expected += "    " + numbers[i] + (i + 1 < numbers.size() ? ",\n" : "\n");
+    }
+    expected += "  ]\n}";
+    const std::string file =
+        "{\"n\":[" + list +
+        "],\"mcpServers\":{\"parlwick\":{},\"other\":{\"timeout\":" + numbers.front() + "}}}";
+    EXPECT_EQ(ConnectorConfig::disconnecting(file), expected);
+    const auto connected = ConnectorConfig::connecting(file, "/x", mcp);
+    EXPECT_EQ(ConnectorConfig::disconnecting(connected), expected);
+}
+
+// `depth` arrays or objects, one inside the other, under the member "a".
+std::string nested(std::size_t depth, bool objects) {
+    std::string file = "{\"a\":";
+    for (std::size_t i = 0; i < depth; ++i) {
+        file += objects ? "{\"a\":" : "[";
+    }
+    file += "1";
+    for (std::size_t i = 0; i < depth; ++i) {
+        file += objects ? "}" : "]";
+    }
+    return file + ",\"mcpServers\":{\"parlwick\":{}}}";
+}
+
+TEST(ConnectorConfig, FilesNestedBeyondTheLimitAreRefusedWithoutCrashing) {
+    for (const bool objects : {false, true}) {
+        // The root object is the first level.
+        const auto deepest = nested(ConnectorConfig::maxDepth - 1, objects);
+        EXPECT_TRUE(ConnectorConfig::isConnected(deepest));
+        auto expected = nlohmann::json::parse(deepest);
+        expected["mcpServers"] = nlohmann::json::object();
+        EXPECT_EQ(nlohmann::json::parse(ConnectorConfig::disconnecting(deepest)), expected);
+        for (const std::size_t depth :
+             {ConnectorConfig::maxDepth, std::size_t{20'000}, std::size_t{100'000}}) {
+            const auto file = nested(depth, objects);
+            EXPECT_THROW(ConnectorConfig::connecting(file, "/x", mcp), ConnectorConfig::Unreadable)
+                << depth;
+            EXPECT_THROW(ConnectorConfig::disconnecting(file), ConnectorConfig::Unreadable)
+                << depth;
+            // Detection needs only the top levels, so it still answers.
+            EXPECT_TRUE(ConnectorConfig::isConnected(file)) << depth;
+        }
+    }
+}
+
 } // namespace

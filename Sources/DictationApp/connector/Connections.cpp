@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -31,9 +33,28 @@ void backUp(const fs::path& file, const std::string& bytes) {
     Files::writeNew(backup, bytes);
 }
 
+// Where the settings file is edited: at the target of a link, so the link survives. A link that
+// leads nowhere (dangling or looping) is a file that couldn't be read, never one to replace.
+fs::path editedLocation(const fs::path& file) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(file, error))) {
+        return fs::weakly_canonical(file);
+    }
+    fs::path target = fs::canonical(file, error);
+    if (error) {
+        throw ConnectorConfig::Unreadable();
+    }
+    return target;
+}
+
+// The user took away the write permission, so the file stays as they left it. Root writes
+// through any mode, so the bits are checked as well as the access.
+bool isReadOnly(const fs::path& file, mode_t mode) {
+    return (mode & 0222) == 0 || ::access(file.c_str(), W_OK) != 0;
+}
+
 void editSettingsFile(ConnectedApp app, bool connected, const Paths& paths) {
-    // Edit a linked settings file at its target, so the link survives.
-    const fs::path location = fs::weakly_canonical(config(app, paths));
+    const fs::path location = editedLocation(config(app, paths));
     const auto old = readSettings(location);
     const auto command = launch(paths);
     const std::string updated =
@@ -53,6 +74,10 @@ void editSettingsFile(ConnectedApp app, bool connected, const Paths& paths) {
                             std::strerror(errno));
         }
         mode = info.st_mode & 07777;
+        if (isReadOnly(location, mode)) {
+            throw FileError("couldn't change " + location.filename().string() +
+                            ": the file is read-only");
+        }
         backUp(location, *old);
     }
     // The file keeps its own permissions: the app that owns it chose them.
@@ -125,6 +150,14 @@ void set(ConnectedApp app, bool connected, const Paths& paths) {
         arguments.insert(arguments.end(), {"remove", "--scope", "user", "parlwick"});
     }
     run(arguments, std::string(), std::nullopt, claudeCodeTimeout);
+}
+
+std::string problem(ConnectedApp app, const std::exception& error) {
+    const std::string name(rawValue(app));
+    if (dynamic_cast<const ConnectorConfig::Unreadable*>(&error) != nullptr) {
+        return name + "'s settings file couldn't be read, so nothing was changed.";
+    }
+    return "Couldn't change " + name + ". Is it installed?";
 }
 
 } // namespace ConnectedApps

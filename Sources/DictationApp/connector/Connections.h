@@ -3,6 +3,7 @@
 #include "RawValues.h"
 #include "platform/Paths.h"
 
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -44,5 +45,8 @@ bool isConnected(ConnectedApp app, const Paths& paths);
 // changed through its own command line. Throws ConnectorConfig::Unreadable (nothing written),
 // AppError ("not installed", or the command's failure) or FileError.
 void set(ConnectedApp app, bool connected, const Paths& paths);
+
+// The sentence shown to the user when `set` failed with `error`.
+std::string problem(ConnectedApp app, const std::exception& error);
 
 } // namespace ConnectedApps

@@ -1,8 +1,9 @@
-#include "platform/AppError.h"
-#include "connector/Connections.h"
 #include "ConnectorConfig.h"
-#include "platform/Paths.h"
+#include "FileError.h"
 #include "TestSupport.h"
+#include "connector/Connections.h"
+#include "platform/AppError.h"
+#include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -68,7 +69,8 @@ TEST_F(Connections, ALinkedSettingsFileIsEditedAtItsTarget) {
 
 TEST_F(Connections, AnUnreadableFileIsLeftByteForByte) {
     writeAll(cursor(), "[1, 2, 3]\n");
-    EXPECT_THROW(ConnectedApps::set(ConnectedApp::cursor, true, paths), ConnectorConfig::Unreadable);
+    EXPECT_THROW(ConnectedApps::set(ConnectedApp::cursor, true, paths),
+                 ConnectorConfig::Unreadable);
     EXPECT_EQ(readAll(cursor()), "[1, 2, 3]\n");
     EXPECT_FALSE(std::filesystem::exists(cursor().string() + ".parlwick-backup"));
     EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::cursor, paths));
@@ -105,6 +107,80 @@ TEST_F(Connections, DetectionReadsClaudeCodesOwnFile) {
     EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::claudeCode, paths));
     writeAll(home / ".claude.json", R"({"mcpServers":{"parlwick":{"type":"stdio"}}})");
     EXPECT_TRUE(ConnectedApps::isConnected(ConnectedApp::claudeCode, paths));
+}
+
+// What the pane shows for a failed change of Cursor.
+std::string problemChanging(const Paths& paths, bool connected) {
+    try {
+        ConnectedApps::set(ConnectedApp::cursor, connected, paths);
+    } catch (const std::exception& error) {
+        return ConnectedApps::problem(ConnectedApp::cursor, error);
+    }
+    return "no error";
+}
+
+TEST_F(Connections, ADanglingOrLoopingLinkCouldNotBeReadAndStaysALink) {
+    TempDir dotfiles;
+    const std::string unreadable =
+        "Cursor's settings file couldn't be read, so nothing was changed.";
+    std::filesystem::create_symlink(dotfiles / "missing.json", cursor());
+    for (const bool connected : {true, false}) {
+        EXPECT_EQ(problemChanging(paths, connected), unreadable);
+        EXPECT_TRUE(std::filesystem::is_symlink(cursor()));
+        EXPECT_EQ(std::filesystem::read_symlink(cursor()), dotfiles / "missing.json");
+        EXPECT_FALSE(std::filesystem::exists(dotfiles / "missing.json"));
+    }
+    EXPECT_FALSE(ConnectedApps::isConnected(ConnectedApp::cursor, paths));
+
+    std::filesystem::remove(cursor());
+    std::filesystem::create_symlink(home / ".cursor/loop.json", cursor());
+    std::filesystem::create_symlink(cursor(), home / ".cursor/loop.json");
+    EXPECT_EQ(problemChanging(paths, true), unreadable);
+    EXPECT_TRUE(std::filesystem::is_symlink(cursor()));
+    EXPECT_EQ(std::filesystem::read_symlink(cursor()), home / ".cursor/loop.json");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home / ".cursor"),
+                            std::filesystem::directory_iterator()),
+              2);
+}
+
+TEST_F(Connections, AFileTheUserMadeReadOnlyIsLeftAlone) {
+    const std::string original = R"({"mcpServers":{"parlwick":{"command":"old"}}})";
+    for (const unsigned mode : {0444u, 0400u, 0555u}) {
+        writeAll(cursor(), original);
+        ::chmod(cursor().c_str(), mode);
+        for (const bool connected : {true, false}) {
+            EXPECT_EQ(problemChanging(paths, connected),
+                      "Couldn't change Cursor. Is it installed?");
+            EXPECT_EQ(readAll(cursor()), original);
+            EXPECT_EQ(modeOf(cursor()), mode);
+            EXPECT_FALSE(std::filesystem::exists(cursor().string() + ".parlwick-backup"));
+        }
+        std::filesystem::remove(cursor());
+    }
+    // Read-only through a link counts at the target; the link itself has no mode of its own.
+    TempDir dotfiles;
+    writeAll(dotfiles / "mcp.json", original);
+    ::chmod((dotfiles / "mcp.json").c_str(), 0444);
+    std::filesystem::create_symlink(dotfiles / "mcp.json", cursor());
+    EXPECT_THROW(ConnectedApps::set(ConnectedApp::cursor, false, paths), FileError);
+    EXPECT_EQ(readAll(dotfiles / "mcp.json"), original);
+}
+
+TEST_F(Connections, AnotherAppsNumbersAndDeepFilesSurviveAnEdit) {
+    writeAll(cursor(), R"({"big":123456789012345678901234567890,"small":-0,"ratio":1.50})");
+    ConnectedApps::set(ConnectedApp::cursor, true, paths);
+    const auto text = readAll(cursor());
+    EXPECT_NE(text.find("\"big\" : 123456789012345678901234567890,"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"small\" : -0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"ratio\" : 1.50,"), std::string::npos) << text;
+
+    const std::string deep = "{\"mcpServers\":{\"parlwick\":{}},\"a\":" + std::string(20'000, '[') +
+                             std::string(20'000, ']') + "}";
+    writeAll(cursor(), deep);
+    EXPECT_EQ(problemChanging(paths, false),
+              "Cursor's settings file couldn't be read, so nothing was changed.");
+    EXPECT_EQ(readAll(cursor()), deep);
+    EXPECT_TRUE(ConnectedApps::isConnected(ConnectedApp::cursor, paths));
 }
 
 } // namespace
