@@ -1,11 +1,13 @@
 #include "platform/Subprocess.h"
 
-#include "platform/AppError.h"
 #include "Text.h"
+#include "platform/AppError.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -58,6 +60,14 @@ int exitStatus(int status) {
     return status;
 }
 
+std::string lowerCaseError(int error) {
+    std::string text = std::strerror(error);
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    }
+    return text;
+}
+
 // Asks politely first; a child that ignores SIGTERM is killed after a short grace.
 void terminateAndReap(pid_t pid) {
     ::kill(pid, SIGTERM);
@@ -90,8 +100,8 @@ std::string run(const std::vector<std::string>& arguments,
 
     const std::string name = arguments.empty() ? "command" : arguments.front();
     pid_t pid = 0;
-    if (const int error = spawnThroughEnv(pid, arguments, &spawn.actions); error != 0) {
-        throw std::system_error(error, std::generic_category(), "could not launch " + name);
+    if (const int error = spawnProgram(pid, arguments, &spawn.actions); error != 0) {
+        throw AppError::process(name + " could not be started (" + lowerCaseError(error) + ")");
     }
     input.closeEnd(0);
     output.closeEnd(1);
@@ -162,14 +172,17 @@ std::string run(const std::vector<std::string>& arguments,
     return Text::trimmed(Text::validUTF8(out));
 }
 
-int spawnThroughEnv(pid_t& pid, const std::vector<std::string>& arguments,
-                    const posix_spawn_file_actions_t* actions) {
-    std::vector<std::string> command{"/usr/bin/env"};
-    command.insert(command.end(), arguments.begin(), arguments.end());
+int spawnProgram(pid_t& pid, const std::vector<std::string>& arguments,
+                 const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes) {
+    if (arguments.empty()) {
+        return EINVAL;
+    }
+    std::vector<std::string> command = arguments;
     std::vector<char*> argv;
     for (auto& argument : command) {
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
-    return ::posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environ);
+    // The program is named directly, so nothing in it is read as an option or an assignment.
+    return ::posix_spawnp(&pid, argv[0], actions, attributes, argv.data(), environ);
 }
