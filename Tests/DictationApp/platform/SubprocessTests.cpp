@@ -5,10 +5,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 std::string failureOf(const std::vector<std::string>& arguments, double timeout = 10) {
     try {
@@ -112,6 +115,47 @@ TEST(Run, ATimeOutTerminatesTheChildAndCutsTheFraction) {
 TEST(Run, AChildIgnoringTerminateIsStillEnded) {
     EXPECT_EQ(failureOf({"sh", "-c", "trap '' TERM; while :; do sleep 0.1; done"}, 0.5),
               "process: sh timed out after 0s");
+}
+
+TEST(Run, ATimeOutHoldsWhenTheChildClosesItsOutput) {
+    const auto start = Clock::now();
+    EXPECT_EQ(failureOf({"sh", "-c", "exec >&- 2>&-; sleep 8"}, 2),
+              "process: sh timed out after 2s");
+    EXPECT_LT(Clock::now() - start, milliseconds(4500));
+}
+
+TEST(Run, ATimeOutEndsTheWholeGroupPolitelyFirst) {
+    TempDir dir;
+    const std::string termed = (dir / "termed").string();
+    const std::string late = (dir / "late").string();
+    // One member cleans up slowly on SIGTERM, one ignores it, and the child itself waits.
+    const std::string script = "(trap 'sleep 0.5; touch \"" + termed +
+                               "\"; exit 0' TERM; sleep 8) & " +
+                               "(trap '' TERM; sleep 4; touch \"" + late + "\") & sleep 8";
+    const auto start = Clock::now();
+    EXPECT_EQ(failureOf({"sh", "-c", script}, 0.5), "process: sh timed out after 0s");
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, milliseconds(2400)) << "SIGKILL came before the two seconds of grace";
+    EXPECT_LT(took, milliseconds(3900));
+    EXPECT_TRUE(fs::exists(termed)) << "the group never got SIGTERM";
+    std::this_thread::sleep_until(start + milliseconds(5000));
+    EXPECT_FALSE(fs::exists(late)) << "a member ignoring SIGTERM outlived the time-out";
+}
+
+TEST(Run, ABackgroundMemberLeftRunningDoesNotTurnSuccessIntoFailure) {
+    TempDir dir;
+    const std::string late = (dir / "late").string();
+    const auto start = Clock::now();
+    // The member holds the output pipes open; the child's own output is all kept.
+    EXPECT_EQ(run({"sh", "-c",
+                   "(sleep 1; touch \"" + late +
+                       "\") & sleep 8 & "
+                       "head -c 200000 /dev/zero | tr '\\0' a; echo done"},
+                  std::nullopt, std::nullopt, 2),
+              std::string(200000, 'a') + "done");
+    EXPECT_LT(Clock::now() - start, milliseconds(2000));
+    std::this_thread::sleep_until(start + milliseconds(2000));
+    EXPECT_FALSE(fs::exists(late)) << "what the child left running outlived it";
 }
 
 TEST(Run, FloodsOnBothStreamsNeverDeadlock) {
