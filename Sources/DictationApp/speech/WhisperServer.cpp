@@ -120,7 +120,7 @@ class WhisperServer::Child {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, ends[0], STDIN_FILENO);
-        const int error = spawnThroughEnv(pid_, arguments, &actions);
+        const int error = spawnProgram(pid_, arguments, &actions);
         posix_spawn_file_actions_destroy(&actions);
         ::close(ends[0]);
         if (error != 0) {
