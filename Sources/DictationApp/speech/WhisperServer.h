@@ -14,8 +14,9 @@
 #include <string_view>
 #include <sys/types.h>
 
-// The speech engine: whisper.cpp's whisper-server, started on demand on a random loopback
-// port, tied to this process by a keep-alive pipe, and asked over HTTP for transcripts.
+// The speech engine: whisper.cpp's whisper-server, started on demand on a random free loopback
+// port under a request path made for that launch, tied to this process by a keep-alive pipe, and
+// asked over HTTP for transcripts once the port's listener is known to be the server itself.
 // attempt and transcribe may run on several threads at once; only starting, probing and
 // restarting the server are serialised.
 class WhisperServer final : public SpeechEngine {
@@ -58,6 +59,9 @@ class WhisperServer final : public SpeechEngine {
     const std::string& language() const { return language_; }
     // The current server's port; 0 before the first start.
     int port() const;
+    // The current server's secret request path ("/" and 32 hex digits); "" before the first
+    // start. For a bare request in benchmarks: never log it or write it down.
+    std::string requestPath() const;
     // The wrapper shell's process id; 0 when there is none.
     pid_t processId() const;
 
@@ -71,9 +75,14 @@ class WhisperServer final : public SpeechEngine {
 
   private:
     class Child;
-    // Both with lock_ held.
+    // All with lock_ held.
     void ensureRunning();
     void endServer();
+    // A port from choosePort that nothing holds yet; throws after 20 taken ones.
+    int freePort();
+    // Starts a server and waits until it answers. False (and the server ended) when another
+    // process listens on its port; throws when it does not start.
+    bool launchServer();
 
     std::filesystem::path model_;
     std::string language_;
@@ -82,4 +91,5 @@ class WhisperServer final : public SpeechEngine {
     mutable std::mutex lock_;
     std::unique_ptr<Child> process_;
     int port_ = 0;
+    std::string requestPath_;
 };

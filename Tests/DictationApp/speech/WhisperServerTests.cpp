@@ -1,21 +1,24 @@
 // The speech engine against the real whisper-server (with a generated model that answers a
 // fixed sentence) and against a scripted stand-in for exact bytes and failures.
-#include "platform/AppError.h"
 #include "AudioTools.h"
 #include "BackgroundProcess.h"
 #include "TestModels.h"
 #include "TestSupport.h"
 #include "Uuid.h"
 #include "WavEncoder.h"
+#include "platform/AppError.h"
 #include "speech/WhisperServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -76,6 +79,90 @@ pid_t serverUnder(pid_t wrapper) {
     return 0;
 }
 
+// The argument after `name` on a process's command line, or "".
+std::string optionOf(pid_t pid, const std::string& name) {
+    const std::string line = readAll("/proc/" + std::to_string(pid) + "/cmdline");
+    std::vector<std::string> arguments;
+    std::istringstream in(line);
+    for (std::string argument; std::getline(in, argument, '\0');) {
+        arguments.push_back(argument);
+    }
+    const auto at = std::find(arguments.begin(), arguments.end(), name);
+    return at == arguments.end() || at + 1 == arguments.end() ? "" : *(at + 1);
+}
+
+// "/" and 32 hexadecimal digits: 16 random bytes.
+bool isLaunchPrefix(const std::string& path) {
+    return path.size() == 33 && path[0] == '/' &&
+           path.find_first_not_of("0123456789abcdef", 1) == std::string::npos;
+}
+
+// The status of one HTTP/1.1 request to the loopback port, 0 when no status line came back.
+int httpStatus(int port, const std::string& method, const std::string& path,
+               const std::string& contentType = "", const std::string& body = "") {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval limit{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        std::string request =
+            method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+        if (!contentType.empty()) {
+            request += "Content-Type: " + contentType + "\r\n";
+        }
+        request += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+            char buffer[512];
+            for (ssize_t got; reply.find("\r\n") == std::string::npos &&
+                              (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+                reply.append(buffer, static_cast<std::size_t>(got));
+            }
+        }
+    }
+    ::close(fd);
+    int status = 0;
+    return std::sscanf(reply.c_str(), "HTTP/1.%*d %d", &status) == 1 ? status : 0;
+}
+
+// Every file under `folder` holding `piece`.
+std::vector<std::string> filesHolding(const std::filesystem::path& folder,
+                                      const std::string& piece) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file() && readAll(entry.path()).find(piece) != std::string::npos) {
+            found.push_back(entry.path().string());
+        }
+    }
+    return found;
+}
+
+// Another program listening on a loopback port and answering every request with 200 and its
+// own text: as nobody when the test runs as root, else as this user.
+class Squatter {
+  public:
+    explicit Squatter(const std::filesystem::path& output)
+        : output_(output), process_({STAND_IN_SERVER, "--squat", "0"}, {}, output.string()) {
+        eventually(
+            [&] { return std::sscanf(readAll(output_).c_str(), "listening %d", &port_) == 1; }, 10);
+    }
+    int port() const { return port_; }
+    std::string requests() const {
+        const std::string text = readAll(output_);
+        const auto at = text.find('\n');
+        return at == std::string::npos ? "" : text.substr(at + 1);
+    }
+
+  private:
+    std::filesystem::path output_;
+    BackgroundProcess process_;
+    int port_ = 0;
+};
+
 class SpeechEngine : public testing::Test {
   protected:
     void SetUp() override {
@@ -84,9 +171,8 @@ class SpeechEngine : public testing::Test {
     }
     // The program found on PATH, the vocabulary in a private support folder.
     WhisperServer::Setup standardSetup() const {
-        return WhisperServer::Setup::standard(
-            Paths("/opt/parlwick/bin/parlwick", std::nullopt, Paths::Homes::under(dir.path()),
-                  dir.path()));
+        return WhisperServer::Setup::standard(Paths("/opt/parlwick/bin/parlwick", std::nullopt,
+                                                    Paths::Homes::under(dir.path()), dir.path()));
     }
     TempDir dir;
 };
@@ -192,8 +278,12 @@ TEST_F(RealServer, AMissingOrForeignModelGivesUpWithoutWaitingForTheLimit) {
     }
 }
 
-TEST_F(RealServer, APortAlreadyTakenIsRecoveredByTheRetry) {
-    // Held without SO_REUSEPORT, the port makes the server exit.
+TEST_F(RealServer, APortHeldByAnyoneIsRefusedBeforeTheLaunch) {
+    if (::access("/usr/bin/python3", X_OK) != 0) {
+        GTEST_SKIP() << "/usr/bin/python3 is not installed; the squatter needs it";
+    }
+    // A bare listener of this user that never answers, and a squatter that answers every
+    // request as a server would.
     const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -202,20 +292,71 @@ TEST_F(RealServer, APortAlreadyTakenIsRecoveredByTheRetry) {
     ASSERT_EQ(::listen(holder, 1), 0);
     socklen_t length = sizeof address;
     ::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
-    const int taken = ntohs(address.sin_port);
+    const Squatter squatter(dir / "squatter.txt");
+    ASSERT_NE(squatter.port(), 0) << readAll(dir / "squatter.txt");
 
-    auto withTakenPort = setup();
-    int calls = 0;
-    withTakenPort.choosePort = [&] { return calls++ == 0 ? taken : WhisperServer::randomPort(); };
-    WhisperServer server(model, "en", withTakenPort);
-    testing::internal::CaptureStderr();
-    const std::string text = server.transcribe(tone(0.5));
-    const std::string errors = testing::internal::GetCapturedStderr();
+    for (const int taken : {static_cast<int>(ntohs(address.sin_port)), squatter.port()}) {
+        auto withTakenPort = setup();
+        int calls = 0;
+        withTakenPort.choosePort = [&] {
+            return calls++ == 0 ? taken : WhisperServer::randomPort();
+        };
+        WhisperServer server(model, "en", withTakenPort);
+        testing::internal::CaptureStderr();
+        const std::string text = server.transcribe(tone(0.5));
+        const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(text, sentence) << taken;
+        EXPECT_NE(server.port(), taken);
+        EXPECT_EQ(countOf(errors, "[Dictation] whisper port " + std::to_string(taken) +
+                                      " is in use, choosing another\n"),
+                  1)
+            << errors;
+        EXPECT_EQ(countOf(errors, restartLine), 0) << errors;
+    }
     ::close(holder);
-    EXPECT_EQ(text, sentence);
-    EXPECT_NE(server.port(), taken);
-    EXPECT_EQ(countOf(errors, std::string(restartLine) + "process: whisper did not start"), 1)
-        << errors;
+    EXPECT_EQ(squatter.requests(), "") << "the squatter was asked";
+}
+
+TEST_F(RealServer, OnlyRequestsUnderTheLaunchPrefixReachTheServer) {
+    WhisperServer server(model, "en", setup());
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(server.transcribe(tone(0.5)), sentence);
+    const pid_t engine = serverUnder(server.processId());
+    const std::string prefix = optionOf(engine, "--request-path");
+    EXPECT_TRUE(isLaunchPrefix(prefix)) << prefix;
+
+    // Without the prefix no handler answers: no transcription, no model swap, no page.
+    const int port = server.port();
+    const std::string boundary = Uuid::generate();
+    const std::string form = "multipart/form-data; boundary=" + boundary;
+    const std::string inference =
+        WhisperServer::multipartBody(boundary, WavEncoder::encode(tone(0.5)), "en", "");
+    const std::string load = "--" + boundary +
+                             "\r\nContent-Disposition: form-data; name=\"model\"\r\n\r\n" +
+                             model.string() + "\r\n--" + boundary + "--\r\n";
+    EXPECT_EQ(httpStatus(port, "POST", "/inference", form, inference), 404);
+    EXPECT_EQ(httpStatus(port, "POST", "/load", form, load), 404);
+    EXPECT_EQ(httpStatus(port, "GET", "/"), 404);
+    EXPECT_EQ(httpStatus(port, "GET", prefix + "/"), 200) << "the server itself is up";
+    EXPECT_EQ(server.attempt(WavEncoder::encode(tone(0.5)), ""), sentence);
+    EXPECT_EQ(serverUnder(server.processId()), engine);
+
+    // Each launch makes its own.
+    ::kill(engine, SIGKILL);
+    ASSERT_TRUE(eventually([&] { return !portAnswers(port); }, 3));
+    ASSERT_EQ(server.transcribe(tone(0.5)), sentence);
+    const std::string next = optionOf(serverUnder(server.processId()), "--request-path");
+    EXPECT_TRUE(isLaunchPrefix(next)) << next;
+    EXPECT_NE(next, prefix);
+
+    // Neither is logged nor written anywhere of ours.
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(countOf(errors, restartLine), 1) << errors;
+    for (const auto& path : {prefix, next}) {
+        ASSERT_FALSE(path.empty());
+        EXPECT_EQ(errors.find(path.substr(1)), std::string::npos) << errors;
+        EXPECT_EQ(filesHolding(dir.path(), path.substr(1)), std::vector<std::string>{});
+    }
 }
 
 class StandIn : public SpeechEngine {
@@ -262,14 +403,17 @@ TEST_F(StandIn, SendsTheExactCommandLineAndMultipartBody) {
     EXPECT_EQ(server.attempt(wav, ""), "Hello there.");
 
     ASSERT_EQ(starts().size(), 1u);
-    EXPECT_EQ(starts()[0],
-              nlohmann::json({"-m", (dir / "model.bin").string(), "--host", "127.0.0.1", "--port",
-                              std::to_string(server.port()), "-l", "de", "-nt"}));
+    const std::string prefix =
+        starts()[0].size() > 7 ? starts()[0][7].get<std::string>() : std::string();
+    EXPECT_TRUE(isLaunchPrefix(prefix)) << prefix;
+    EXPECT_EQ(starts()[0], nlohmann::json({"-m", (dir / "model.bin").string(), "--host",
+                                           "127.0.0.1", "--port", std::to_string(server.port()),
+                                           "--request-path", prefix, "-l", "de", "-nt"}));
 
     for (int request : {1, 2}) {
         const std::string headers =
             readAll(record / ("request-" + std::to_string(request) + ".headers"));
-        EXPECT_EQ(headers.substr(0, headers.find('\n')), "POST /inference");
+        EXPECT_EQ(headers.substr(0, headers.find('\n')), "POST " + prefix + "/inference");
         const std::string marker = "Content-Type: multipart/form-data; boundary=";
         const auto at = headers.find(marker);
         ASSERT_NE(at, std::string::npos) << headers;
@@ -367,6 +511,27 @@ TEST_F(StandIn, AFailedTranscriptionIsRetriedExactlyOnceOnAFreshServer) {
     EXPECT_NE(starts()[0][5], starts()[1][5]) << "a new port";
     EXPECT_EQ(countOf(errors, std::string(restartLine) + "process: no reply from whisper\n"), 1)
         << errors;
+}
+
+TEST_F(StandIn, AListenerThatIsNotTheServerEndsItAndAnotherStartsOnAFreshPort) {
+    // The first server leaves its port to another program, which answers as a server would.
+    WhisperServer server(dir / "model.bin", "en", setup("squatted"));
+    testing::internal::CaptureStderr();
+    const std::string text = server.transcribe(std::vector<float>{0.1f});
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(text, "Hello there.");
+    ASSERT_EQ(starts().size(), 2u);
+    const std::string first = starts()[0][5];
+    EXPECT_NE(first, starts()[1][5]) << "a fresh port";
+    EXPECT_EQ(std::to_string(server.port()), starts()[1][5]);
+    EXPECT_EQ(countOf(errors, "[Dictation] whisper port " + first +
+                                  " is held by another process, starting another\n"),
+              1)
+        << errors;
+    EXPECT_EQ(countOf(errors, restartLine), 0) << errors;
+    EXPECT_EQ(requests(), 1);
+    // The squatter leaves with the first server, which was ended.
+    EXPECT_TRUE(eventually([&] { return !portAnswers(std::stoi(first)); }, 3));
 }
 
 TEST_F(StandIn, RequestsRunInParallel) {
