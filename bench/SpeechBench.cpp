@@ -1,10 +1,10 @@
 // Speed of the speech path: WAV encoding, the speech-engine client's own overhead per
 // transcription, and how soon a recording captures its first samples.
 #include "AudioTools.h"
-#include "audio/PulseRecorder.h"
 #include "TestModels.h"
 #include "Uuid.h"
 #include "WavEncoder.h"
+#include "audio/PulseRecorder.h"
 #include "speech/WhisperServer.h"
 
 #include <algorithm>
@@ -58,13 +58,14 @@ void encodeWav(benchmark::State& state) {
 BENCHMARK(encodeWav)->Arg(300)->Unit(benchmark::kMillisecond);
 
 // One POST with a ready body on a fresh easy handle: what any client must at least do.
-long barePost(int port, const std::string& body, const std::string& boundary) {
+long barePost(int port, const std::string& requestPath, const std::string& body,
+              const std::string& boundary) {
     CURL* curl = curl_easy_init();
     std::string reply;
     curl_slist* headers = curl_slist_append(
         nullptr, ("Content-Type: multipart/form-data; boundary=" + boundary).c_str());
     headers = curl_slist_append(headers, "Expect:");
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/inference";
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + requestPath + "/inference";
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
@@ -105,9 +106,9 @@ void transcriptionOverhead(benchmark::State& state) {
     ::setenv("XDG_DATA_HOME", scratchFolder().c_str(), 1);
     const fs::path model = scratchFolder() / "ggml-bench.bin";
     TestModels::writeWhisper(model, "Benchmarks measure the client.");
-    auto setup = WhisperServer::Setup::standard(Paths(scratchFolder() / "bin/parlwick", std::nullopt,
-                                                      Paths::Homes::under(scratchFolder()),
-                                                      scratchFolder()));
+    auto setup = WhisperServer::Setup::standard(
+        Paths(scratchFolder() / "bin/parlwick", std::nullopt, Paths::Homes::under(scratchFolder()),
+              scratchFolder()));
     setup.program = program;
     WhisperServer server(model, "en", setup);
 
@@ -122,7 +123,7 @@ void transcriptionOverhead(benchmark::State& state) {
     for (auto _ : state) {
         auto start = Clock::now();
         double cpu = threadMilliseconds();
-        if (barePost(server.port(), body, boundary) != 200) {
+        if (barePost(server.port(), server.requestPath(), body, boundary) != 200) {
             state.SkipWithError("the bare request failed");
             return;
         }
