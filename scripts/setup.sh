@@ -29,11 +29,19 @@ build_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 
+# The desktop, audio and speech tools the suites drive; node and npm for the MCP test client;
+# the sanitizer runtimes of the asan and tsan test builds (clang-format above serves the
+# formatting check).
 test_packages=(
   xvfb openbox wmctrl xdotool x11-utils xinput xclip xterm imagemagick
   dbus-x11 dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-gtk-3.0 python3-pyatspi x11-xkb-utils stterm
   pulseaudio pulseaudio-utils espeak-ng sox python3
+  nodejs npm
+  libasan8 libubsan1 libtsan2
 )
+
+# What building the speech tools needs beyond build_packages: npm fetches their source.
+whisper_build_packages=(nodejs npm)
 
 # The speech tools: whisper.cpp 1.9.1 as the npm package nodejs-whisper@0.3.1 carries it.
 whisper_package="nodejs-whisper@0.3.1"
@@ -47,16 +55,43 @@ models=(
   "ggml-large-v3-turbo-q5_0.bin 394221709cd5ad1f40c46e6031ca61bce88931e6e088c188294c6d5a55ffa7e2 $model_host/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo-q5_0.bin"
 )
 
+# The installed packages and the names they provide: a Node.js package from another archive
+# provides npm, and installing Debian's npm beside it would replace it.
+installed_names() {
+  dpkg-query -W -f='${db:Status-Abbrev}|${Package}|${Provides}\n' 2>/dev/null |
+    awk -F'|' '$1 ~ /^ii/ {
+      print $2
+      n = split($3, provided, ",")
+      for (i = 1; i <= n; i++) {
+        name = provided[i]
+        sub(/^ +/, "", name)
+        sub(/ .*/, "", name)
+        if (name != "") print name
+      }
+    }'
+}
+
 missing_packages() {
-  local p
+  local have p
+  have=$(installed_names)
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+    grep -qxF "$p" <<<"$have" || echo "$p"
   done
 }
 
+whisper_tools_present() {
+  local tool
+  for tool in "${whisper_tools[@]}"; do
+    command -v "$tool" >/dev/null 2>&1 || [ -x "$whisper_prefix/bin/$tool" ] || return 1
+  done
+}
+
+# The one package step: everything any later step uses, with apt-get update first whenever
+# something is missing.
 install_packages() {
   local wanted=("${build_packages[@]}")
   [ "$with_tests" -eq 1 ] && wanted+=("${test_packages[@]}")
+  whisper_tools_present || wanted+=("${whisper_build_packages[@]}")
   local missing
   missing=$(missing_packages "${wanted[@]}")
   if [ -z "$missing" ]; then
@@ -73,16 +108,10 @@ install_packages() {
 # npm package, unless both are already on PATH or installed. Built static, they need no
 # libraries of their own.
 install_whisper_tools() {
-  local tool all_found=1
-  for tool in "${whisper_tools[@]}"; do
-    command -v "$tool" >/dev/null 2>&1 || [ -x "$whisper_prefix/bin/$tool" ] || all_found=0
-  done
-  if [ "$all_found" -eq 1 ]; then
+  local tool
+  if whisper_tools_present; then
     say "speech tools: already installed"
     return
-  fi
-  if ! command -v npm >/dev/null 2>&1; then
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends npm
   fi
 
   say "speech tools: building whisper.cpp from $whisper_package (about 2 minutes)"
@@ -147,10 +176,6 @@ install_mcp_test_client() {
   if [ -d "$folder/node_modules/@modelcontextprotocol/sdk" ]; then
     say "mcp test client: present"
     return
-  fi
-  if ! command -v npm >/dev/null 2>&1; then
-    say "installing node and npm for the mcp test client"
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends nodejs npm
   fi
   say "installing the mcp test client (npm ci)"
   (cd "$folder" && npm ci --no-audit --no-fund --loglevel=error)

@@ -69,16 +69,37 @@ std::vector<float> readWav(const fs::path& file) {
 }
 
 void writeSpeech(const fs::path& file, const std::string& text) {
-    const fs::path raw = file.string() + ".espeak.wav";
-    const auto spoken = runProcess({findProgram("espeak-ng"), "-w", raw.string(), text});
-    if (spoken.status != 0) {
-        throw std::runtime_error("espeak-ng failed: " + spoken.err);
-    }
-    const auto converted = runProcess({findProgram("sox"), raw.string(), "-r", "16000", "-c", "1",
-                                       "-b", "16", "-e", "signed-integer", file.string()});
-    fs::remove(raw);
-    if (converted.status != 0) {
-        throw std::runtime_error("sox failed: " + converted.err);
+    // espeak-ng opens a sound-server connection even when it writes a file: on the way it makes
+    // a runtime folder (in XDG_RUNTIME_DIR, else in TMPDIR with a link under ~/.config/pulse)
+    // and, given PULSE_SERVER, talks to the test's server. A folder of its own, with no server
+    // in it, keeps all of that away from the caller's environment and the folders tests watch.
+    const fs::path own = file.string() + ".espeak";
+    fs::create_directories(own / "run");
+    fs::create_directories(own / "tmp");
+    ::chmod((own / "run").c_str(), 0700);
+    const std::vector<std::pair<std::string, std::string>> environment{
+        {"HOME", own.string()},
+        {"XDG_RUNTIME_DIR", (own / "run").string()},
+        {"TMPDIR", (own / "tmp").string()},
+        {"PULSE_SERVER", "unix:" + (own / "no-server").string()},
+        {"PULSE_RUNTIME_PATH", (own / "run").string()}};
+    const auto speak = [&]() -> std::string {
+        const fs::path raw = own / "speech.wav";
+        const auto spoken =
+            runProcess({findProgram("espeak-ng"), "-w", raw.string(), text}, environment);
+        if (spoken.status != 0) {
+            return "espeak-ng failed: " + spoken.err;
+        }
+        const auto converted = runProcess({findProgram("sox"), raw.string(), "-r", "16000", "-c",
+                                           "1", "-b", "16", "-e", "signed-integer", file.string()},
+                                          environment);
+        return converted.status == 0 ? std::string() : "sox failed: " + converted.err;
+    };
+    const std::string failure = speak();
+    std::error_code ignored;
+    fs::remove_all(own, ignored);
+    if (!failure.empty()) {
+        throw std::runtime_error(failure);
     }
 }
 

@@ -23,6 +23,11 @@ runtime=$(mktemp -d /tmp/parlwick-desktop-XXXXXX)
 chmod 700 "$runtime"
 export XDG_RUNTIME_DIR="$runtime"
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
+# A home of its own: openbox, GTK and Qt read their settings from the home folders and write
+# logs and caches there, so neither the caller's settings nor an earlier run's files apply.
+mkdir -m 700 "$runtime/home"
+export HOME="$runtime/home"
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_STATE_HOME
 
 # A display number of our own, away from the low numbers other programs and servers
 # started with -displayfd take first. Xvfb's lock file settles a race between two servers;
