@@ -11,15 +11,15 @@
 // Qt runs on its offscreen platform, so drawing the pill costs less than on a real display.
 // The pop after a recording needs a sound server and is left out.
 #include "AudioTools.h"
-#include "dictation/Controller.h"
-#include "ui/Pill.h"
 #include "FakeFocusProbe.h"
 #include "FakeWindowProbe.h"
 #include "FixedClock.h"
 #include "ManualScheduler.h"
-#include "speech/VoiceActivityCheck.h"
 #include "TestModels.h"
+#include "dictation/Controller.h"
+#include "speech/VoiceActivityCheck.h"
 #include "speech/WhisperServer.h"
+#include "ui/Pill.h"
 
 #include <QApplication>
 #include <algorithm>
@@ -189,9 +189,9 @@ World& world() {
     writeSpeech(world.folder / "speech.wav", sentence);
     world.speech = readWav(world.folder / "speech.wav");
     world.tool = {findProgram("whisper-vad-speech-segments"), models / "ggml-silero-bench.bin", 5};
-    auto setup = WhisperServer::Setup::standard(
-        Paths(world.folder / "bin/parlwick", std::nullopt, Paths::Homes::under(world.folder),
-              world.folder));
+    auto setup =
+        WhisperServer::Setup::standard(Paths(world.folder / "bin/parlwick", std::nullopt,
+                                             Paths::Homes::under(world.folder), world.folder));
     setup.program = findProgram("whisper-server");
     world.server = std::make_unique<WhisperServer>(models / "ggml-bench.bin", "en", setup);
     // The app warms both up at start-up, before the first dictation.

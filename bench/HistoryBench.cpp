@@ -2,11 +2,11 @@
 // (one appended line and a rewrite of the totals) takes under 2 ms; a purge that keeps every
 // entry touches no file.
 #include "HistoryFile.h"
-#include "storage/HistoryStore.h"
 #include "JSONFile.h"
-#include "config/Settings.h"
 #include "Totals.h"
 #include "Uuid.h"
+#include "config/Settings.h"
+#include "storage/HistoryStore.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>

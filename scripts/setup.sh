@@ -38,6 +38,7 @@ test_packages=(
   pulseaudio pulseaudio-utils espeak-ng sox python3
   nodejs npm
   libasan8 libubsan1 libtsan2
+  locales
 )
 
 # What building the speech tools needs beyond build_packages: npm fetches their source.
@@ -181,6 +182,18 @@ install_mcp_test_client() {
   (cd "$folder" && npm ci --no-audit --no-fund --loglevel=error)
 }
 
+# A locale that writes decimals with a comma, for the tests that check we never do.
+install_test_locale() {
+  if locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
+    say "test locale: present"
+    return
+  fi
+  say "generating the de_DE.UTF-8 locale for the tests"
+  as_root sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -qx 'de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+  as_root locale-gen >/dev/null
+}
+
 build_release() {
   say "building Release into build/release"
   cmake --preset release -S "$repo" >/dev/null
@@ -190,6 +203,6 @@ build_release() {
 install_packages
 install_whisper_tools
 download_models
-if [ "$with_tests" -eq 1 ]; then install_mcp_test_client; fi
+if [ "$with_tests" -eq 1 ]; then install_mcp_test_client; install_test_locale; fi
 build_release
 say "done: run ./build/release/parlwick from this folder"

@@ -4,13 +4,12 @@
 #include "JSONFile.h"
 #include "Uuid.h"
 
-#include <optional>
 #include <cerrno>
-#include <sys/file.h>
-#include <simdjson.h>
-
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <simdjson.h>
+#include <sys/file.h>
 
 namespace {
 

@@ -41,8 +41,8 @@ class HistoryFile {
         std::vector<Dictation> before;
         std::vector<Dictation> after;
     };
-    Rewrite rewrite(
-        const std::function<std::vector<Dictation>(std::vector<Dictation>)>& change) const;
+    Rewrite
+    rewrite(const std::function<std::vector<Dictation>(std::vector<Dictation>)>& change) const;
 
     // One line: the record, any key order, unknown keys ignored. Nothing when a required key is
     // missing or of the wrong type, the id is no UUID or the outcome is not one of the three.

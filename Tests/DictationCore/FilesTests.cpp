@@ -343,9 +343,10 @@ TEST(Files, OurFoldersArePrivateWhateverTheUmaskAndAnOldLooseOneIsTightened) {
             Files::createPrivateFolder(dir / "data/org.example/recordings");
             Files::replaceAtomically(dir / "docs/new/notes.json", "[]");
         }
-        for (const char* folder : {"data", "data/org.example", "data/org.example/recordings",
-                                   "docs", "docs/new"}) {
-            EXPECT_EQ(modeOf(dir / folder), 0700u) << folder << " under umask 0" << std::oct << mask;
+        for (const char* folder :
+             {"data", "data/org.example", "data/org.example/recordings", "docs", "docs/new"}) {
+            EXPECT_EQ(modeOf(dir / folder), 0700u)
+                << folder << " under umask 0" << std::oct << mask;
         }
     }
 
@@ -363,7 +364,8 @@ TEST(Files, OurFoldersArePrivateWhateverTheUmaskAndAnOldLooseOneIsTightened) {
     writeAll(dir / "file", "not a folder");
     EXPECT_THROW(Files::createPrivateFolder(dir / "file"), FileError);
     std::filesystem::create_directory_symlink(dir / "shared", dir / "link");
-    EXPECT_THROW(Files::createPrivateFolder(dir / "link"), FileError) << "a link is no folder of ours";
+    EXPECT_THROW(Files::createPrivateFolder(dir / "link"), FileError)
+        << "a link is no folder of ours";
 }
 
 } // namespace

@@ -67,7 +67,8 @@ TEST(Text, NamesFromOtherProgramsCannotForgeLinesOrReorderText) {
     const std::vector<std::pair<std::string, std::string>> cases{
         {"Editor", "Editor"},
         {"Café Über 日本", "Café Über 日本"},
-        {"Notes\n2026-12-09T00:00:00Z could not start recording", "Notes 2026-12-09T00:00:00Z could not start recording"},
+        {"Notes\n2026-12-09T00:00:00Z could not start recording",
+         "Notes 2026-12-09T00:00:00Z could not start recording"},
         {"a\rb\tc\x1b[31mred\x7f", "a b c [31mred "},
         {"evil\u202Etxt.exe", "evil txt.exe"},
         {"\u2066iso\u2069 \u200Fmark \u061C", " iso   mark  "},

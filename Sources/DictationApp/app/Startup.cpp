@@ -100,19 +100,19 @@ void Startup::makeDictation() {
     scheduler_ = std::make_unique<MainLoopScheduler>();
     paster_ = std::make_unique<Paster>(*desktop_.clipboard, *desktop_.synthesizer, *desktop_.focus,
                                        *desktop_.windows, *scheduler_);
-    Controller::Parts parts{std::move(recorder_),
-                            *paster_,
-                            *desktop_.windows,
-                            *desktop_.focus,
-                            *scheduler_,
-                            SettingsFile(paths_.settings()),
-                            [tool = VoiceActivityCheck::SpeechTool::standard(paths_)](
-                                std::span<const float> samples) {
-                                return VoiceActivityCheck::isSilent(samples, tool);
-                            },
-                            [] { SystemSound::play(SystemSound::pop); },
-                            clock_,
-                            cleaner_};
+    Controller::Parts parts{
+        std::move(recorder_),
+        *paster_,
+        *desktop_.windows,
+        *desktop_.focus,
+        *scheduler_,
+        SettingsFile(paths_.settings()),
+        [tool = VoiceActivityCheck::SpeechTool::standard(paths_)](std::span<const float> samples) {
+            return VoiceActivityCheck::isSilent(samples, tool);
+        },
+        [] { SystemSound::play(SystemSound::pop); },
+        clock_,
+        cleaner_};
     parts.isApp = paths_.isApp();
     controller_ = std::make_unique<Controller>(options_, *server_, timingLog_, std::move(parts));
     pill_ = std::make_unique<Pill>(controller_->state());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Options.h"
+#include "TimingLog.h"
 #include "app/SharedState.h"
 #include "audio/PulseRecorder.h"
 #include "desktop/Desktop.h"
@@ -10,7 +11,6 @@
 #include "platform/Paths.h"
 #include "platform/Scheduler.h"
 #include "speech/WhisperServer.h"
-#include "TimingLog.h"
 #include "ui/Pill.h"
 
 #include <QApplication>

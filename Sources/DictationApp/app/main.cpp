@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
         for (const char* model : requiredModels) {
             if (!std::filesystem::exists(paths.models() / model)) {
                 log("models missing in " + paths.models().string() +
-                      ". Run ./scripts/setup.sh from the repo folder.");
+                    ". Run ./scripts/setup.sh from the repo folder.");
                 return 1;
             }
         }

@@ -97,11 +97,9 @@ template <typename Choice, auto fromRaw, auto toRaw> struct RawCodec {
     static std::optional<QVariant> encode(Choice value) { return QVariant(qstring(toRaw(value))); }
 };
 
+template <> struct Codec<HotKey> : RawCodec<HotKey, HotKeys::fromRawValue, HotKeys::rawValue> {};
 template <>
-struct Codec<HotKey> : RawCodec<HotKey, HotKeys::fromRawValue, HotKeys::rawValue> {};
-template <>
-struct Codec<Retention>
-    : RawCodec<Retention, Retentions::fromRawValue, Retentions::rawValue> {};
+struct Codec<Retention> : RawCodec<Retention, Retentions::fromRawValue, Retentions::rawValue> {};
 template <>
 struct Codec<WritingStyle>
     : RawCodec<WritingStyle, WritingStyles::fromRawValue, WritingStyles::rawValue> {};

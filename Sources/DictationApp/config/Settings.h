@@ -34,8 +34,7 @@ inline constexpr Setting<bool> keepAudio{"keepAudio", false};
 // True unless a boolean false is stored.
 inline constexpr Setting<bool> playSound{"playSound", true};
 inline constexpr Setting<bool> offersCrashReports{"offersCrashReports", false};
-inline constexpr Setting<std::optional<Timestamp>> lastCrashReport{"lastCrashReport",
-                                                                   std::nullopt};
+inline constexpr Setting<std::optional<Timestamp>> lastCrashReport{"lastCrashReport", std::nullopt};
 inline constexpr Setting<bool> hasCompletedSetup{"hasCompletedSetup", false};
 inline constexpr Setting<bool> hidesSteps{"hidesSteps", false};
 inline constexpr Setting<Look> look{"look", Look::light};

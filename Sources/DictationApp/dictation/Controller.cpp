@@ -2,11 +2,11 @@
 
 #include "Cleanup.h"
 #include "CleanupPipeline.h"
-#include "platform/Log.h"
-#include "dictation/FrontApp.h"
 #include "Text.h"
 #include "Uuid.h"
 #include "WavEncoder.h"
+#include "dictation/FrontApp.h"
+#include "platform/Log.h"
 
 #include <QMetaObject>
 #include <chrono>
@@ -230,8 +230,8 @@ void Controller::keepRetry(std::optional<Job> job) {
 // MARK: - The pipeline
 
 Controller::Work Controller::work() {
-    return Work{this,       &mainThread_,  &server_,        parts_.isSilent,
-                parts_.cleaner, finish,      options_.cleanup, timingLog_,
+    return Work{this,           &mainThread_,    &server_,         parts_.isSilent,
+                parts_.cleaner, finish,          options_.cleanup, timingLog_,
                 parts_.clock,   parts_.settings, parts_.isApp};
 }
 

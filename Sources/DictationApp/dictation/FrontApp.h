@@ -1,7 +1,7 @@
 #pragma once
 
-#include "desktop/FocusProbe.h"
 #include "ScreenContext.h"
+#include "desktop/FocusProbe.h"
 #include "desktop/WindowProbe.h"
 
 #include <functional>

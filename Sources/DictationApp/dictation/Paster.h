@@ -3,10 +3,10 @@
 #include "desktop/Clipboard.h"
 #include "desktop/FocusProbe.h"
 #include "desktop/KeySynthesizer.h"
-#include "platform/Scheduler.h"
+#include "desktop/WindowProbe.h"
 #include "dictation/Terminals.h"
 #include "dictation/TextInserter.h"
-#include "desktop/WindowProbe.h"
+#include "platform/Scheduler.h"
 
 #include <memory>
 #include <string>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "HotKey.h"
-#include "desktop/KeyListener.h"
 #include "Options.h"
+#include "desktop/KeyListener.h"
 
 #include <functional>
 #include <string>

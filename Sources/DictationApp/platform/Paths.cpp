@@ -49,8 +49,9 @@ fs::path currentFolder() {
 
 Paths::Homes Paths::Homes::fromEnvironment() {
     const fs::path home = homeFolder();
-    return {home, xdg("XDG_DATA_HOME", home, ".local/share"), xdg("XDG_CONFIG_HOME", home, ".config"),
-            xdg("XDG_STATE_HOME", home, ".local/state"), xdg("XDG_CACHE_HOME", home, ".cache")};
+    return {home, xdg("XDG_DATA_HOME", home, ".local/share"),
+            xdg("XDG_CONFIG_HOME", home, ".config"), xdg("XDG_STATE_HOME", home, ".local/state"),
+            xdg("XDG_CACHE_HOME", home, ".cache")};
 }
 
 Paths::Homes Paths::Homes::under(const fs::path& root) {

@@ -1,12 +1,12 @@
 #include "speech/VoiceActivityCheck.h"
 
-#include "platform/AppError.h"
 #include "Files.h"
-#include "platform/Log.h"
-#include "platform/Subprocess.h"
 #include "SpeechCheck.h"
 #include "Uuid.h"
 #include "WavEncoder.h"
+#include "platform/AppError.h"
+#include "platform/Log.h"
+#include "platform/Subprocess.h"
 
 #include <sys/stat.h>
 #include <system_error>

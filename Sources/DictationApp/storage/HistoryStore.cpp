@@ -1,12 +1,12 @@
 #include "storage/HistoryStore.h"
 
-#include "platform/AppError.h"
 #include "FileError.h"
 #include "JSONFile.h"
-#include "platform/Log.h"
 #include "Retention.h"
-#include "storage/Stores.h"
 #include "Uuid.h"
+#include "platform/AppError.h"
+#include "platform/Log.h"
+#include "storage/Stores.h"
 
 #include <QTimer>
 #include <algorithm>
@@ -51,8 +51,7 @@ HistoryStore::Locations HistoryStore::Locations::of(const Paths& paths) {
 HistoryStore::HistoryStore(const Clock& clock, Locations locations, SettingsFile settings,
                            std::chrono::milliseconds purgeEvery, QObject* parent)
     : QObject(parent), clock_(clock), locations_(std::move(locations)),
-      settings_(std::move(settings)),
-      totalsFile_(locations_.totals), file_(locations_.history) {
+      settings_(std::move(settings)), totalsFile_(locations_.totals), file_(locations_.history) {
     loadHistory();
     loadTotals();
     purge();
@@ -117,8 +116,8 @@ void HistoryStore::add(const Dictation& entry, std::string_view wav) {
         list_.push_back(entry);
         emit entriesChanged();
         count(entry);
-        if (settings_.get(SettingKeys::keepAudio) && entry.outcome == Outcome::typed && !wav.empty() &&
-            Uuid::isValid(entry.id)) {
+        if (settings_.get(SettingKeys::keepAudio) && entry.outcome == Outcome::typed &&
+            !wav.empty() && Uuid::isValid(entry.id)) {
             Files::createPrivateFolder(locations_.recordings);
             writeFile(recordingFile(entry), wav);
         }
@@ -147,7 +146,8 @@ void HistoryStore::purge() {
         return Retentions::isKept(retention, entry.date, now);
     });
     if (!keepsAll) {
-        replace([&](std::vector<Dictation> list) { return Retentions::keep(retention, list, now); });
+        replace(
+            [&](std::vector<Dictation> list) { return Retentions::keep(retention, list, now); });
     }
 }
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "config/Settings.h"
-#include "platform/Clock.h"
-#include "platform/Paths.h"
 #include "Dictation.h"
 #include "HistoryFile.h"
 #include "JSONFile.h"
 #include "Totals.h"
+#include "config/Settings.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
 
 #include <QObject>
 #include <chrono>

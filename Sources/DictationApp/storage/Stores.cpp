@@ -1,10 +1,10 @@
 #include "storage/Stores.h"
 
-#include "platform/AppError.h"
 #include "FileError.h"
-#include "platform/Log.h"
 #include "Text.h"
 #include "Vocabulary.h"
+#include "platform/AppError.h"
+#include "platform/Log.h"
 
 #include <cxxabi.h>
 #include <memory>

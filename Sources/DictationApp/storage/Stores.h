@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/Clock.h"
 #include "JSONFile.h"
 #include "Notes.h"
 #include "Snippets.h"
+#include "platform/Clock.h"
 
 #include <QObject>
 #include <exception>

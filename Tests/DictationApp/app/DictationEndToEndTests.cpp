@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <csignal>
-#include <sstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/wait.h>
 
 namespace {
@@ -365,14 +365,14 @@ TEST_F(DictationEndToEnd, QuittingWhileTypingGivesTheKeyboardBack) {
     // More distinct characters than there are keycodes to lend: every one is a keymap change.
     std::string sentence;
     for (int word = 0; word < 12; ++word) {
-        sentence += (word ? " " : "") + std::string("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
+        sentence +=
+            (word ? " " : "") + std::string("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
     }
     TestModels::writeWhisper(work / "models" / "ggml-large-v3-turbo-q5_0.bin", sentence);
     start();
     fields->focus("nopaste"); // the paste is ignored, so the text is typed
     holdAndSpeak();
-    ASSERT_TRUE(waitUntil([&] { return fields->text("nopaste").size() >= 10; }, 30))
-        << logText();
+    ASSERT_TRUE(waitUntil([&] { return fields->text("nopaste").size() >= 10; }, 30)) << logText();
     const int status = parlwick->end(SIGTERM);
     parlwick.reset();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;

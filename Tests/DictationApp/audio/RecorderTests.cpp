@@ -1,9 +1,9 @@
 // The recorder's rules, and the PulseAudio recorder against a private PulseAudio server whose
 // virtual microphone plays espeak-ng speech.
-#include "platform/AppError.h"
 #include "AudioTools.h"
-#include "audio/PulseRecorder.h"
 #include "TestSupport.h"
+#include "audio/PulseRecorder.h"
+#include "platform/AppError.h"
 
 #include <QCoreApplication>
 #include <atomic>
@@ -124,8 +124,8 @@ class RealMicrophone : public testing::Test {
         server = std::make_unique<PulseServer>(dir.path());
         speech = dir / "speech.wav";
         writeSpeech(speech, "Testing the microphone, one two three, testing the microphone.");
-        recorder = std::make_unique<PulseRecorder>("parlwick-tests", std::make_shared<SystemClock>(),
-                                                   inbox.deliver());
+        recorder = std::make_unique<PulseRecorder>(
+            "parlwick-tests", std::make_shared<SystemClock>(), inbox.deliver());
         recorder->onLevel = [this](float level) { levels.push_back(level); };
         recorder->onInterrupted = [this] { ++interruptions; };
     }

@@ -1,5 +1,5 @@
-#include "ProcessRunner.h"
 #include "FileError.h"
+#include "ProcessRunner.h"
 #include "TestSupport.h"
 #include "config/Autostart.h"
 #include "config/Settings.h"
@@ -64,7 +64,8 @@ TEST_F(SettingsTest, ValuesRoundTripAndTheFileIsPrivate) {
     EXPECT_FALSE(settings.get(SettingKeys::playSound));
     EXPECT_EQ(settings.get(SettingKeys::look), Look::matchSystem);
     EXPECT_EQ(settings.profileName(), "Ann Lee");
-    EXPECT_NEAR(Dates::toReferenceSeconds(*settings.get(SettingKeys::lastCrashReport)), 789012345.5, 1e-3);
+    EXPECT_NEAR(Dates::toReferenceSeconds(*settings.get(SettingKeys::lastCrashReport)), 789012345.5,
+                1e-3);
     settings.set(SettingKeys::lastCrashReport, std::optional<Timestamp>());
     EXPECT_EQ(settings.get(SettingKeys::lastCrashReport), std::nullopt);
     EXPECT_EQ(modeOf(file()), 0600u);
@@ -138,7 +139,8 @@ TEST_F(SettingsTest, AnAutostartFolderThatCannotBeMadeThrows) {
 
 TEST_F(SettingsTest, EveryChangeIsAnnouncedWithItsKey) {
     std::vector<QString> changed;
-    QObject::connect(&settings, &Settings::changed, [&](const QString& key) { changed.push_back(key); });
+    QObject::connect(&settings, &Settings::changed,
+                     [&](const QString& key) { changed.push_back(key); });
     settings.set(SettingKeys::retention, Retention::day);
     settings.set(SettingKeys::style(AppGroup::work), WritingStyle::relaxed);
     settings.set(SettingKeys::lastCrashReport, std::optional<Timestamp>());

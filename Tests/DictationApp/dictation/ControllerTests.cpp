@@ -171,8 +171,7 @@ TEST_F(ControllerTest, TwoQuickTapsRecordHandsFreeUntilTheNextPress) {
     controller->keyUp();
     EXPECT_TRUE(controller->isHandsFree());
     EXPECT_TRUE(controller->isRecording());
-    EXPECT_EQ(controller->state().hint(),
-              "Hands-free. Tap right Alt to finish, esc to cancel");
+    EXPECT_EQ(controller->state().hint(), "Hands-free. Tap right Alt to finish, esc to cancel");
     EXPECT_EQ(recorder->starts, 2);
 
     advance(4);

@@ -1,10 +1,10 @@
-#include "desktop/DesktopEntries.h"
 #include "FakeFocusProbe.h"
 #include "FakeWindowProbe.h"
 #include "LogCapture.h"
+#include "TestSupport.h"
+#include "desktop/DesktopEntries.h"
 #include "dictation/FrontApp.h"
 #include "dictation/Terminals.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -143,8 +143,7 @@ TEST(FrontApp, OnlyABrowsersTitleIsRead) {
     EXPECT_EQ(windows.titleReads, 0);
 
     windows.front->appName = "Editor";
-    EXPECT_EQ(FrontApp::front(windows, browsers),
-              (FrontApp::Front{"Editor", std::nullopt}));
+    EXPECT_EQ(FrontApp::front(windows, browsers), (FrontApp::Front{"Editor", std::nullopt}));
     windows.front->appName = "ÜNÏCODE Browser";
     EXPECT_EQ(FrontApp::front(windows, browsers),
               (FrontApp::Front{"ÜNÏCODE Browser", "Inbox - Mail"}));

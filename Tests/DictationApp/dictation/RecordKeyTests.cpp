@@ -1,8 +1,8 @@
-#include "desktop/HeldModifiers.h"
 #include "LogCapture.h"
 #include "RecordKeyCalls.h"
-#include "dictation/RecordKeyMonitor.h"
+#include "desktop/HeldModifiers.h"
 #include "desktop/SyntheticEvents.h"
+#include "dictation/RecordKeyMonitor.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -179,6 +179,4 @@ TEST(SyntheticEvents, EachExpectedEventIsClaimedOnceInTime) {
 
 } // namespace
 
-namespace {
-
-} // namespace
+namespace {} // namespace

@@ -1,5 +1,5 @@
-#include "platform/Log.h"
 #include "TestSupport.h"
+#include "platform/Log.h"
 
 #include <array>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "platform/Paths.h"
 #include "TestSupport.h"
+#include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 

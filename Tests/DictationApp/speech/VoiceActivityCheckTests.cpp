@@ -119,8 +119,8 @@ TEST_F(RealVoiceActivity, TheToolIgnoresTheShortDurationOptionWithoutAResult) {
 }
 
 TEST_F(RealVoiceActivity, ThePathsComeFromTheToolFolderAndTheModelsFolder) {
-    const auto standard = VoiceActivityCheck::SpeechTool::standard(
-        Paths("/opt/parlwick/bin/parlwick", std::nullopt, Paths::Homes::under("/nowhere"), "/work"));
+    const auto standard = VoiceActivityCheck::SpeechTool::standard(Paths(
+        "/opt/parlwick/bin/parlwick", std::nullopt, Paths::Homes::under("/nowhere"), "/work"));
     EXPECT_EQ(standard.program, "whisper-vad-speech-segments") << "found on PATH outside app mode";
     EXPECT_EQ(standard.model.filename(), "ggml-silero-v5.1.2.bin");
     EXPECT_EQ(standard.model.parent_path(), "/work/models");

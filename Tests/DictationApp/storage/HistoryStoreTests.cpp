@@ -1,10 +1,10 @@
 #include "FixedClock.h"
-#include "storage/HistoryStore.h"
 #include "ProcessRunner.h"
 #include "Records.h"
-#include "config/Settings.h"
-#include "storage/Stores.h"
 #include "TestSupport.h"
+#include "config/Settings.h"
+#include "storage/HistoryStore.h"
+#include "storage/Stores.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

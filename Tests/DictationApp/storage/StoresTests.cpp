@@ -1,7 +1,7 @@
 #include "FixedClock.h"
 #include "Records.h"
-#include "storage/Stores.h"
 #include "TestSupport.h"
+#include "storage/Stores.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "ui/LiveVoice.h"
 #include "OffscreenWidgets.h"
+#include "ui/LiveVoice.h"
 #include "ui/Pill.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "desktop/x11/X11KeyListener.h"
 
-#include "desktop/HeldModifiers.h"
 #include "HotKey.h"
+#include "desktop/HeldModifiers.h"
 #include "platform/Log.h"
 
 #include <QSocketNotifier>

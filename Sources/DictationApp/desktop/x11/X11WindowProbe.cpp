@@ -1,8 +1,8 @@
 #include "desktop/x11/X11WindowProbe.h"
 
 #include "desktop/DesktopEntries.h"
-#include "platform/Log.h"
 #include "desktop/x11/X11Display.h"
+#include "platform/Log.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>

@@ -1,18 +1,18 @@
 // The X11 and AT-SPI backends against a real desktop: Xvfb with a window manager and the
 // accessibility bus (started by desktop-session.sh), GTK 3 and Qt windows with real text
 // fields, a terminal emulator, and xdotool as the user's hands.
-#include "desktop/x11/AtspiFocusProbe.h"
 #include "DesktopSupport.h"
-#include "dictation/Paster.h"
 #include "RecordKeyCalls.h"
-#include "dictation/RecordKeyMonitor.h"
-#include "dictation/FrontApp.h"
-#include "dictation/Terminals.h"
+#include "desktop/x11/AtspiFocusProbe.h"
 #include "desktop/x11/X11Clipboard.h"
 #include "desktop/x11/X11Desktop.h"
 #include "desktop/x11/X11KeyListener.h"
 #include "desktop/x11/X11KeySynthesizer.h"
 #include "desktop/x11/X11WindowProbe.h"
+#include "dictation/FrontApp.h"
+#include "dictation/Paster.h"
+#include "dictation/RecordKeyMonitor.h"
+#include "dictation/Terminals.h"
 
 #include <QStandardPaths>
 #include <gtest/gtest.h>
@@ -209,9 +209,8 @@ TEST_P(PasteTest, APasswordFieldIsDetectedPastedAndNeverTyped) {
     ASSERT_TRUE(window->ready());
     EXPECT_FALSE(FrontApp::isSecure(*desktop.windows, *desktop.focus));
     window->focus("password");
-    ASSERT_TRUE(waitUntil([&] {
-        return FrontApp::isSecure(*desktop.windows, *desktop.focus);
-    })) << "the password field was not recognised";
+    ASSERT_TRUE(waitUntil([&] { return FrontApp::isSecure(*desktop.windows, *desktop.focus); }))
+        << "the password field was not recognised";
 
     copyElsewhere(userClipboard);
     paster->paste("hunter2", true);
