@@ -23,11 +23,16 @@ class Connector {
     static constexpr std::string_view name = "parlwick";
     static constexpr int defaultLimit = 20;
     static constexpr int maxLimit = 100;
+    // Requests nested deeper than this, counting the request object, are invalid input; real
+    // ones go a few levels deep.
+    static constexpr int maxDepth = 100;
 
     Connector(HistoryLoader history, NotesLoader notes);
 
     // Compact JSON with sorted keys. Nothing for a notification. Never throws.
     std::optional<std::string> reply(std::string_view request) const;
+    // The reply to invalid input, also for a line the server refuses unread.
+    static std::string parseError();
 
   private:
     HistoryLoader history_;

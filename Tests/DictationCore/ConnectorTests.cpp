@@ -87,12 +87,100 @@ TEST_F(ConnectorTest, InitializeNegotiatesTheProtocolVersion) {
 }
 
 TEST_F(ConnectorTest, RepliesAreCompactSortedAndKeepTheIdAsSent) {
-    EXPECT_EQ(*connector.reply(R"({"method":"ping","id":{"x":[1,"/"]},"jsonrpc":"2.0"})"),
-              R"({"id":{"x":[1,"/"]},"jsonrpc":"2.0","result":{}})");
+    EXPECT_EQ(*connector.reply(R"({"method":"ping","id":"a/b","jsonrpc":"2.0"})"),
+              R"({"id":"a/b","jsonrpc":"2.0","result":{}})");
     EXPECT_EQ(*connector.reply(R"({"method":"nope","id":3})"),
               R"({"error":{"code":-32601,"message":"Unknown method"},"id":3,"jsonrpc":"2.0"})");
     EXPECT_EQ(connector.reply(R"({"method":"notifications/initialized"})"), std::nullopt);
     EXPECT_EQ(connector.reply(R"({"method":"nope"})"), std::nullopt) << "no id, no reply";
+}
+
+// Numbers come back in the client's own spelling, even where no 64-bit or floating-point value
+// could hold them; an id that is neither a string, a number nor null makes the request invalid.
+TEST_F(ConnectorTest, IdsAreScalarsEchoedExactlyAsWritten) {
+    for (const std::string id :
+         {"123456789012345678901234567890", "-123456789012345678901234567890", "-0", "0", "-0.0",
+          "1.50", "1E3", "-9223372036854775808", "18446744073709551615", "18446744073709551616",
+          "\"x\"", "\"\"", "null"}) {
+        EXPECT_EQ(connector.reply(R"({"method":"ping","id":)" + id + "}"),
+                  R"({"id":)" + id + R"(,"jsonrpc":"2.0","result":{}})")
+            << id;
+        EXPECT_EQ(connector.reply(R"({"id" : )" + id + R"( ,"method":"nope"})"),
+                  R"({"error":{"code":-32601,"message":"Unknown method"},"id":)" + id +
+                      R"(,"jsonrpc":"2.0"})")
+            << id;
+    }
+    const std::string parseError =
+        R"({"error":{"code":-32700,"message":"Parse error"},"id":null,"jsonrpc":"2.0"})";
+    for (const std::string id : {"[]", "[1]", "{}", R"({"x":[1,"/"]})", "true", "false"}) {
+        EXPECT_EQ(connector.reply(R"({"method":"ping","id":)" + id + "}"), parseError) << id;
+    }
+    // The last of repeated members counts, as it did when the whole line was read first.
+    EXPECT_EQ(connector.reply(R"({"method":"ping","id":[1],"id":2})"),
+              R"({"id":2,"jsonrpc":"2.0","result":{}})");
+    EXPECT_EQ(connector.reply(R"({"method":"ping","id":2,"id":{}})"), parseError);
+}
+
+// Lines nested this deep overflowed the stack when the request was copied or printed.
+TEST_F(ConnectorTest, DeepNestingAnywhereIsInvalidInput) {
+    const std::string parseError =
+        R"({"error":{"code":-32700,"message":"Parse error"},"id":null,"jsonrpc":"2.0"})";
+    const auto nested = [](std::size_t depth, bool objects) {
+        std::string text;
+        text.reserve(depth * 6 + 2);
+        for (std::size_t i = 0; i < depth; ++i) {
+            text += objects ? R"({"a":)" : "[";
+        }
+        text += "1";
+        for (std::size_t i = 0; i < depth; ++i) {
+            text += objects ? '}' : ']';
+        }
+        return text;
+    };
+    for (const std::size_t depth : {1000, 70000, 140000, 1000000}) {
+        for (const bool objects : {false, true}) {
+            const std::string deep = nested(depth, objects);
+            for (
+                const std::string& line : {
+                    R"({"jsonrpc":"2.0","method":"ping","id":)" + deep + "}",
+                    R"({"id":1,"method":"tools/list","params":)" + deep + "}",
+                    R"({"id":1,"method":"tools/call","params":{"name":"search_notes","arguments":)" +
+                        deep + "}}",
+                    R"({"id":1,"method":"tools/call","params":{"name":"search_notes","arguments":{"query":)" +
+                        deep + "}}}",
+                    R"({"id":1,"method":"ping","other":)" + deep + "}",
+                    R"({"method":"notifications/initialized","params":)" + deep + "}",
+                    deep,
+                }) {
+                EXPECT_EQ(connector.reply(line), parseError)
+                    << depth << (objects ? " objects in " : " arrays in ") << line.substr(0, 80);
+            }
+        }
+    }
+}
+
+TEST_F(ConnectorTest, NestingIsBoundedAtAFixedDepth) {
+    // The request object is the first level; "arguments" the third.
+    const auto line = [](int depth) {
+        std::string deep = "1";
+        for (int i = 3; i < depth; ++i) {
+            deep = "[" + deep + "]";
+        }
+        return R"({"id":1,"method":"tools/call","params":{"name":"search_notes","arguments":{"x":)" +
+               deep + "}}}";
+    };
+    const Json deepest = ask(line(Connector::maxDepth));
+    EXPECT_EQ(deepest["result"]["content"][0]["text"],
+              "[2025-03-04T08:15:00Z]\nBuy milk\nand eggs");
+    EXPECT_EQ(ask(line(Connector::maxDepth + 1))["error"]["code"], -32700);
+}
+
+// Window classes are set by any program on the display; the client shows the text as it is.
+TEST_F(ConnectorTest, AppNamesCannotCarryControlCharactersIntoReplies) {
+    history = {dictation("Term\x1b]0;owned\x07\xe2\x80\xaeStack\r\nFake\tApp\u0085\u2066x\u2069",
+                         "ls -la", Outcome::typed, nine15)};
+    EXPECT_EQ(call("search_dictations", {{"query", "stack"}}),
+              "[2025-03-04T09:15:00Z] Term ]0;owned  Stack  Fake App  x : ls -la");
 }
 
 TEST_F(ConnectorTest, AnythingButARequestGetsTheParseError) {
