@@ -3,6 +3,7 @@
 #include "Connector.h"
 #include "HistoryFile.h"
 #include "JSONFile.h"
+#include "LineReader.h"
 #include "Retention.h"
 #include "config/Settings.h"
 
@@ -16,6 +17,9 @@
 namespace ConnectorServer {
 
 namespace {
+
+// Far above any real request; a longer line is answered as invalid without being kept.
+constexpr std::size_t maxLine = std::size_t{4} << 20;
 
 // One whole reply a line, so a reader never sees half of one; false once the client went away.
 bool writeLine(std::string line) {
@@ -39,14 +43,14 @@ int run(const Paths& paths) {
         return JSONFile<std::vector<Note>>(file).load().value_or(std::vector<Note>{});
     };
     const Connector connector(history, notes);
-    for (std::string line; std::getline(std::cin, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.empty()) {
+    LineReader lines(std::cin, maxLine);
+    while (auto line = lines.next()) {
+        if (!line->tooLong && line->text.empty()) {
             continue;
         }
-        if (auto reply = connector.reply(line); reply && !writeLine(std::move(*reply))) {
+        auto reply =
+            line->tooLong ? std::optional(Connector::parseError()) : connector.reply(line->text);
+        if (reply && !writeLine(std::move(*reply))) {
             break;
         }
     }
