@@ -7,10 +7,11 @@
 #include "CleanupPipeline.h"
 #include "FileError.h"
 #include "JSONFile.h"
-#include "cleanup/OnDeviceCleaner.h"
-#include "platform/Paths.h"
-#include "config/Settings.h"
+#include "LineReader.h"
 #include "Text.h"
+#include "cleanup/OnDeviceCleaner.h"
+#include "config/Settings.h"
+#include "platform/Paths.h"
 
 #include <cstdio>
 #include <iostream>
@@ -117,9 +118,7 @@ std::vector<Snippet> loadSnippets(const std::optional<std::string>& file, const 
         return JSONFile<std::vector<Snippet>>(*file).load().value_or(std::vector<Snippet>{});
     }
     // No snippets file yet is no snippets.
-    return JSONFile<std::vector<Snippet>>(paths.snippets())
-        .load()
-        .value_or(std::vector<Snippet>{});
+    return JSONFile<std::vector<Snippet>>(paths.snippets()).load().value_or(std::vector<Snippet>{});
 }
 
 // "name      value", continuation lines lined up under the value.
@@ -185,9 +184,26 @@ int cleanOne(const Arguments& arguments, const Paths& paths) {
 
 using Json = nlohmann::ordered_json;
 
+// Far beyond any transcript; deeper or longer lines are refused before any work is done.
+constexpr int maxDepth = 100;
+constexpr std::size_t maxLine = std::size_t{4} << 20;
+
 struct BadRequest : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// The parser builds documents without recursion, but one nested a million deep still costs its
+// memory and time; the callback stops at the first container past the bound.
+Json parsed(const std::string& line) {
+    return Json::parse(line, [](int depth, Json::parse_event_t event, Json&) {
+        if ((event == Json::parse_event_t::object_start ||
+             event == Json::parse_event_t::array_start) &&
+            depth >= maxDepth) {
+            throw BadRequest("nested more than " + std::to_string(maxDepth) + " levels deep");
+        }
+        return true;
+    });
+}
 
 template <typename T>
 T field(const Json& request, const char* name, T fallback, const char* expected) {
@@ -279,14 +295,14 @@ Json answer(const Json& request) {
 }
 
 int cleanLines() {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        if (line.ends_with('\r')) {
-            line.pop_back();
-        }
+    LineReader lines(std::cin, maxLine);
+    while (const auto line = lines.next()) {
         Json out;
         try {
-            out = answer(Json::parse(line));
+            if (line->tooLong) {
+                throw BadRequest("line longer than 4 MB");
+            }
+            out = answer(parsed(line->text));
         } catch (const Json::parse_error& error) {
             out = {{"error", "not valid JSON at byte " + std::to_string(error.byte)}};
         } catch (const BadRequest& error) {

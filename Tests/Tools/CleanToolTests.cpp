@@ -1,10 +1,11 @@
 // The built parlwick-clean, run as a user runs it, with its own settings and support folders.
 #include "ProcessRunner.h"
+#include "TestSupport.h"
 #include "config/Settings.h"
 #include "platform/Paths.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -226,6 +227,98 @@ TEST_F(CleanTool, JsonLinesUseNoneOfTheUsersSettingsOrFiles) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find(R"("final":"Thanks for the notes, my sig.")"), std::string::npos)
         << result.out;
+}
+
+// One answer a line, whatever the line: a document nested a million deep or a line of 64 MB is
+// refused with an error and the next line is read as usual.
+TEST_F(CleanTool, JsonLinesSurviveDeepNestingAndLongLines) {
+    const std::string tooDeep = R"({"error":"nested more than 100 levels deep"})"
+                                "\n";
+    const std::string tooLong = R"({"error":"line longer than 4 MB"})"
+                                "\n";
+    const std::string sent = R"({"text":"Send it.","cleanup":false})";
+    const std::string answered =
+        R"({"heard":"Send it.","empty":false,"writing":"other","group":"other","cleaned":false,"chosen":"Send it.","usedModel":false,"stripped":"Send it.","laidOut":"Send it.","styled":"Send it.","final":"Send it."})"
+        "\n";
+    std::string input, expected;
+    for (const std::size_t depth : {1000, 70000, 140000, 1000000}) {
+        const std::string arrays = std::string(depth, '[') + std::string(depth, ']');
+        std::string objects;
+        for (std::size_t i = 0; i < depth; ++i) {
+            objects += R"({"a":)";
+        }
+        objects += "1" + std::string(depth, '}');
+        for (const std::string& line : {R"({"text":"Send it.","snippets":)" + arrays + "}",
+                                        R"({"text":"Send it.","extra":)" + objects + "}",
+                                        R"({"text":)" + objects + "}", arrays}) {
+            input += line + "\n";
+            // Objects a million deep take more than 4 MB to write.
+            expected += line.size() > (4 << 20) ? tooLong : tooDeep;
+        }
+    }
+    const auto padded = [](std::size_t length) {
+        const std::string head = R"({"text":"Send it.","cleanup":false,"pad":")";
+        return head + std::string(length - head.size() - 2, ' ') + "\"}";
+    };
+    input += padded(4 << 20) + "\n" + padded((4 << 20) + 1) + "\n" + padded(64 << 20) + "\n";
+    expected += answered + tooLong + tooLong;
+    input += sent + "\n";
+    expected += answered;
+    const auto result = clean(input, {"--jsonl"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.err, "");
+}
+
+// Deep, long and ordinary lines mixed with a fixed seed: one answer each, in order.
+TEST_F(CleanTool, JsonLinesAnswerRandomDeepAndLongLinesOneByOne) {
+    std::mt19937 random(1000000);
+    const auto nested = [&](std::size_t depth, bool closed) {
+        std::string opening, closing;
+        for (std::size_t i = 0; i < depth; ++i) {
+            const bool object = random() % 2 == 0;
+            opening += object ? R"({"k":)" : "[";
+            closing += object ? '}' : ']';
+        }
+        std::reverse(closing.begin(), closing.end());
+        return opening + "\"x\"" + (closed ? closing : "");
+    };
+    const std::string sent = R"({"text":"Send it.","cleanup":false})";
+    const std::string answered =
+        R"({"heard":"Send it.","empty":false,"writing":"other","group":"other","cleaned":false,"chosen":"Send it.","usedModel":false,"stripped":"Send it.","laidOut":"Send it.","styled":"Send it.","final":"Send it."})"
+        "\n";
+    const std::string tooDeep = R"({"error":"nested more than 100 levels deep"})"
+                                "\n";
+    const std::string tooLong = R"({"error":"line longer than 4 MB"})"
+                                "\n";
+    std::string input, expected;
+    for (int i = 0; i < 30; ++i) {
+        std::string line;
+        switch (random() % 4) {
+        case 0: {
+            const std::string deep = nested(101 + random() % 1000000, random() % 2 == 0);
+            const std::array<std::string, 4> shapes = {
+                R"({"text":"Send it.","snippets":)" + deep + "}", R"({"text":)" + deep + "}",
+                R"({"cleanup":false,"text":"Send it.","x":)" + deep + "}", deep};
+            line = shapes[random() % shapes.size()];
+            expected += line.size() > (4 << 20) ? tooLong : tooDeep;
+            break;
+        }
+        case 1:
+            line = R"({"text":"Send it.","cleanup":false,"pad":")" +
+                   std::string((4 << 20) + random() % (60 << 20), 'p') + "\"}";
+            expected += tooLong;
+            break;
+        default:
+            line = sent;
+            expected += answered;
+        }
+        input += line + (random() % 4 ? "\n" : "\r\n");
+    }
+    const auto result = clean(input, {"--jsonl"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.err, "");
 }
 
 // Installed beside the app, from the same build.
