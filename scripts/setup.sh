@@ -49,13 +49,6 @@ whisper_package="nodejs-whisper@0.3.1"
 whisper_tools=(whisper-server whisper-vad-speech-segments)
 whisper_prefix="${WHISPER_PREFIX:-/usr/local}"
 
-# The two model files, each checked against its SHA-256 before it is kept.
-model_host="https://huggingface.co"
-models=(
-  "ggml-silero-v5.1.2.bin 29940d98d42b91fbd05ce489f3ecf7c72f0a42f027e4875919a28fb4c04ea2cf $model_host/ggml-org/whisper-vad/resolve/main/ggml-silero-v5.1.2.bin"
-  "ggml-large-v3-turbo-q5_0.bin 394221709cd5ad1f40c46e6031ca61bce88931e6e088c188294c6d5a55ffa7e2 $model_host/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo-q5_0.bin"
-)
-
 # The installed packages and the names they provide: a Node.js package from another archive
 # provides npm, and installing Debian's npm beside it would replace it.
 installed_names() {
@@ -141,34 +134,16 @@ install_whisper_tools() {
   say "speech tools: installed in $whisper_prefix/bin"
 }
 
-# Puts the two model files into ./models for terminal mode. Without network it says where they
-# go and carries on: neither the build nor the tests need them.
+# Puts the two model files into ./models for terminal mode with the program's own downloader,
+# which resumes, retries and checks them as the app does. Without network it says where they go
+# and carries on: neither the build nor the tests need them.
 download_models() {
-  local dir="$repo/models" entry name digest url
-  mkdir -p "$dir"
-  for entry in "${models[@]}"; do
-    read -r name digest url <<<"$entry"
-    if [ -f "$dir/$name" ] && [ "$(sha256sum "$dir/$name" | cut -d' ' -f1)" = "$digest" ]; then
-      say "model $name: present"
-      continue
-    fi
-    say "model $name: downloading"
-    # A transfer cut short keeps its .part file, and the next run resumes it.
-    if curl -fL -sS --retry 2 --connect-timeout 10 -C - -o "$dir/$name.part" "$url"; then
-      if [ "$(sha256sum "$dir/$name.part" | cut -d' ' -f1)" = "$digest" ]; then
-        mv "$dir/$name.part" "$dir/$name"
-        continue
-      fi
-      rm -f "$dir/$name.part"
-      echo "setup.sh: $name did not download correctly (SHA-256 mismatch)" >&2
-    fi
-    cat <<EOF
-    Could not download $name. To dictate from this folder, put it here by hand:
-      $dir/$name
-    from $url
-    with SHA-256 $digest
-EOF
-  done
+  say "models: fetching into $repo/models"
+  local status=0
+  (cd "$repo" && "$repo/build/release/parlwick-models" --check --patience 3) || status=$?
+  if [ "$status" -ne 0 ]; then
+    say "models: not all in place (status $status); dictation needs them, the build and tests do not"
+  fi
 }
 
 # The official MCP SDK client the connector's integration test drives, at the pinned version.
@@ -202,7 +177,7 @@ build_release() {
 
 install_packages
 install_whisper_tools
-download_models
 if [ "$with_tests" -eq 1 ]; then install_mcp_test_client; install_test_locale; fi
 build_release
+download_models
 say "done: run ./build/release/parlwick from this folder"

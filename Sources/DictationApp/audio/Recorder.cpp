@@ -1,17 +1,7 @@
 #include "audio/Recorder.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
 #include <algorithm>
 #include <cmath>
-
-Recorder::Deliver Recorder::mainThread() {
-    return [](std::function<void()> work) {
-        if (QCoreApplication* app = QCoreApplication::instance()) {
-            QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
-        }
-    };
-}
 
 float Recorder::level(std::span<const float> block) {
     if (block.empty()) {

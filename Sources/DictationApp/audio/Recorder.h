@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/MainThread.h"
 
 #include <functional>
 #include <optional>
@@ -21,9 +22,8 @@ class Recorder {
     };
 
     // Runs work on the main thread; the hooks are always called through it.
-    using Deliver = std::function<void(std::function<void()>)>;
-    // Posts to the Qt application's event loop.
-    static Deliver mainThread();
+    using Deliver = ::Deliver;
+    static Deliver mainThread() { return ::mainThread(); }
 
     virtual ~Recorder() = default;
 

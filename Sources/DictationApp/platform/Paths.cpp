@@ -90,9 +90,13 @@ std::optional<Paths::Bundle> Paths::bundleFor(const fs::path& executable) {
         identifier->get<std::string>().empty()) {
         return std::nullopt;
     }
-    Bundle result{prefix, identifier->get<std::string>(), std::nullopt};
+    Bundle result{prefix, identifier->get<std::string>(), std::nullopt, std::nullopt};
     if (const auto name = info.find("CFBundleName"); name != info.end() && name->is_string()) {
         result.name = name->get<std::string>();
+    }
+    if (const auto models = info.find("ModelsBaseURL");
+        models != info.end() && models->is_string()) {
+        result.modelsAddress = models->get<std::string>();
     }
     return result;
 }

@@ -20,6 +20,7 @@ class Paths {
         std::filesystem::path prefix;
         std::string identifier;
         std::optional<std::string> name;
+        std::optional<std::string> modelsAddress; // "ModelsBaseURL": where the models come from
         bool operator==(const Bundle&) const = default;
     };
 

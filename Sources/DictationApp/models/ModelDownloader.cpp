@@ -1,0 +1,131 @@
+#include "models/ModelDownloader.h"
+
+#include "models/ModelAddress.h"
+#include "platform/AppError.h"
+#include "platform/Log.h"
+
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+std::vector<ModelDownloader::Model> ModelDownloader::required(std::string_view base) {
+    std::string host(base);
+    while (host.ends_with('/')) {
+        host.pop_back();
+    }
+    return {
+        {"ggml-silero-v5.1.2.bin",
+         host + "/ggml-org/whisper-vad/resolve/main/ggml-silero-v5.1.2.bin",
+         "29940d98d42b91fbd05ce489f3ecf7c72f0a42f027e4875919a28fb4c04ea2cf"},
+        {"ggml-large-v3-turbo-q5_0.bin",
+         host + "/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo-q5_0.bin",
+         "394221709cd5ad1f40c46e6031ca61bce88931e6e088c188294c6d5a55ffa7e2"},
+    };
+}
+
+ModelDownloader::ModelDownloader(fs::path folder, std::vector<Model> models, Scheduler& scheduler,
+                                 Deliver deliver, Options options)
+    : folder_(std::move(folder)), models_(std::move(models)), scheduler_(scheduler),
+      deliver_(std::move(deliver)), options_(options),
+      self_(std::make_shared<ModelDownloader*>(this)),
+      stop_(std::make_shared<std::atomic<bool>>(false)) {}
+
+ModelDownloader::~ModelDownloader() {
+    *self_ = nullptr;
+    stop_->store(true);
+    // jthread joins here; the transfer notices the stop within a second.
+}
+
+std::vector<ModelDownloader::Model> ModelDownloader::missing() const {
+    std::vector<Model> result;
+    for (const Model& model : models_) {
+        struct stat info {};
+        if (::lstat((folder_ / model.name).c_str(), &info) != 0) {
+            result.push_back(model);
+        }
+    }
+    return result;
+}
+
+void ModelDownloader::start() {
+    queue_ = missing();
+    if (inFlight_) {
+        return; // the transfer's end moves on to the new list
+    }
+    retry_.reset();
+    next();
+}
+
+void ModelDownloader::next() {
+    if (queue_.empty()) {
+        finish(std::nullopt);
+        return;
+    }
+    const Model& head = queue_.front();
+    if (const auto problem = ModelAddress::problem(head.url)) {
+        log("model address refused: " + *problem);
+        finish(AppError::process("the models address is not one we may fetch from").description());
+        return;
+    }
+    onFetch(head);
+    if (worker_.joinable()) {
+        worker_.join(); // the previous transfer has reported, so it is ending or gone
+    }
+    inFlight_ = true;
+    ModelFetch::Job job{head.name, head.url, head.sha256, folder_, options_.limits};
+    worker_ = std::jthread([job = std::move(job), stop = stop_, deliver = deliver_,
+                            self = self_]() {
+        const auto progress = [&](int percent) {
+            deliver([self, percent] {
+                if (ModelDownloader* owner = *self) {
+                    owner->onProgress(percent);
+                }
+            });
+        };
+        ModelFetch::Result result = ModelFetch::run(job, progress, *stop);
+        deliver([self, result = std::move(result)] {
+            if (ModelDownloader* owner = *self) {
+                owner->fetched(result);
+            }
+        });
+    });
+}
+
+void ModelDownloader::fetched(const ModelFetch::Result& result) {
+    inFlight_ = false;
+    using Kind = ModelFetch::Result::Kind;
+    switch (result.kind) {
+    case Kind::placed:
+        lastInterruption_.reset();
+        if (!queue_.empty()) {
+            queue_.erase(queue_.begin());
+        }
+        next();
+        return;
+    case Kind::interrupted:
+        // One line per cause, not one every five seconds for as long as the network is away.
+        if (result.detail != lastInterruption_) {
+            log("download interrupted, retrying: " + result.detail);
+            lastInterruption_ = result.detail;
+        }
+        onRetry(result.detail);
+        retry_ = scheduler_.start(options_.retryDelay, false, [this] {
+            retry_.reset();
+            next();
+        });
+        return;
+    case Kind::failed:
+        lastInterruption_.reset();
+        if (!result.detail.empty()) {
+            log("model download refused: " + result.detail);
+        }
+        finish(result.error);
+        return;
+    case Kind::stopped:
+        return;
+    }
+}
+
+void ModelDownloader::finish(std::optional<std::string> error) {
+    onFinish(error);
+}
