@@ -71,7 +71,8 @@ Arguments parse(const std::vector<std::string>& words) {
         } else if (word == "--patience") {
             const std::string& text = value();
             int number = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+            const auto [end, error] =
+                std::from_chars(text.data(), text.data() + text.size(), number);
             if (error != std::errc() || end != text.data() + text.size() || number < 1) {
                 throw UsageError("--patience needs a whole number of at least 1");
             }
@@ -104,8 +105,8 @@ bool checkPresent(const fs::path& folder, const ModelDownloader::Model& model) {
     std::cout << "model " << model.name << ": does not match its SHA-256, fetching it again"
               << std::endl;
     if (!fs::remove(file, error)) {
-        std::cerr << "parlwick-models: couldn't remove " << file.string() << ": "
-                  << error.message() << '\n';
+        std::cerr << "parlwick-models: couldn't remove " << file.string() << ": " << error.message()
+                  << '\n';
         return false;
     }
     return true;
@@ -113,9 +114,9 @@ bool checkPresent(const fs::path& folder, const ModelDownloader::Model& model) {
 
 void sayWhereTheyGo(const fs::path& folder, const std::vector<ModelDownloader::Model>& models) {
     for (const auto& model : models) {
-        std::cout << "Could not download " << model.name
-                  << ". To dictate, put it here by hand:\n  " << (folder / model.name).string()
-                  << "\nfrom " << model.url << "\nwith SHA-256 " << model.sha256 << '\n';
+        std::cout << "Could not download " << model.name << ". To dictate, put it here by hand:\n  "
+                  << (folder / model.name).string() << "\nfrom " << model.url << "\nwith SHA-256 "
+                  << model.sha256 << '\n';
     }
 }
 

@@ -9,6 +9,7 @@ namespace FileDigest {
 
 // Throws FileError when the file cannot be opened, mapped or read.
 std::string sha256(const std::filesystem::path& file);
+// The same for a file open for reading.
 std::string sha256(int fd, const std::filesystem::path& nameForErrors);
 
 } // namespace FileDigest

@@ -73,22 +73,22 @@ void ModelDownloader::next() {
     }
     inFlight_ = true;
     ModelFetch::Job job{head.name, head.url, head.sha256, folder_, options_.limits};
-    worker_ = std::jthread([job = std::move(job), stop = stop_, deliver = deliver_,
-                            self = self_]() {
-        const auto progress = [&](int percent) {
-            deliver([self, percent] {
+    worker_ =
+        std::jthread([job = std::move(job), stop = stop_, deliver = deliver_, self = self_]() {
+            const auto progress = [&](int percent) {
+                deliver([self, percent] {
+                    if (ModelDownloader* owner = *self) {
+                        owner->onProgress(percent);
+                    }
+                });
+            };
+            ModelFetch::Result result = ModelFetch::run(job, progress, *stop);
+            deliver([self, result = std::move(result)] {
                 if (ModelDownloader* owner = *self) {
-                    owner->onProgress(percent);
+                    owner->fetched(result);
                 }
             });
-        };
-        ModelFetch::Result result = ModelFetch::run(job, progress, *stop);
-        deliver([self, result = std::move(result)] {
-            if (ModelDownloader* owner = *self) {
-                owner->fetched(result);
-            }
         });
-    });
 }
 
 void ModelDownloader::fetched(const ModelFetch::Result& result) {

@@ -104,7 +104,7 @@ ModelFetch::Result ModelFetch::run(const Job& job, const std::function<void(int)
     }
     std::string digest;
     try {
-        digest = FileDigest::sha256(file.get(), part);
+        digest = FileDigest::sha256(part);
     } catch (const FileError& error) {
         return failed(error.description());
     }

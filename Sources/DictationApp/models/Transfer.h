@@ -27,7 +27,7 @@ struct Outcome {
     std::string reason; // a lower-case technical phrase
 };
 
-// Fetches `address` into `fd` (a regular file open for reading and writing). `progress` gets
+// Fetches `address` into `fd` (a regular file open for writing). `progress` gets
 // the whole percent of the file now on disk each time it changes, when the size is known.
 // Redirects are followed only to addresses that ModelAddress allows.
 Outcome fetch(const std::string& address, int fd, const Limits& limits,
