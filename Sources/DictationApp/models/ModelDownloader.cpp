@@ -83,23 +83,22 @@ void ModelDownloader::next() {
                 });
             };
             ModelFetch::Result result = ModelFetch::run(job, progress, *stop);
-            deliver([self, result = std::move(result)] {
+            deliver([self, name = job.name, result = std::move(result)] {
                 if (ModelDownloader* owner = *self) {
-                    owner->fetched(result);
+                    owner->fetched(name, result);
                 }
             });
         });
 }
 
-void ModelDownloader::fetched(const ModelFetch::Result& result) {
+void ModelDownloader::fetched(const std::string& name, const ModelFetch::Result& result) {
     inFlight_ = false;
     using Kind = ModelFetch::Result::Kind;
     switch (result.kind) {
     case Kind::placed:
         lastInterruption_.reset();
-        if (!queue_.empty()) {
-            queue_.erase(queue_.begin());
-        }
+        // start() may have renewed the list while the file was on its way.
+        std::erase_if(queue_, [&](const Model& model) { return model.name == name; });
         next();
         return;
     case Kind::interrupted:

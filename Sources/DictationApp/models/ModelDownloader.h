@@ -66,7 +66,7 @@ class ModelDownloader {
 
   private:
     void next();
-    void fetched(const ModelFetch::Result& result);
+    void fetched(const std::string& name, const ModelFetch::Result& result);
     void finish(std::optional<std::string> error);
 
     std::filesystem::path folder_;

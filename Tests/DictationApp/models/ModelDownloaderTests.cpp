@@ -189,6 +189,26 @@ TEST_F(ModelDownloads, BothFilesComeInOrderWithProgressPerFile) {
     EXPECT_NE(requests[1].find(speechName), std::string::npos);
 }
 
+TEST_F(ModelDownloads, StartingAgainWhileAFileIsOnItsWayStartsNoSecondTransfer) {
+    WebServer server(1 << 20);
+    auto models = serve(server.root(), server.address());
+    for (auto& model : models) {
+        model.url.insert(server.address().size(), "/slow");
+    }
+    make(models);
+    downloader->start();
+    ASSERT_TRUE(posted.runUntil([&] { return !progress.empty(); }, 30));
+    downloader->start();
+    downloader->start();
+    ASSERT_TRUE(finishes());
+    posted.runUntil([] { return false; }, 0.5); // nothing more may come
+
+    EXPECT_EQ(finished, std::vector<std::optional<std::string>>{std::nullopt});
+    EXPECT_EQ(readAll(folder / vadName), served[0]);
+    EXPECT_EQ(readAll(folder / speechName), served[1]);
+    EXPECT_EQ(requestsOnceLogged(server, 3).size(), 2u);
+}
+
 TEST_F(ModelDownloads, AnUnknownLengthGivesNoProgressButIsStillChecked) {
     TempDir source;
     writeAll(source / "file", randomBytes(2 << 20, 3));
