@@ -15,8 +15,9 @@
 
 namespace {
 
-// Large enough that mapping costs nothing next to hashing, small enough to stay out of the way.
-constexpr off_t window = 64 << 20;
+// Mapped pages count as ours until unmapped: 8 MB hashes as fast as larger windows while a
+// 575 MB model adds only that much to the resident size.
+constexpr off_t window = 8 << 20;
 
 [[noreturn]] void fail(const std::filesystem::path& file, int code) {
     throw FileError("couldn't read " + file.filename().string() + ": " + std::strerror(code));
