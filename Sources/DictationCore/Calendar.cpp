@@ -85,6 +85,13 @@ std::string Calendar::dayKey(Timestamp time) const {
     return key;
 }
 
+int Calendar::hour(Timestamp time) const {
+    UErrorCode status = U_ZERO_ERROR;
+    calendar_->setTime(udate(time), status);
+    const int32_t value = calendar_->get(UCAL_HOUR_OF_DAY, status);
+    return U_SUCCESS(status) ? value : 0;
+}
+
 std::optional<Timestamp> Calendar::startOfDay(Timestamp time) const {
     UErrorCode status = U_ZERO_ERROR;
     calendar_->setTime(udate(time), status);

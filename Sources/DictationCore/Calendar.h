@@ -38,6 +38,8 @@ class Calendar {
 
     // "2025-03-07": year, month and day of `time`; a field the calendar cannot give counts as 0.
     std::string dayKey(Timestamp time) const;
+    // The hour of the day, 0 to 23, that a wall clock in this calendar shows at `time`.
+    int hour(Timestamp time) const;
     // Midnight of that day, or the first moment of the day when midnight was skipped.
     std::optional<Timestamp> startOfDay(Timestamp time) const;
     // The same wall-clock time `days` calendar days later (earlier when negative), so a day

@@ -40,6 +40,8 @@ inline constexpr Setting<bool> hidesSteps{"hidesSteps", false};
 inline constexpr Setting<Look> look{"look", Look::light};
 // Nothing: the account's full name.
 inline constexpr Setting<std::optional<std::string>> profileName{"profileName", std::nullopt};
+// The main window's frame as Qt saves it, in base64.
+inline constexpr Setting<std::optional<std::string>> mainWindowFrame{"main-window", std::nullopt};
 
 inline constexpr std::array<std::string_view, 4> styleNames{"style-messages", "style-work",
                                                             "style-email", "style-other"};

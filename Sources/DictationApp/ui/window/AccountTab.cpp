@@ -1,0 +1,3 @@
+#include "ui/window/AccountTab.h"
+
+AccountTab::AccountTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {}

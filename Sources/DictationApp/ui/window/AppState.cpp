@@ -1,0 +1,59 @@
+#include "ui/window/AppState.h"
+
+AppState::AppState(HotKey key, Settings& settings, Stores stores, Paths paths,
+                   std::shared_ptr<const Clock> clock, Scheduler& scheduler, LiveVoice& voice,
+                   QObject* parent)
+    : QObject(parent), key_(key), settings_(settings), stores_(stores), paths_(std::move(paths)),
+      clock_(std::move(clock)), scheduler_(scheduler), voice_(voice), profile_(settings) {
+    connect(&settings_, &Settings::changed, this, [this](const QString& name) {
+        if (name == QLatin1String(SettingKeys::look.name.data(),
+                                  static_cast<qsizetype>(SettingKeys::look.name.size()))) {
+            emit lookChanged();
+        }
+    });
+}
+
+void AppState::setKey(HotKey key) {
+    if (key == key_) {
+        return;
+    }
+    key_ = key;
+    settings_.set(SettingKeys::key, std::optional<HotKey>(key));
+    emit keyChanged();
+}
+
+void AppState::setStatus(const QString& status) {
+    if (status != status_) {
+        status_ = status;
+        emit statusChanged();
+    }
+}
+
+void AppState::setReady(bool ready) {
+    if (ready != isReady_) {
+        isReady_ = ready;
+        emit readyChanged();
+    }
+}
+
+void AppState::setSection(Section section) {
+    if (section != section_) {
+        section_ = section;
+        emit sectionChanged();
+    }
+}
+
+void AppState::setSettingsTab(std::optional<SettingsTab> tab) {
+    if (tab != settingsTab_) {
+        settingsTab_ = tab;
+        emit settingsTabChanged();
+    }
+}
+
+Look AppState::look() const {
+    return settings_.get(SettingKeys::look);
+}
+
+void AppState::setLook(Look look) {
+    settings_.set(SettingKeys::look, look); // announced through the settings' change
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "HotKey.h"
+#include "config/Settings.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "platform/Scheduler.h"
+#include "ui/window/Profile.h"
+#include "ui/window/Sections.h"
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class HistoryStore;
+class LiveVoice;
+class NoteStore;
+class SnippetStore;
+class VoiceTest;
+class WordStore;
+
+// What the windows share while the app runs: the record key, the status text, whether dictation
+// is ready, the section and settings tab showing, the look, the stores and the live voice.
+// Lives on the main thread; the section and tab outlive the window, which may close and reopen.
+class AppState : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString status READ status WRITE setStatus NOTIFY statusChanged)
+    Q_PROPERTY(bool isReady READ isReady WRITE setReady NOTIFY readyChanged)
+
+  public:
+    struct Stores {
+        HistoryStore& history;
+        WordStore& words;
+        SnippetStore& snippets;
+        NoteStore& notes;
+    };
+
+    AppState(HotKey key, Settings& settings, Stores stores, Paths paths,
+             std::shared_ptr<const Clock> clock, Scheduler& scheduler, LiveVoice& voice,
+             QObject* parent = nullptr);
+
+    HotKey key() const { return key_; }
+    // Stored under "key"; the record key follows it.
+    void setKey(HotKey key);
+
+    const QString& status() const { return status_; }
+    void setStatus(const QString& status);
+
+    bool isReady() const { return isReady_; }
+    void setReady(bool ready);
+
+    Section section() const { return section_; }
+    void setSection(Section section);
+
+    // The settings sheet is open while a tab is set.
+    const std::optional<SettingsTab>& settingsTab() const { return settingsTab_; }
+    void setSettingsTab(std::optional<SettingsTab> tab);
+
+    Look look() const;
+    void setLook(Look look);
+
+    HistoryStore& history() const { return stores_.history; }
+    WordStore& words() const { return stores_.words; }
+    SnippetStore& snippets() const { return stores_.snippets; }
+    NoteStore& notes() const { return stores_.notes; }
+    Settings& settings() const { return settings_; }
+    Profile& profile() { return profile_; }
+    LiveVoice& voice() const { return voice_; }
+    // Nothing until voice tuning is part of the app.
+    VoiceTest* voiceTest() const { return nullptr; }
+    const Paths& paths() const { return paths_; }
+    const Clock& clock() const { return *clock_; }
+    const std::shared_ptr<const Clock>& sharedClock() const { return clock_; }
+    Scheduler& scheduler() const { return scheduler_; }
+
+    // Deletes the history, recordings, timings and totals; start-up wires it.
+    std::function<void()> onDeleteAll = [] {};
+
+  signals:
+    void keyChanged();
+    void statusChanged();
+    void readyChanged();
+    void sectionChanged();
+    void settingsTabChanged();
+    void lookChanged();
+
+  private:
+    HotKey key_;
+    Settings& settings_;
+    Stores stores_;
+    Paths paths_;
+    std::shared_ptr<const Clock> clock_;
+    Scheduler& scheduler_;
+    LiveVoice& voice_;
+    Profile profile_;
+    QString status_;
+    bool isReady_ = false;
+    Section section_ = Section::home;
+    std::optional<SettingsTab> settingsTab_;
+};

@@ -1,0 +1,3 @@
+#include "ui/window/InsightsScreen.h"
+
+InsightsScreen::InsightsScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {}

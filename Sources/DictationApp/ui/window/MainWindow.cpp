@@ -1,0 +1,43 @@
+#include "ui/window/MainWindow.h"
+
+#include "ui/window/MainWindowView.h"
+
+#include <QApplication>
+
+MainWindow::MainWindow(AppState& state, std::string version, QObject* parent)
+    : QObject(parent), state_(state), version_(std::move(version)) {}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::show() {
+    if (!view_) {
+        view_ = std::make_unique<MainWindowView>(state_, appearance_, version_);
+    }
+    view_->show();
+    view_->raise();
+    view_->activateWindow();
+}
+
+void MainWindow::hide() {
+    if (view_) {
+        view_->close();
+    }
+}
+
+bool MainWindow::isVisible() const {
+    return view_ && view_->isVisible();
+}
+
+QWidget* MainWindow::widget() const {
+    return view_.get();
+}
+
+bool MainWindow::captureTarget() const {
+    return captureTarget(QApplication::applicationState() == Qt::ApplicationActive, isVisible(),
+                         state_.settingsTab());
+}
+
+bool MainWindow::captureTarget(bool appIsActive, bool windowIsVisible,
+                               const std::optional<SettingsTab>& tab) {
+    return appIsActive && windowIsVisible && tab == SettingsTab::yourVoice;
+}

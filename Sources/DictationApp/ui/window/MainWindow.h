@@ -1,0 +1,42 @@
+#pragma once
+
+#include "ui/window/AppState.h"
+#include "ui/window/Appearance.h"
+
+#include <QObject>
+#include <QPointer>
+#include <memory>
+#include <string>
+
+class MainWindowView;
+
+// The main window: made once at start-up, its widgets only when first shown. Closing it hides
+// it and the app keeps running in the tray; the section and settings tab showing are kept in
+// the shared state, so reopening finds them as they were.
+class MainWindow : public QObject {
+    Q_OBJECT
+  public:
+    // `version` is the installed tree's "CFBundleShortVersionString".
+    MainWindow(AppState& state, std::string version, QObject* parent = nullptr);
+    ~MainWindow() override;
+
+    void show();
+    void hide();
+    bool isVisible() const;
+
+    // Whether a finished recording goes to voice tuning instead of being typed: while the app
+    // is active, this window visible and the "Your voice" tab showing.
+    bool captureTarget() const;
+    static bool captureTarget(bool appIsActive, bool windowIsVisible,
+                              const std::optional<SettingsTab>& tab);
+
+    // The window's widgets, made when first shown; nothing before.
+    QWidget* widget() const;
+    Appearance& appearance() { return appearance_; }
+
+  private:
+    AppState& state_;
+    std::string version_;
+    Appearance appearance_;
+    std::unique_ptr<MainWindowView> view_;
+};

@@ -1,0 +1,193 @@
+#include "ui/window/MainWindowView.h"
+
+#include "storage/HistoryStore.h"
+#include "ui/window/HistoryScreen.h"
+#include "ui/window/HomeScreen.h"
+#include "ui/window/Icons.h"
+#include "ui/window/InsightsScreen.h"
+#include "ui/window/RankToast.h"
+#include "ui/window/ScratchpadScreen.h"
+#include "ui/window/SettingsSheet.h"
+#include "ui/window/SnippetsScreen.h"
+#include "ui/window/StyleScreen.h"
+#include "ui/window/WordsScreen.h"
+
+#include <QByteArray>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QWidget* makeScreen(Section section, AppState& state) {
+    switch (section) {
+    case Section::home:
+        return new HomeScreen(state);
+    case Section::history:
+        return new HistoryScreen(state);
+    case Section::insights:
+        return new InsightsScreen(state);
+    case Section::words:
+        return new WordsScreen(state);
+    case Section::snippets:
+        return new SnippetsScreen(state);
+    case Section::style:
+        return new StyleScreen(state);
+    case Section::scratchpad:
+        return new ScratchpadScreen(state);
+    }
+    return new QWidget;
+}
+
+} // namespace
+
+MainWindowView::MainWindowView(AppState& state, Appearance& appearance, const std::string& version)
+    : state_(state), appearance_(appearance) {
+    setWindowTitle(QString::fromStdString(state.paths().appName()));
+    setAccessibleName(windowTitle());
+    setMinimumSize(720, 520);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(makeSidebar());
+    screens_ = new QStackedWidget;
+    for (const Section section : Sections::all) {
+        QWidget* screen = makeScreen(section, state);
+        screen->setAccessibleName(Sections::label(section));
+        screens_->addWidget(screen);
+    }
+    layout->addWidget(screens_, 1);
+
+    // Over the screens, not in the layout: the sheet covers them while a tab is open.
+    sheet_ = new SettingsSheet(state, version, this);
+    toast_ = new RankToast(state, this);
+
+    if (const auto frame = state.settings().get(SettingKeys::mainWindowFrame);
+        !frame || !restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*frame)))) {
+        resize(width, height);
+    }
+
+    connect(&state, &AppState::sectionChanged, this, &MainWindowView::showSection);
+    connect(&state, &AppState::settingsTabChanged, this, &MainWindowView::showSheet);
+    connect(&state, &AppState::lookChanged, this, &MainWindowView::showLook);
+    connect(&state, &AppState::readyChanged, this, &MainWindowView::showReady);
+    connect(&state.profile(), &Profile::nameChanged, this,
+            [this] { avatar_->setText(state_.profile().initials()); });
+    connect(&appearance, &Appearance::changed, this, &MainWindowView::showLook);
+    showSection();
+    showSheet();
+    showLook();
+    showReady();
+}
+
+QWidget* MainWindowView::makeSidebar() {
+    auto* sidebar = new QWidget;
+    sidebar->setObjectName(QStringLiteral("sidebar"));
+    sidebar->setFixedWidth(200);
+    auto* column = new QVBoxLayout(sidebar);
+    column->setContentsMargins(12, 16, 12, 12);
+
+    avatar_ = new QLabel(state_.profile().initials());
+    avatar_->setObjectName(QStringLiteral("avatar"));
+    avatar_->setAlignment(Qt::AlignCenter);
+    avatar_->setFixedSize(36, 36);
+    avatar_->setAccessibleName(QStringLiteral("Your initials"));
+    column->addWidget(avatar_);
+
+    sections_ = new QListWidget;
+    sections_->setAccessibleName(QStringLiteral("Sections"));
+    sections_->setFrameShape(QFrame::NoFrame);
+    for (const Section section : Sections::all) {
+        sections_->addItem(Sections::label(section));
+    }
+    connect(sections_, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && row < static_cast<int>(Sections::all.size())) {
+            state_.setSection(Sections::all[static_cast<std::size_t>(row)]);
+        }
+    });
+    column->addWidget(sections_, 1);
+
+    starting_ = new QLabel(QStringLiteral("Starting…"));
+    starting_->setAccessibleName(starting_->text());
+    column->addWidget(starting_);
+
+    auto* buttons = new QHBoxLayout;
+    auto* settings = new QToolButton;
+    settings->setText(QStringLiteral("Settings"));
+    settings->setAccessibleName(settings->text());
+    settings->setIcon(Icons::symbol("gearshape"));
+    settings->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    connect(settings, &QToolButton::clicked, this,
+            [this] { state_.setSettingsTab(SettingsTab::general); });
+    buttons->addWidget(settings);
+    buttons->addStretch();
+
+    darkToggle_ = new QToolButton;
+    darkToggle_->setCheckable(true);
+    darkToggle_->setAccessibleName(QStringLiteral("Use dark mode"));
+    darkToggle_->setToolTip(darkToggle_->accessibleName());
+    connect(darkToggle_, &QToolButton::clicked, this,
+            [this](bool dark) { state_.setLook(dark ? Look::dark : Look::light); });
+    buttons->addWidget(darkToggle_);
+    column->addLayout(buttons);
+    return sidebar;
+}
+
+QWidget* MainWindowView::screen(Section section) const {
+    return screens_->widget(static_cast<int>(section));
+}
+
+void MainWindowView::showSection() {
+    const int row = static_cast<int>(state_.section());
+    screens_->setCurrentIndex(row);
+    if (sections_->currentRow() != row) {
+        sections_->setCurrentRow(row);
+    }
+}
+
+void MainWindowView::showSheet() {
+    sheet_->setGeometry(rect());
+    sheet_->setVisible(state_.settingsTab().has_value());
+    if (sheet_->isVisible()) {
+        sheet_->raise();
+        toast_->raise();
+    }
+}
+
+void MainWindowView::showLook() {
+    appearance_.apply(state_.look());
+    darkToggle_->setChecked(appearance_.isDark());
+    darkToggle_->setIcon(Icons::symbol(appearance_.isDark() ? "moon" : "sun.max"));
+}
+
+void MainWindowView::showReady() {
+    starting_->setVisible(!state_.isReady());
+}
+
+void MainWindowView::rememberFrame() {
+    state_.settings().set(SettingKeys::mainWindowFrame,
+                          std::optional<std::string>(saveGeometry().toBase64().toStdString()));
+}
+
+void MainWindowView::closeEvent(QCloseEvent* event) {
+    // The app lives on in the tray; the window only hides.
+    rememberFrame();
+    event->ignore();
+    hide();
+}
+
+void MainWindowView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    toast_->windowShown();
+}
+
+void MainWindowView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    sheet_->setGeometry(rect());
+    toast_->place();
+}

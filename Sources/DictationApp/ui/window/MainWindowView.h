@@ -1,0 +1,52 @@
+#pragma once
+
+#include "ui/window/AppState.h"
+#include "ui/window/Appearance.h"
+
+#include <QWidget>
+#include <array>
+#include <string>
+
+class QLabel;
+class QListWidget;
+class QStackedWidget;
+class QToolButton;
+class RankToast;
+class SettingsSheet;
+
+// What the main window holds: the sidebar, one screen per section, the settings sheet over
+// them and the rank toast over everything.
+class MainWindowView : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int width = 1040;
+    static constexpr int height = 740;
+
+    MainWindowView(AppState& state, Appearance& appearance, const std::string& version);
+
+    QWidget* screen(Section section) const;
+    SettingsSheet& sheet() const { return *sheet_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    QWidget* makeSidebar();
+    void showSection();
+    void showSheet();
+    void showLook();
+    void showReady();
+    void rememberFrame();
+
+    AppState& state_;
+    Appearance& appearance_;
+    QListWidget* sections_ = nullptr;
+    QStackedWidget* screens_ = nullptr;
+    QToolButton* darkToggle_ = nullptr;
+    QLabel* starting_ = nullptr;
+    QLabel* avatar_ = nullptr;
+    SettingsSheet* sheet_ = nullptr;
+    RankToast* toast_ = nullptr;
+};

@@ -1,0 +1,3 @@
+#include "ui/window/PrivacyTab.h"
+
+PrivacyTab::PrivacyTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {}

@@ -1,0 +1,64 @@
+#include "ui/window/ScreenParts.h"
+
+#include <QFont>
+#include <QPalette>
+#include <QVBoxLayout>
+#include <QWidget>
+
+QVBoxLayout* ScreenParts::column(QWidget* screen) {
+    auto* layout = new QVBoxLayout(screen);
+    layout->setContentsMargins(32, 28, 32, 24);
+    layout->setSpacing(12);
+    return layout;
+}
+
+QLabel* ScreenParts::heading(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setObjectName(QStringLiteral("heading"));
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 1.6);
+    font.setWeight(QFont::DemiBold);
+    label->setFont(font);
+    label->setAccessibleName(text);
+    return label;
+}
+
+QLabel* ScreenParts::note(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setObjectName(QStringLiteral("note"));
+    label->setWordWrap(true);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    label->setAccessibleName(text);
+    return label;
+}
+
+QWidget* ScreenParts::figure(const QString& caption, QLabel** number) {
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    *number = new QLabel;
+    (*number)->setObjectName(QStringLiteral("figure"));
+    QFont font = (*number)->font();
+    font.setPointSizeF(font.pointSizeF() * 1.8);
+    font.setWeight(QFont::DemiBold);
+    (*number)->setFont(font);
+    (*number)->setAccessibleName(caption);
+    layout->addWidget(*number);
+    layout->addWidget(note(caption));
+    return box;
+}
+
+QLabel* ScreenParts::problemLine() {
+    auto* label = new QLabel;
+    label->setObjectName(QStringLiteral("problem"));
+    label->setWordWrap(true);
+    label->setAccessibleName(QStringLiteral("Problem"));
+    label->hide();
+    return label;
+}
+
+void ScreenParts::showProblem(QLabel* line, const std::optional<std::string>& problem) {
+    line->setText(problem ? text(*problem) : QString());
+    line->setVisible(problem.has_value());
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QLabel>
+#include <QString>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class QVBoxLayout;
+class QWidget;
+
+// The pieces every screen is built from, so they look alike: a heading, a muted line of
+// explanation, a store's problem, a big figure over its caption.
+namespace ScreenParts {
+
+// The screen's column, with the usual margins.
+QVBoxLayout* column(QWidget* screen);
+QLabel* heading(const QString& text);
+QLabel* note(const QString& text);
+// A number over its caption ("1,234" over "total words"); the number's label is returned
+// through `number` for updates.
+QWidget* figure(const QString& caption, QLabel** number);
+
+// A line for a store's problem, hidden while there is none.
+QLabel* problemLine();
+void showProblem(QLabel* line, const std::optional<std::string>& problem);
+
+inline QString text(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+} // namespace ScreenParts

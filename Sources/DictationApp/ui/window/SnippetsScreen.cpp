@@ -1,0 +1,3 @@
+#include "ui/window/SnippetsScreen.h"
+
+SnippetsScreen::SnippetsScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {}

@@ -1,0 +1,3 @@
+#include "ui/window/StyleScreen.h"
+
+StyleScreen::StyleScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {}

@@ -1,0 +1,3 @@
+#include "ui/window/VoiceTab.h"
+
+VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {}

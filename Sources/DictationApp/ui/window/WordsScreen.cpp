@@ -1,0 +1,3 @@
+#include "ui/window/WordsScreen.h"
+
+WordsScreen::WordsScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {}

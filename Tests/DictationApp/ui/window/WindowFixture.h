@@ -1,0 +1,83 @@
+#pragma once
+
+#include "FixedClock.h"
+#include "ManualScheduler.h"
+#include "OffscreenWidgets.h"
+#include "Records.h"
+#include "TestSupport.h"
+#include "config/Settings.h"
+#include "platform/Paths.h"
+#include "storage/HistoryStore.h"
+#include "storage/Stores.h"
+#include "ui/LiveVoice.h"
+#include "ui/window/AppState.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QWidget>
+#include <memory>
+
+// The window's screens over real stores on real files in a private home, at a moment and in a
+// calendar of the test's choosing, with timers that run when the test says.
+class WindowFixture : public OffscreenWidgets {
+  protected:
+    static inline const Calendar berlin{"Europe/Berlin", "en_US"};
+
+    // Opens the stores and the shared state; call again after changing files to reopen.
+    void open() {
+        state.reset();
+        notes.reset();
+        snippets.reset();
+        words.reset();
+        history.reset();
+        history = std::make_unique<HistoryStore>(*clock, HistoryStore::Locations::of(paths),
+                                                 SettingsFile(paths.settings()));
+        words = std::make_unique<WordStore>(paths.vocabulary());
+        snippets = std::make_unique<SnippetStore>(paths.snippets());
+        notes = std::make_unique<NoteStore>(paths.notes(), *clock);
+        state = std::make_unique<AppState>(HotKey::rightOption, settings,
+                                           AppState::Stores{*history, *words, *snippets, *notes},
+                                           paths, clock, scheduler, voice);
+    }
+
+    void SetUp() override { open(); }
+
+    // A dictation of `heard` at `when`, added the way the controller adds it.
+    void dictate(std::string heard, Timestamp when, std::string app = "Editor") {
+        history->add(typedRecord(when, std::move(heard), std::move(app)));
+    }
+
+    // The first widget of that type under `root` whose accessible name is `name`.
+    template <typename Widget = QWidget> static Widget* named(QWidget* root, const QString& name) {
+        for (Widget* widget : root->findChildren<Widget*>()) {
+            if (widget->accessibleName() == name) {
+                return widget;
+            }
+        }
+        return nullptr;
+    }
+    // Whether some visible label under `root` shows exactly `text`.
+    static bool shows(QWidget* root, const QString& text) {
+        for (QLabel* label : root->findChildren<QLabel*>()) {
+            if (label->isVisibleTo(root) && label->text() == text) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    TempDir home;
+    Paths paths{"/opt/parlwick/bin/parlwick", std::nullopt, Paths::Homes::under(home.path()),
+                home / "work"};
+    std::shared_ptr<FixedClock> clock =
+        std::make_shared<FixedClock>(berlin.date(2026, 12, 9, 10).value(), berlin);
+    ManualScheduler scheduler;
+    Settings settings{paths.settings()};
+    LiveVoice voice;
+    std::unique_ptr<HistoryStore> history;
+    std::unique_ptr<WordStore> words;
+    std::unique_ptr<SnippetStore> snippets;
+    std::unique_ptr<NoteStore> notes;
+    std::unique_ptr<AppState> state;
+};
