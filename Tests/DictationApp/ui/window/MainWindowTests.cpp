@@ -58,7 +58,7 @@ TEST_F(MainWindowTest, ClosingHidesTheWindowAndReopeningFindsTheSectionTabAndFra
     EXPECT_EQ(state->settingsTab(), SettingsTab::privacy);
     shown.resize(900, 650);
 
-    EXPECT_TRUE(shown.close());
+    shown.close();
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(settings.file().contains("main-window"));
 
