@@ -23,6 +23,20 @@
 
 namespace {
 
+// Drawn from the palette, so it is set again whenever the look changes.
+const char* const look = R"(
+#sidebar { background: palette(window); }
+#sidebar QListWidget { background: transparent; border: none; outline: none; }
+#sidebar QListWidget::item { padding: 7px 10px; border-radius: 6px; }
+#sidebar QListWidget::item:selected { background: palette(highlight);
+  color: palette(highlighted-text); }
+#avatar { border-radius: 18px; background: palette(highlight); color: palette(highlighted-text);
+  font-weight: 600; }
+#screens { background: palette(base); }
+#rankToast { border-radius: 10px; background: palette(highlight);
+  color: palette(highlighted-text); font-weight: 600; }
+)";
+
 QWidget* makeScreen(Section section, AppState& state) {
     switch (section) {
     case Section::home:
@@ -56,6 +70,7 @@ MainWindowView::MainWindowView(AppState& state, Appearance& appearance, const st
     layout->setSpacing(0);
     layout->addWidget(makeSidebar());
     screens_ = new QStackedWidget;
+    screens_->setObjectName(QStringLiteral("screens"));
     for (const Section section : Sections::all) {
         QWidget* screen = makeScreen(section, state);
         screen->setAccessibleName(Sections::label(section));
@@ -161,6 +176,7 @@ void MainWindowView::showSheet() {
 
 void MainWindowView::showLook() {
     appearance_.apply(state_.look());
+    setStyleSheet(QString::fromLatin1(look));
     darkToggle_->setChecked(appearance_.isDark());
     darkToggle_->setIcon(Icons::symbol(appearance_.isDark() ? "moon" : "sun.max"));
 }

@@ -5,6 +5,7 @@
 #include "ui/window/GeneralTab.h"
 #include "ui/window/Icons.h"
 #include "ui/window/PrivacyTab.h"
+#include "ui/window/ScreenParts.h"
 #include "ui/window/VoiceTab.h"
 
 #include <QHBoxLayout>
@@ -42,9 +43,7 @@ SettingsSheet::SettingsSheet(AppState& state, const std::string& version, QWidge
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 16, 24, 16);
     auto* header = new QHBoxLayout;
-    auto* title = new QLabel(QStringLiteral("Settings"));
-    title->setObjectName(QStringLiteral("heading"));
-    header->addWidget(title);
+    header->addWidget(ScreenParts::heading(QStringLiteral("Settings")));
     header->addStretch();
     auto* close = new QToolButton;
     close->setIcon(Icons::symbol("xmark"));

@@ -18,11 +18,14 @@
 #include <QWidget>
 #include <memory>
 
-// The window's screens over real stores on real files in a private home, at a moment and in a
-// calendar of the test's choosing, with timers that run when the test says.
-class WindowFixture : public OffscreenWidgets {
-  protected:
+// Real stores on real files in a private home, at a moment and in a calendar of the test's
+// choosing, with timers that run when the test says, and the shared state over them.
+class WindowWorld {
+  public:
     static inline const Calendar berlin{"Europe/Berlin", "en_US"};
+
+    WindowWorld() { open(); }
+    virtual ~WindowWorld() = default;
 
     // Opens the stores and the shared state; call again after changing files to reopen.
     void open() {
@@ -40,8 +43,6 @@ class WindowFixture : public OffscreenWidgets {
                                            AppState::Stores{*history, *words, *snippets, *notes},
                                            paths, clock, scheduler, voice);
     }
-
-    void SetUp() override { open(); }
 
     // A dictation of `heard` at `when`, added the way the controller adds it.
     void dictate(std::string heard, Timestamp when, std::string app = "Editor") {
@@ -81,3 +82,7 @@ class WindowFixture : public OffscreenWidgets {
     std::unique_ptr<NoteStore> notes;
     std::unique_ptr<AppState> state;
 };
+
+// The window's screens offscreen, over a world made afresh for each test (the suite's
+// application exists by then).
+class WindowFixture : public OffscreenWidgets, public WindowWorld {};
