@@ -1,3 +1,145 @@
 #include "ui/window/GeneralTab.h"
 
-GeneralTab::GeneralTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {}
+#include "config/Autostart.h"
+#include "platform/Log.h"
+#include "ui/window/ScreenParts.h"
+#include "ui/window/SettingsRows.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <array>
+#include <exception>
+
+namespace {
+
+constexpr std::array<Look, 3> looks{Look::light, Look::dark, Look::matchSystem};
+
+QString label(Look look) {
+    switch (look) {
+    case Look::light:
+        return QStringLiteral("Light");
+    case Look::dark:
+        return QStringLiteral("Dark");
+    case Look::matchSystem:
+        return QStringLiteral("Match system");
+    }
+    return {};
+}
+
+} // namespace
+
+GeneralTab::GeneralTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+    QVBoxLayout* column = SettingsRows::scrollingColumn(this);
+
+    QHBoxLayout* row = nullptr;
+    key_ = SettingsRows::picker(QStringLiteral("Hold to talk"), &row);
+    for (const HotKey key : HotKeys::allCases) {
+        key_->addItem(ScreenParts::text(HotKeys::label(key)));
+    }
+    column->addLayout(row);
+    look_ = SettingsRows::picker(QStringLiteral("Theme"), &row);
+    for (const Look look : looks) {
+        look_->addItem(label(look));
+    }
+    column->addLayout(row);
+
+    openAtLogin_ = SettingsRows::toggle(QStringLiteral("Open at login"));
+    column->addWidget(openAtLogin_);
+    openAtLoginProblem_ = ScreenParts::problemLine();
+    column->addWidget(openAtLoginProblem_);
+
+    sound_ = SettingsRows::toggle(QStringLiteral("Sound when you let go"));
+    column->addWidget(sound_);
+    // Shown for what it will be; there is no updater to switch yet.
+    updates_ = SettingsRows::toggle(QStringLiteral("Check for updates automatically"));
+    updates_->setEnabled(false);
+    column->addWidget(updates_);
+
+    crashReports_ = SettingsRows::toggle(QStringLiteral("Offer to share crash reports"));
+    column->addWidget(crashReports_);
+    column->addWidget(ScreenParts::note(
+        QStringLiteral("After a crash, asks first. Never sends anything by itself.")));
+
+    column->addSpacing(12);
+    column->addWidget(SettingsRows::title(QStringLiteral("Something not working?")));
+    QPushButton* showLog = SettingsRows::button(QStringLiteral("Show log"));
+    column->addWidget(showLog, 0, Qt::AlignLeft);
+    column->addWidget(ScreenParts::note(QStringLiteral("The log never holds what you said.")));
+    column->addStretch();
+
+    connect(key_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) {
+            state_.setKey(HotKeys::allCases[static_cast<std::size_t>(index)]);
+        }
+    });
+    connect(look_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) {
+            state_.setLook(looks[static_cast<std::size_t>(index)]);
+        }
+    });
+    connect(openAtLogin_, &QCheckBox::toggled, this, &GeneralTab::changeOpenAtLogin);
+    connect(sound_, &QCheckBox::toggled, this,
+            [this](bool on) { state_.settings().set(SettingKeys::playSound, on); });
+    connect(crashReports_, &QCheckBox::toggled, this, &GeneralTab::changeCrashReports);
+    connect(showLog, &QPushButton::clicked, this, [this] {
+        QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QString::fromStdString(state_.paths().log().string())));
+    });
+
+    connect(&state, &AppState::keyChanged, this, &GeneralTab::showSettings);
+    connect(&state, &AppState::lookChanged, this, &GeneralTab::showSettings);
+    connect(&state.settings(), &Settings::changed, this, &GeneralTab::showSettings);
+    showSettings();
+    showOpenAtLogin();
+}
+
+void GeneralTab::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    showOpenAtLogin();
+}
+
+void GeneralTab::showSettings() {
+    const Settings& settings = state_.settings();
+    const QSignalBlocker keyBlocker(key_);
+    key_->setCurrentIndex(static_cast<int>(state_.key()));
+    const QSignalBlocker lookBlocker(look_);
+    look_->setCurrentIndex(static_cast<int>(state_.look()));
+    const QSignalBlocker soundBlocker(sound_);
+    sound_->setChecked(settings.get(SettingKeys::playSound));
+    const QSignalBlocker crashBlocker(crashReports_);
+    crashReports_->setChecked(settings.get(SettingKeys::offersCrashReports));
+}
+
+void GeneralTab::showOpenAtLogin() {
+    const QSignalBlocker blocker(openAtLogin_);
+    openAtLogin_->setChecked(Autostart::isSet(state_.paths()));
+}
+
+void GeneralTab::changeOpenAtLogin(bool opens) {
+    try {
+        Autostart::set(state_.paths(), opens);
+        ScreenParts::showProblem(openAtLoginProblem_, std::nullopt);
+    } catch (const std::exception& error) {
+        log(std::string("open at login: ") + error.what());
+        ScreenParts::showProblem(openAtLoginProblem_,
+                                 std::string("Couldn't change Open at login: ") + error.what());
+    }
+    // The switch shows what the desktop will do, which after a failure is what it did before.
+    showOpenAtLogin();
+}
+
+void GeneralTab::changeCrashReports(bool offers) {
+    Settings& settings = state_.settings();
+    // Reports from before the opt-in are never offered.
+    if (offers) {
+        settings.set(SettingKeys::lastCrashReport, std::optional<Timestamp>(state_.clock().now()));
+    }
+    settings.set(SettingKeys::offersCrashReports, offers);
+}

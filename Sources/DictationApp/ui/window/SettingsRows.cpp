@@ -1,0 +1,62 @@
+#include "ui/window/SettingsRows.h"
+
+#include "ui/window/ScreenParts.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFont>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+QVBoxLayout* SettingsRows::scrollingColumn(QWidget* tab) {
+    auto* outer = new QVBoxLayout(tab);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget;
+    QVBoxLayout* column = ScreenParts::column(content);
+    scroll->setWidget(content);
+    outer->addWidget(scroll);
+    return column;
+}
+
+QLabel* SettingsRows::title(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setObjectName(QStringLiteral("title"));
+    QFont font = label->font();
+    font.setWeight(QFont::DemiBold);
+    label->setFont(font);
+    label->setAccessibleName(text);
+    return label;
+}
+
+QCheckBox* SettingsRows::toggle(const QString& text) {
+    auto* box = new QCheckBox(text);
+    box->setAccessibleName(text);
+    return box;
+}
+
+QComboBox* SettingsRows::picker(const QString& name, QHBoxLayout** row) {
+    auto* label = new QLabel(name);
+    auto* box = new QComboBox;
+    box->setAccessibleName(name);
+    box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    label->setBuddy(box);
+    *row = new QHBoxLayout;
+    (*row)->addWidget(label);
+    (*row)->addWidget(box);
+    (*row)->addStretch();
+    return box;
+}
+
+QPushButton* SettingsRows::button(const QString& text) {
+    auto* button = new QPushButton(text);
+    button->setAccessibleName(text);
+    button->setAutoDefault(false);
+    return button;
+}
