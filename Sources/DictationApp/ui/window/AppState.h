@@ -77,6 +77,8 @@ class AppState : public QObject {
 
     // Deletes the history, recordings, timings and totals; start-up wires it.
     std::function<void()> onDeleteAll = [] {};
+    // Removes every trace of the program and quits; start-up wires it.
+    std::function<void()> onUninstall = [] {};
 
   signals:
     void keyChanged();

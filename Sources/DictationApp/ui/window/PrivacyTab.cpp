@@ -43,7 +43,6 @@ PrivacyTab::PrivacyTab(AppState& state, QWidget* parent) : QWidget(parent), stat
 
     column->addSpacing(12);
     uninstall_ = SettingsRows::button(QStringLiteral("Uninstall…"));
-    uninstall_->setEnabled(false);
     column->addWidget(uninstall_, 0, Qt::AlignLeft);
     column->addWidget(ScreenParts::note(QStringLiteral(
         "Removes the app and everything it keeps on this computer, including the speech model.")));
@@ -80,26 +79,42 @@ void PrivacyTab::showSettings() {
 }
 
 void PrivacyTab::confirmDeleteAll() {
+    confirm(QStringLiteral("Delete all dictations"),
+            QStringLiteral("Delete all history and recordings?"),
+            QStringLiteral("History, recordings, timings, rank and streak. Words, snippets, notes "
+                           "and voice recordings stay."),
+            QStringLiteral("Delete"), [this] { state_.onDeleteAll(); });
+}
+
+void PrivacyTab::uninstall() {
+    const QString app = QString::fromStdString(state_.paths().appName());
+    confirm(QStringLiteral("Uninstall"),
+            QStringLiteral("Uninstall ") + app + QStringLiteral(" and delete everything?"),
+            QStringLiteral("History, recordings, words, snippets, notes, settings and the speech "
+                           "model are deleted, and the app goes to the Trash. This can't be "
+                           "undone."),
+            QStringLiteral("Uninstall"), [this] { state_.onUninstall(); });
+}
+
+void PrivacyTab::confirm(const QString& name, const QString& question, const QString& detail,
+                         const QString& action, std::function<void()> then) {
     auto* box = new QMessageBox(this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setAccessibleName(QStringLiteral("Delete all dictations"));
+    box->setAccessibleName(name);
     box->setIcon(QMessageBox::Warning);
-    box->setText(QStringLiteral("Delete all history and recordings?"));
-    box->setInformativeText(QStringLiteral("History, recordings, timings, rank and streak. Words, "
-                                           "snippets, notes and voice recordings stay."));
-    QPushButton* remove = box->addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
-    remove->setAccessibleName(remove->text());
+    box->setText(question);
+    box->setInformativeText(detail);
+    QPushButton* go = box->addButton(action, QMessageBox::DestructiveRole);
+    go->setAccessibleName(go->text());
     QPushButton* cancel = box->addButton(QMessageBox::Cancel);
     cancel->setAccessibleName(cancel->text());
     // Nothing is lost by a stray Return.
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
-    connect(box, &QMessageBox::finished, this, [this, box, remove] {
-        if (box->clickedButton() == remove) {
-            state_.onDeleteAll();
+    connect(box, &QMessageBox::finished, this, [box, go, then = std::move(then)] {
+        if (box->clickedButton() == go) {
+            then();
         }
     });
     box->open();
 }
-
-void PrivacyTab::uninstall() {}

@@ -3,6 +3,7 @@
 #include "ui/window/AppState.h"
 
 #include <QWidget>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -19,8 +20,11 @@ class PrivacyTab : public QWidget {
   private slots:
     // Asks first; only "Delete" removes anything.
     void confirmDeleteAll();
-    // The uninstaller comes with its own change; its button stays disabled until then.
+    // Asks first; start-up's uninstaller removes everything and quits.
     void uninstall();
+    // A question with a destructive `action` and Cancel as the default; `then` runs on `action`.
+    void confirm(const QString& name, const QString& question, const QString& detail,
+                 const QString& action, std::function<void()> then);
 
   private:
     void showSettings();

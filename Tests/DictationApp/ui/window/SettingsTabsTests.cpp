@@ -349,8 +349,6 @@ TEST_F(SettingsTabs, PrivacyWritesRetentionAndRecordingsAndAppliesTheShorterLimi
     EXPECT_TRUE(file().get(SettingKeys::keepAudio));
     settings.set(SettingKeys::retention, Retention::forever);
     EXPECT_EQ(keep->currentText(), "Until I delete it");
-
-    EXPECT_FALSE(named<QPushButton>(&tab, "Uninstall…")->isEnabled());
 }
 
 TEST_F(SettingsTabs, DeleteAllAsksFirstAndDeletesOnlyAfterDelete) {
@@ -373,6 +371,30 @@ TEST_F(SettingsTabs, DeleteAllAsksFirstAndDeletesOnlyAfterDelete) {
     deleteAll->click();
     answer(&tab, "Delete");
     EXPECT_EQ(deletions, 1);
+}
+
+TEST_F(SettingsTabs, UninstallAsksWithTheAppsNameAndRunsOnlyAfterUninstall) {
+    int uninstalls = 0;
+    state->onUninstall = [&uninstalls] { ++uninstalls; };
+    PrivacyTab tab(*state);
+    tab.show();
+    auto* uninstall = named<QPushButton>(&tab, "Uninstall…");
+    ASSERT_NE(uninstall, nullptr);
+    ASSERT_TRUE(uninstall->isEnabled());
+
+    uninstall->click();
+    QMessageBox* box = confirmation(&tab);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Uninstall Dictation and delete everything?");
+    EXPECT_EQ(box->informativeText(),
+              "History, recordings, words, snippets, notes, settings and the speech model are "
+              "deleted, and the app goes to the Trash. This can't be undone.");
+    answer(&tab, "Cancel");
+    EXPECT_EQ(uninstalls, 0);
+
+    uninstall->click();
+    answer(&tab, "Uninstall");
+    EXPECT_EQ(uninstalls, 1);
 }
 
 } // namespace
