@@ -86,7 +86,9 @@ class UninstallerTest : public testing::Test {
                           root.path().string());
     }
 
-    static nlohmann::json read(const fs::path& file) { return nlohmann::json::parse(readAll(file)); }
+    static nlohmann::json read(const fs::path& file) {
+        return nlohmann::json::parse(readAll(file));
+    }
 
     TempDir root;
     const fs::path home = root / "home";
@@ -148,8 +150,9 @@ TEST_F(UninstallerTest, AnUndeletableFolderIsReportedAndTheRestStillGoes) {
     }();
 
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.err.find("[Parlwick] uninstall: couldn't remove " + id + ": Permission denied"),
-              std::string::npos)
+    EXPECT_NE(
+        result.err.find("[Parlwick] uninstall: couldn't remove " + id + ": Permission denied"),
+        std::string::npos)
         << result.err;
     EXPECT_EQ(result.err.find("thumbnails"), std::string::npos);
     EXPECT_EQ(result.err.find(".cache"), std::string::npos);
