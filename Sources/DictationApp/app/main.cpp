@@ -3,6 +3,7 @@
 #include "app/Startup.h"
 #include "connector/ConnectorServer.h"
 #include "desktop/x11/X11Desktop.h"
+#include "housekeeping/CrashHandler.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 
@@ -43,6 +44,10 @@ void protectFolders(const Paths& paths) {
 int main(int argc, char** argv) {
     const Paths paths = Paths::forThisProcess();
     Log appLog(paths.appName(), paths.isApp() ? std::optional(paths.log()) : std::nullopt);
+    if (paths.isApp()) {
+        CrashHandler::install(paths.crashes(), paths.appName(),
+                              paths.bundle()->version.value_or(PARLWICK_VERSION));
+    }
 
     // An AI app started us as its connector server: nothing else of the app is made.
     for (int i = 0; i < argc; ++i) {

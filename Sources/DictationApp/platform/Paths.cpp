@@ -90,14 +90,18 @@ std::optional<Paths::Bundle> Paths::bundleFor(const fs::path& executable) {
         identifier->get<std::string>().empty()) {
         return std::nullopt;
     }
-    Bundle result{prefix, identifier->get<std::string>(), std::nullopt, std::nullopt};
-    if (const auto name = info.find("CFBundleName"); name != info.end() && name->is_string()) {
-        result.name = name->get<std::string>();
-    }
-    if (const auto models = info.find("ModelsBaseURL");
-        models != info.end() && models->is_string()) {
-        result.modelsAddress = models->get<std::string>();
-    }
+    Bundle result{prefix, identifier->get<std::string>(), {}, {}, {}, {}};
+    const auto text = [&](const char* key) -> std::optional<std::string> {
+        const auto value = info.find(key);
+        if (value == info.end() || !value->is_string()) {
+            return std::nullopt;
+        }
+        return value->get<std::string>();
+    };
+    result.name = text("CFBundleName");
+    result.modelsAddress = text("ModelsBaseURL");
+    result.version = text("CFBundleShortVersionString");
+    result.supportAddress = text("SupportIssuesURL");
     return result;
 }
 

@@ -20,7 +20,9 @@ class Paths {
         std::filesystem::path prefix;
         std::string identifier;
         std::optional<std::string> name;
-        std::optional<std::string> modelsAddress; // "ModelsBaseURL": where the models come from
+        std::optional<std::string> modelsAddress;  // "ModelsBaseURL": where the models come from
+        std::optional<std::string> version;        // "CFBundleShortVersionString"
+        std::optional<std::string> supportAddress; // "SupportIssuesURL": where reports are filed
         bool operator==(const Bundle&) const = default;
     };
 

@@ -45,6 +45,13 @@ bool isThere(const fs::path& file) {
     return ::lstat(file.c_str(), &info) == 0;
 }
 
+// The same files from the server's rate-limited copy, so a test can act while one is on its way.
+void slowDown(std::vector<Model>& models, const WebServer& server) {
+    for (auto& model : models) {
+        model.url.insert(server.address().size(), "/slow");
+    }
+}
+
 // nginx logs a request once it is done with it, a moment after the client has the last byte.
 std::vector<std::string> requestsOnceLogged(const WebServer& server, std::size_t count) {
     eventually([&] { return server.requests().size() >= count; }, 5);
@@ -192,9 +199,7 @@ TEST_F(ModelDownloads, BothFilesComeInOrderWithProgressPerFile) {
 TEST_F(ModelDownloads, StartingAgainWhileAFileIsOnItsWayStartsNoSecondTransfer) {
     WebServer server(1 << 20);
     auto models = serve(server.root(), server.address());
-    for (auto& model : models) {
-        model.url.insert(server.address().size(), "/slow");
-    }
+    slowDown(models, server);
     make(models);
     downloader->start();
     ASSERT_TRUE(posted.runUntil([&] { return !progress.empty(); }, 30));
@@ -295,9 +300,7 @@ TEST_F(ModelDownloads, ATransferStoppedByQuittingResumesWithARangeFromTheRealSer
     auto models = serve(server.root(), server.address(), 4 << 20);
     // Fetch from the rate-limited copy so the quit lands mid-way.
     auto slow = models;
-    for (auto& model : slow) {
-        model.url.insert(server.address().size(), "/slow");
-    }
+    slowDown(slow, server);
     writeAll(folder / vadName, "present");
     make(slow);
     downloader->start();
@@ -436,9 +439,7 @@ TEST_F(ModelDownloads, AModelsFolderThatCannotBeCreatedFailsTheRun) {
 TEST_F(ModelDownloads, AFileThatAppearsInTheWayKeepsItsPlaceAndFailsTheRun) {
     WebServer server(1 << 20);
     auto models = serve(server.root(), server.address());
-    for (auto& model : models) {
-        model.url.insert(server.address().size(), "/slow");
-    }
+    slowDown(models, server);
     models.erase(models.begin());
     make(models);
     downloader->onProgress = [this](int percent) {
@@ -478,9 +479,7 @@ TEST_F(ModelDownloads, AFullDiskFailsTheRunWithTheSystemsWordsAndNoFileUnderTheN
 TEST_F(ModelDownloads, TwoCopiesOfTheProgramNeverWriteOneFile) {
     WebServer server(1 << 20);
     auto models = serve(server.root(), server.address());
-    for (auto& model : models) {
-        model.url.insert(server.address().size(), "/slow");
-    }
+    slowDown(models, server);
     models.erase(models.begin());
     make(models);
     ModelDownloader second(folder, models, scheduler, posted.deliver(), quick());
