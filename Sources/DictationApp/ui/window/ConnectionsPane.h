@@ -29,6 +29,9 @@ class ConnectionsPane : public QWidget {
     void refresh();
     // Registers or removes the app off the main thread, then shows how that went.
     void change(ConnectedApp app, bool connect);
+    // Blocks until the change under way has been handed back to the main thread, where it
+    // shows at the next turn of the event loop.
+    void waitForWorker() { worker_.drain(); }
 
   protected:
     void showEvent(QShowEvent* event) override;

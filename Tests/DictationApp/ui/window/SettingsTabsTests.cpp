@@ -179,6 +179,8 @@ class ConnectionsTab : public SettingsTabs {
 
     // Processes events until the change is back on the main thread.
     bool waitForChange() {
+        // Drained first, so the worker's hand-off is seen before the events that carry it.
+        pane->waitForWorker();
         QElapsedTimer timer;
         timer.start();
         while (pane->busy() && timer.elapsed() < 30'000) {
