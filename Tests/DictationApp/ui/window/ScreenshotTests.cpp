@@ -29,14 +29,14 @@ class Screenshots : public testing::Test {
         }
     }
 
-    // Some of everything, so no screen is drawn empty.
+    // Some of everything, so no screen is drawn empty; dictations come in the order spoken.
     static void fill(WindowWorld& world) {
         const Timestamp now = world.clock->now();
-        world.dictate("Let's meet on Friday at three and bring the draft",
-                      now - std::chrono::hours(1), "Slack");
+        world.dictate("Remind me to call the dentist", now - std::chrono::hours(50), "Editor");
         world.dictate("The quarterly numbers look better than last year",
                       now - std::chrono::hours(26), "Thunderbird");
-        world.dictate("Remind me to call the dentist", now - std::chrono::hours(50), "Editor");
+        world.dictate("Let's meet on Friday at three and bring the draft",
+                      now - std::chrono::hours(1), "Slack");
         world.words->save({"Parlwick", "Lovelace"});
         world.snippets->addOrChange("my meeting link", "https://meet.example/room");
         if (const auto id = world.notes->addNote()) {
