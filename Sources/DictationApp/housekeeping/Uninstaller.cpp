@@ -4,7 +4,9 @@
 #include "connector/Connections.h"
 #include "platform/Log.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QString>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,4 +122,13 @@ Uninstaller::Outcome Uninstaller::run(const Paths& paths) {
         }
     }
     return outcome;
+}
+
+void Uninstaller::runAndQuit(const Paths& paths) {
+    const Outcome outcome = run(paths);
+    if (outcome.packageAdvice) {
+        QMessageBox::information(nullptr, QString::fromStdString(paths.appName()),
+                                 QString::fromStdString(*outcome.packageAdvice));
+    }
+    QCoreApplication::quit();
 }

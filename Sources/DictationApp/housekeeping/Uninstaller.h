@@ -32,4 +32,8 @@ std::vector<std::filesystem::path> installedFiles(const Paths& paths);
 // Runs every step and reports each failure to the log; the caller quits afterwards.
 Outcome run(const Paths& paths);
 
+// What the app does after the user confirmed: runs every step, tells a user whose program was
+// installed for everyone how to remove it, and quits the application.
+void runAndQuit(const Paths& paths);
+
 } // namespace Uninstaller

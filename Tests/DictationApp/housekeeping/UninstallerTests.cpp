@@ -62,7 +62,7 @@ class UninstallerTest : public testing::Test {
     }
 
     // Runs the uninstall as the user who owns the home.
-    ProcessResult uninstall(const fs::path& executable) {
+    ProcessResult uninstall(const fs::path& executable, bool quitsLikeTheApp = false) {
         if (user) {
             runProcess({"/bin/chown", "-R", std::to_string(*user) + ":" + std::to_string(*group),
                         home.string(), (root / "bin").string()});
@@ -82,7 +82,9 @@ class UninstallerTest : public testing::Test {
                            {"XDG_CONFIG_HOME", ""},
                            {"XDG_CACHE_HOME", ""},
                            {"XDG_STATE_HOME", ""},
-                           {"ASAN_OPTIONS", "detect_leaks=0"}},
+                           {"ASAN_OPTIONS", "detect_leaks=0"},
+                           {"QT_QPA_PLATFORM", "offscreen"},
+                           {"UNINSTALL_AND_QUIT", quitsLikeTheApp ? "1" : ""}},
                           root.path().string());
     }
 
@@ -159,6 +161,15 @@ TEST_F(UninstallerTest, AnUndeletableFolderIsReportedAndTheRestStillGoes) {
     EXPECT_TRUE(fs::exists(stuck / "ggml-silero-v5.1.2.bin"));
     EXPECT_FALSE(fs::exists(home / ".config" / id));
     EXPECT_FALSE(fs::exists(home / ".local/state" / id));
+    EXPECT_FALSE(read(home / ".cursor/mcp.json")["mcpServers"].contains("parlwick"));
+}
+
+TEST_F(UninstallerTest, TheAppsOwnWayEndsTheProcessOnceEverythingIsGone) {
+    fillHome();
+    const auto result = uninstall(root / "bin" / "parlwick", true);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_FALSE(fs::exists(home / ".local/share" / id));
+    EXPECT_FALSE(fs::exists(home / ".config" / id));
     EXPECT_FALSE(read(home / ".cursor/mcp.json")["mcpServers"].contains("parlwick"));
 }
 
