@@ -197,20 +197,18 @@ void ScratchpadScreen::deleteConfirmed() {
         return;
     }
     NoteStore& notes = state_.notes();
-    const QModelIndex shown = model_->find(text(*deleting_));
+    const int row = model_->find(text(*deleting_)).row();
     const bool wasOpen = open_ == deleting_;
     if (wasOpen) {
         pending_.reset();
-        open_.reset();
     }
     notes.deleteNote(*deleting_);
-    if (wasOpen) {
-        // The note that took its place, else the one above it.
+    if (wasOpen && row >= 0) {
+        // The note that took its place, else the one above it, else none.
         std::optional<std::string> next;
         if (!notes.items().empty()) {
-            const auto row = std::min(static_cast<std::size_t>(std::max(shown.row(), 0)),
-                                      notes.items().size() - 1);
-            next = notes.items()[row].id;
+            next =
+                notes.items()[std::min(static_cast<std::size_t>(row), notes.items().size() - 1)].id;
         }
         open(next);
     }

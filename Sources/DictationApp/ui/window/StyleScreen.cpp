@@ -42,6 +42,8 @@ StyleScreen::StyleScreen(AppState& state, QWidget* parent) : QWidget(parent), st
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // Tab goes straight to the choices; the area follows the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget;
     auto* layout = ScreenParts::column(content);
     layout->addWidget(ScreenParts::heading(QStringLiteral("Style")));
