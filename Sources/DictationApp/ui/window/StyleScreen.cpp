@@ -1,3 +1,111 @@
 #include "ui/window/StyleScreen.h"
 
-StyleScreen::StyleScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {}
+#include "WritingStyle.h"
+#include "ui/window/ScreenParts.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+using ScreenParts::text;
+
+namespace {
+
+QString title(AppGroup group) {
+    switch (group) {
+    case AppGroup::messages:
+        return QStringLiteral("Messages");
+    case AppGroup::work:
+        return QStringLiteral("Work chat");
+    case AppGroup::email:
+        return QStringLiteral("Email");
+    case AppGroup::other:
+        return QStringLiteral("Everything else");
+    }
+    return {};
+}
+
+std::size_t slot(AppGroup group) {
+    return static_cast<std::size_t>(group);
+}
+
+} // namespace
+
+StyleScreen::StyleScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    // Four groups of three samples outgrow a small window at large scales.
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    // Tab goes straight to the choices; the area follows the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    auto* content = new QWidget;
+    auto* layout = ScreenParts::column(content);
+    layout->addWidget(ScreenParts::heading(QStringLiteral("Style")));
+    layout->addWidget(ScreenParts::note(
+        QStringLiteral("Punctuation and capitals for each kind of app. Your words never change.")));
+    for (const AppGroup group : AppGroups::allCases) {
+        layout->addWidget(makeGroup(group));
+    }
+    layout->addStretch();
+    scroll->setWidget(content);
+    outer->addWidget(scroll);
+
+    // Shows what the file holds after every change, so a choice that could not be written does
+    // not look kept.
+    connect(&state.settings(), &Settings::changed, this, [this](const QString& key) {
+        if (key.startsWith(QStringLiteral("style-"))) {
+            showStored();
+        }
+    });
+    showStored();
+}
+
+QWidget* StyleScreen::makeGroup(AppGroup group) {
+    auto* box = new QGroupBox(title(group));
+    box->setAccessibleName(box->title());
+    auto* grid = new QGridLayout(box);
+    grid->setColumnStretch(1, 1);
+    auto* choices = new QButtonGroup(box);
+    choices->setExclusive(true);
+    int row = 0;
+    for (const WritingStyle style : WritingStyles::allCases) {
+        const QString name = text(WritingStyles::rawValue(style));
+        // What dictation would type in this style, from the same function it uses.
+        const QString styled = text(WritingStyles::apply(style, sample));
+        auto* choice = new QRadioButton(name);
+        choice->setAccessibleName(name);
+        choice->setAccessibleDescription(styled);
+        choices->addButton(choice, static_cast<int>(style));
+        auto* shown = new QLabel(styled);
+        shown->setWordWrap(true);
+        shown->setAccessibleName(name + QStringLiteral(" sample"));
+        shown->setBuddy(choice);
+        grid->addWidget(choice, row, 0, Qt::AlignTop);
+        grid->addWidget(shown, row, 1);
+        ++row;
+    }
+    // Only a choice by the user is stored; checking the stored one writes nothing.
+    connect(choices, &QButtonGroup::idClicked, this,
+            [this, group](int style) { choose(group, style); });
+    choices_[slot(group)] = choices;
+    return box;
+}
+
+void StyleScreen::choose(AppGroup group, int style) {
+    state_.settings().set(SettingKeys::style(group), static_cast<WritingStyle>(style));
+}
+
+void StyleScreen::showStored() {
+    for (const AppGroup group : AppGroups::allCases) {
+        const WritingStyle stored = state_.settings().get(SettingKeys::style(group));
+        if (QAbstractButton* button = choices_[slot(group)]->button(static_cast<int>(stored))) {
+            button->setChecked(true);
+        }
+    }
+}

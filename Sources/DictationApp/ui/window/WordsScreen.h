@@ -4,6 +4,13 @@
 
 #include <QWidget>
 
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPushButton;
+class StoreListModel;
+
 // Words: the names and terms the recogniser should spell correctly.
 class WordsScreen : public QWidget {
     Q_OBJECT
@@ -11,5 +18,16 @@ class WordsScreen : public QWidget {
     explicit WordsScreen(AppState& state, QWidget* parent = nullptr);
 
   private:
+    void add();
+    void removeSelected();
+    void showState();
+
     AppState& state_;
+    QLabel* problem_;
+    QLineEdit* field_;
+    QPushButton* add_;
+    QListView* list_;
+    StoreListModel* model_;
+    QPushButton* remove_;
+    QAction* removeAction_;
 };

@@ -154,6 +154,7 @@ TEST_F(MainWindowTest, ProfileNamesGiveFirstNamesAndInitialsAndEditsAreStored) {
     profile.setName("grace hopper");
     EXPECT_EQ(settings.get(SettingKeys::profileName), "grace hopper");
     EXPECT_EQ(named<QLabel>(&shown, "Your initials")->text(), "GH");
+    window.reset(); // it holds the state that open() replaces
     open();
     EXPECT_EQ(state->profile().firstName(), "grace");
 }
