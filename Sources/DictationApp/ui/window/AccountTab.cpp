@@ -58,15 +58,7 @@ QLabel* value() {
 } // namespace
 
 AccountTab::AccountTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    scroll->setWidget(content);
-    QVBoxLayout* column = ScreenParts::column(content);
+    QVBoxLayout* column = ScreenParts::scrollingColumn(this);
 
     avatar_ = new Avatar;
     avatar_->setAccessibleName(QStringLiteral("Your initials"));

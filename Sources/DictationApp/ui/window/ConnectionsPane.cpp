@@ -66,7 +66,7 @@ QString display(ConnectedApp app) {
 
 ConnectionsPane::ConnectionsPane(AppState& state, QWidget* parent)
     : QWidget(parent), state_(state) {
-    QVBoxLayout* column = SettingsRows::scrollingColumn(this);
+    QVBoxLayout* column = ScreenParts::scrollingColumn(this);
     column->addWidget(ScreenParts::heading(QStringLiteral("Connections")));
     column->addWidget(ScreenParts::note(QStringLiteral(
         "Let AI apps on this computer search your dictations and notes. They can read, never "

@@ -36,7 +36,7 @@ QString label(Look look) {
 } // namespace
 
 GeneralTab::GeneralTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
-    QVBoxLayout* column = SettingsRows::scrollingColumn(this);
+    QVBoxLayout* column = ScreenParts::scrollingColumn(this);
 
     QHBoxLayout* row = nullptr;
     key_ = SettingsRows::picker(QStringLiteral("Hold to talk"), &row);

@@ -37,15 +37,7 @@ QString recentText(const Dictation& record) {
 } // namespace
 
 HomeScreen::HomeScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    scroll->setWidget(content);
-    QVBoxLayout* column = ScreenParts::column(content);
+    QVBoxLayout* column = ScreenParts::scrollingColumn(this);
 
     greeting_ = ScreenParts::heading(QString());
     greeting_->setAccessibleName(QStringLiteral("Greeting"));

@@ -17,15 +17,7 @@
 #include <numeric>
 
 InsightsScreen::InsightsScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    scroll->setWidget(content);
-    QVBoxLayout* column = ScreenParts::column(content);
+    QVBoxLayout* column = ScreenParts::scrollingColumn(this);
 
     column->addWidget(ScreenParts::heading(QStringLiteral("Insights")));
     column->addWidget(ScreenParts::note(QStringLiteral("From the history kept on this computer.")));

@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 
 PrivacyTab::PrivacyTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
-    QVBoxLayout* column = SettingsRows::scrollingColumn(this);
+    QVBoxLayout* column = ScreenParts::scrollingColumn(this);
     column->addWidget(
         ScreenParts::note(QStringLiteral("Speech is turned into text on this computer.")));
 

@@ -81,12 +81,7 @@ ScratchpadScreen::ScratchpadScreen(AppState& state, QWidget* parent)
              }
          }},
         this);
-    list_ = new QListView;
-    list_->setAccessibleName(QStringLiteral("Notes"));
-    list_->setModel(model_);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setUniformItemSizes(true);
+    list_ = model_->view(QStringLiteral("Notes"));
 
     editor_ = new QPlainTextEdit;
     editor_->setAccessibleName(QStringLiteral("Note"));

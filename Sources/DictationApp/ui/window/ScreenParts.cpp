@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QPalette>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -9,6 +10,19 @@ QVBoxLayout* ScreenParts::column(QWidget* screen) {
     auto* layout = new QVBoxLayout(screen);
     layout->setContentsMargins(32, 28, 32, 24);
     layout->setSpacing(12);
+    return layout;
+}
+
+QVBoxLayout* ScreenParts::scrollingColumn(QWidget* screen) {
+    auto* outer = new QVBoxLayout(screen);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget;
+    QVBoxLayout* layout = column(content);
+    scroll->setWidget(content);
+    outer->addWidget(scroll);
     return layout;
 }
 

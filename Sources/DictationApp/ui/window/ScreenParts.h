@@ -15,6 +15,9 @@ namespace ScreenParts {
 
 // The screen's column, with the usual margins.
 QVBoxLayout* column(QWidget* screen);
+// The same column inside a scroll area filling `screen`, for screens that a large scale or a
+// small window makes taller than the window.
+QVBoxLayout* scrollingColumn(QWidget* screen);
 QLabel* heading(const QString& text);
 QLabel* note(const QString& text);
 // A number over its caption ("1,234" over "total words"); the number's label is returned

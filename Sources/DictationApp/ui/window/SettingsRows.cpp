@@ -12,19 +12,6 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-QVBoxLayout* SettingsRows::scrollingColumn(QWidget* tab) {
-    auto* outer = new QVBoxLayout(tab);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto* content = new QWidget;
-    QVBoxLayout* column = ScreenParts::column(content);
-    scroll->setWidget(content);
-    outer->addWidget(scroll);
-    return column;
-}
-
 QLabel* SettingsRows::title(const QString& text) {
     auto* label = new QLabel(text);
     label->setObjectName(QStringLiteral("title"));

@@ -11,12 +11,9 @@ class QVBoxLayout;
 class QWidget;
 
 // The rows the settings tabs are built from, so General, Connections and Privacy look alike:
-// switches, pickers with their label, buttons, and a column that scrolls when a large scale
-// makes a tab taller than the sheet.
+// switches, pickers with their label and buttons (their column is ScreenParts::scrollingColumn).
 namespace SettingsRows {
 
-// The tab's column inside a scroll area filling `tab`.
-QVBoxLayout* scrollingColumn(QWidget* tab);
 // A group's title within a tab.
 QLabel* title(const QString& text);
 // A switch named by its text.

@@ -87,17 +87,8 @@ SnippetsScreen::SnippetsScreen(AppState& state, QWidget* parent) : QWidget(paren
                                      }
                                  }},
                                 this);
-    list_ = new QListView;
-    list_->setAccessibleName(QStringLiteral("Your snippets"));
-    list_->setModel(model_);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setUniformItemSizes(true);
-    removeAction_ = new QAction(Icons::symbol("trash"), QStringLiteral("Remove"), list_);
-    removeAction_->setShortcut(QKeySequence::Delete);
-    removeAction_->setShortcutContext(Qt::WidgetShortcut);
-    list_->addAction(removeAction_);
-    list_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // Delete on the list, or its context menu, removes the selected row as the button does.
+    list_ = model_->view(QStringLiteral("Your snippets"), &removeAction_);
     layout->addWidget(list_, 1);
 
     auto* rowButtons = new QHBoxLayout;

@@ -1,5 +1,8 @@
 #include "ui/window/StoreListModel.h"
 
+#include "ui/window/Icons.h"
+
+#include <QAction>
 #include <algorithm>
 
 StoreListModel::StoreListModel(Source source, QObject* parent)
@@ -40,4 +43,21 @@ void StoreListModel::refresh() {
     beginResetModel();
     keys_ = std::move(keys);
     endResetModel();
+}
+
+QListView* StoreListModel::view(const QString& name, QAction** removeAction) {
+    auto* list = new QListView;
+    list->setAccessibleName(name);
+    list->setModel(this);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setUniformItemSizes(true);
+    if (removeAction) {
+        *removeAction = new QAction(Icons::symbol("trash"), QStringLiteral("Remove"), list);
+        (*removeAction)->setShortcut(QKeySequence::Delete);
+        (*removeAction)->setShortcutContext(Qt::WidgetShortcut);
+        list->addAction(*removeAction);
+        list->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
+    return list;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QListView>
 #include <QString>
 #include <QVariant>
 #include <functional>
@@ -30,6 +31,10 @@ class StoreListModel : public QAbstractListModel {
 
     // Reads the store's list again; connect it to the store's change signal.
     void refresh();
+
+    // A list of this model's rows named `name`, one selected at a time. With `removeAction`,
+    // Delete on the list and its context menu offer "Remove", whose action is returned there.
+    QListView* view(const QString& name, QAction** removeAction = nullptr);
 
   private:
     Source source_;

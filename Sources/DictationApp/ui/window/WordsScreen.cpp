@@ -51,18 +51,8 @@ WordsScreen::WordsScreen(AppState& state, QWidget* parent) : QWidget(parent), st
                                 return {};
                             }},
                            this);
-    list_ = new QListView;
-    list_->setAccessibleName(QStringLiteral("Your words"));
-    list_->setModel(model_);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setUniformItemSizes(true);
-    // Delete on the list, or its context menu, removes the selected word as the button does.
-    removeAction_ = new QAction(Icons::symbol("trash"), QStringLiteral("Remove"), list_);
-    removeAction_->setShortcut(QKeySequence::Delete);
-    removeAction_->setShortcutContext(Qt::WidgetShortcut);
-    list_->addAction(removeAction_);
-    list_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // Delete on the list, or its context menu, removes the selected row as the button does.
+    list_ = model_->view(QStringLiteral("Your words"), &removeAction_);
     layout->addWidget(list_, 1);
 
     auto* actions = new QHBoxLayout;
