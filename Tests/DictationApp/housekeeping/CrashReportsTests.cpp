@@ -1,4 +1,5 @@
 #include "OffscreenWidgets.h"
+#include "ProcessRunner.h"
 #include "TestSupport.h"
 #include "config/Settings.h"
 #include "housekeeping/CrashReports.h"
@@ -113,6 +114,26 @@ TEST_F(CrashReportsTest, SharingCopiesTheMaskedCutReportAndOpensThePage) {
     EXPECT_EQ(query.queryItemValue("body", QUrl::FullyDecoded),
               "Paste the copied report below this line.\n\n");
     EXPECT_FALSE(query.hasQueryItem("template")) << "the old query is replaced";
+}
+
+TEST_F(CrashReportsTest, ARealCrashIsOfferedOnceAtTheNextStart) {
+    settings.set(SettingKeys::offersCrashReports, true);
+    settings.set(
+        SettingKeys::lastCrashReport,
+        std::optional<Timestamp>(std::chrono::system_clock::now() - std::chrono::hours(1)));
+    const auto crashed =
+        runProcess({CRASH_PROBE, paths.crashes().string(), "segv"},
+                   {{"ASAN_OPTIONS", "handle_segv=0:handle_abort=0:allow_user_segv_handler=1"}});
+    ASSERT_NE(crashed.status, 0);
+
+    EXPECT_TRUE(reports("Copy and Open Report Page").offerIfNeeded());
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(copied.startsWith("Process: Parlwick\nVersion: 9.9\nSignal: 11 (SIGSEGV)"))
+        << copied.left(200).toStdString();
+    EXPECT_TRUE(copied.contains("parlwickCrashHere"));
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_FALSE(reports("Copy and Open Report Page").offerIfNeeded()) << "offered once";
+    EXPECT_EQ(asked, 1);
 }
 
 TEST(CrashReportPages, MailGetsASubjectTheWebATitleAndNothingWithoutAnAddress) {
