@@ -57,6 +57,34 @@ TEST(TextSearch, FindsIgnoringCaseInAnyScriptButNotAccents) {
     EXPECT_FALSE(TextSearch("a").foundIn(""));
 }
 
+// Plain ASCII texts take a shorter way than the rest; both must agree on what folding finds.
+TEST(TextSearch, AsciiTextsFoldAsUnicodeDoes) {
+    struct Case {
+        const char* needle;
+        const char* haystack;
+        const char* locale;
+        bool found;
+    };
+    const Case cases[] = {
+        {"MEETING", "Move the meeting to Friday", "en_US", true},
+        {"meeting!", "MEETING!", "en_US", true},
+        {"ß", "STRASSE", "en_US", true},
+        {"straße", "Strasse", "en_US", true},
+        {"\u212A", "ok", "en_US", true}, // the Kelvin sign folds to k
+        {"é", "cafe", "en_US", false},
+        {"meetings", "meeting", "en_US", false},
+        {"@[", "a@[b", "en_US", true},
+        {"@[", "a`{b", "en_US", false}, // neighbours of A and Z are not letters
+        {"i", "I", "tr_TR", false},     // Turkic: I pairs with dotless ı
+        {"ı", "I", "tr_TR", true},
+        {"i", "I", "en_US", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TextSearch(c.needle, c.locale).foundIn(c.haystack), c.found)
+            << c.needle << " in " << c.haystack << " (" << c.locale << ")";
+    }
+}
+
 TEST(Text, WordsAndLinesSplitOnEveryKindOfBreak) {
     EXPECT_EQ(Text::words(" a\u3000b\tc\u2029d "), (std::vector<std::string>{"a", "b", "c", "d"}));
     EXPECT_EQ(Text::lines("a\r\n\nb\u2028c\u0085"), (std::vector<std::string_view>{"a", "b", "c"}));
