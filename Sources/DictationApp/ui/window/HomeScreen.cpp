@@ -4,6 +4,7 @@
 #include "storage/Stores.h"
 #include "ui/window/Figures.h"
 #include "ui/window/GettingStarted.h"
+#include "ui/window/HistoryModel.h"
 #include "ui/window/Icons.h"
 #include "ui/window/ProgressCard.h"
 #include "ui/window/ScreenParts.h"
@@ -20,21 +21,6 @@
 #include <QShowEvent>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
-namespace {
-
-// A record's line under "Recent": what it typed, or why it typed nothing.
-QString recentText(const Dictation& record) {
-    if (record.outcome == Outcome::typed) {
-        return ScreenParts::text(record.finalText()).simplified();
-    }
-    if (record.outcome == Outcome::failed && record.problem) {
-        return ScreenParts::text(*record.problem);
-    }
-    return QStringLiteral("Nothing typed");
-}
-
-} // namespace
 
 HomeScreen::HomeScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
     QVBoxLayout* column = ScreenParts::scrollingColumn(this);
@@ -218,7 +204,7 @@ void HomeScreen::showRecent() {
     for (std::size_t i = 0; i < entries.size() && rows.size() < recentCount; ++i) {
         const Dictation& record = entries[i];
         auto* row = new QTreeWidgetItem;
-        const QString text = recentText(record);
+        const QString text = HistoryModel::summary(record);
         row->setText(0, text);
         row->setToolTip(0, text);
         row->setText(1, ScreenParts::text(record.app));

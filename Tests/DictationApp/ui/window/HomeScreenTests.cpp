@@ -8,12 +8,14 @@
 #include "ui/window/WeekStrip.h"
 
 #include <QDate>
+#include <QDesktopServices>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QTime>
 #include <QTreeWidget>
 #include <unicode/locid.h>
@@ -392,7 +394,16 @@ TEST_F(ProgressScreens, AccountShowsTheProfileRankPaceAndWhereTheUserTalks) {
     EXPECT_EQ(label(&account, "Corrections you've made"), "0");
     EXPECT_TRUE(shows(&account, "Kept on this computer"));
     EXPECT_TRUE(shows(&account, "There is no online account to sign in to."));
-    EXPECT_NE(named<QPushButton>(&account, "Show files"), nullptr);
+    // "Show files" hands the support folder to the desktop's file handler, replaced here by a
+    // text browser that shows what it is handed.
+    auto* showFiles = named<QPushButton>(&account, "Show files");
+    ASSERT_NE(showFiles, nullptr);
+    QTextBrowser opened;
+    QDesktopServices::setUrlHandler("file", &opened, "setSource");
+    showFiles->click();
+    QDesktopServices::unsetUrlHandler("file");
+    EXPECT_EQ(opened.source(),
+              QUrl::fromLocalFile(QString::fromStdString(paths.support().string())));
 
     auto* name = named<QLineEdit>(&account, "Name");
     ASSERT_NE(name, nullptr);
