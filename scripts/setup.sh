@@ -29,7 +29,8 @@ build_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 
-# The desktop, audio and speech tools the suites drive; nginx for the download tests; node and
+# The desktop, audio and speech tools the suites drive; nginx for the download tests; the
+# validators of the installed desktop entry and AppStream metadata; node and
 # npm for the MCP test client; the sanitizer runtimes of the asan and tsan test builds
 # (clang-format above serves the formatting check).
 test_packages=(
@@ -37,6 +38,7 @@ test_packages=(
   dbus-x11 dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-gtk-3.0 python3-pyatspi x11-xkb-utils stterm
   pulseaudio pulseaudio-utils espeak-ng sox python3
   nginx-light
+  desktop-file-utils appstream
   nodejs npm
   libasan8 libubsan1 libtsan2
   locales
