@@ -125,7 +125,8 @@ TEST_F(SettingsTest, OpeningAtLoginWritesAndRemovesTheAutostartEntry) {
     ASSERT_TRUE(Autostart::isSet(paths));
     const std::string entry = readAll(paths.autostart());
     EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
-    EXPECT_NE(entry.find("Exec=\"" + paths.executable().string() + "\"\n"), std::string::npos);
+    EXPECT_NE(entry.find("Exec=env PARLWICK_AUTOSTART=1 \"" + paths.executable().string() + "\"\n"),
+              std::string::npos);
     EXPECT_NE(entry.find("Type=Application\n"), std::string::npos);
     Autostart::set(paths, false);
     EXPECT_FALSE(std::filesystem::exists(paths.autostart()));
