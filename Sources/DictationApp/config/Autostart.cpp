@@ -51,6 +51,14 @@ void set(const Paths& paths, bool opens) {
     Files::replaceAtomically(file, entry(paths.appName(), paths.executable()));
 }
 
+void refresh(const Paths& paths) {
+    const auto current = Files::readIfPresent(paths.autostart());
+    const std::string wanted = entry(paths.appName(), paths.executable());
+    if (current && *current != wanted) {
+        Files::replaceAtomically(paths.autostart(), wanted);
+    }
+}
+
 bool launchedAtLogin() {
     const char* value = std::getenv(marker);
     return value && std::string_view(value) == "1";

@@ -10,6 +10,9 @@ namespace Autostart {
 // Writes or removes the entry. Throws FileError.
 void set(const Paths& paths, bool opens);
 bool isSet(const Paths& paths);
+// Rewrites an existing entry that differs from what `set` writes now (one from an earlier
+// version, without the login marker, or for an executable that has moved). Throws FileError.
+void refresh(const Paths& paths);
 
 // Set to "1" in the environment of a launch from the entry.
 inline constexpr const char* marker = "PARLWICK_AUTOSTART";

@@ -133,6 +133,17 @@ TEST_F(SettingsTest, OpeningAtLoginWritesAndRemovesTheAutostartEntry) {
     EXPECT_NO_THROW(Autostart::set(paths, false)) << "removing twice is fine";
 }
 
+TEST_F(SettingsTest, AnEntryFromAnEarlierVersionIsRewrittenWithTheLoginMarker) {
+    Autostart::refresh(paths);
+    EXPECT_FALSE(Autostart::isSet(paths)) << "no entry: none is made";
+    const std::string earlier = "[Desktop Entry]\nType=Application\nName=Dictation\nExec=\"" +
+                                paths.executable().string() + "\"\n";
+    writeAll(paths.autostart(), earlier);
+    Autostart::refresh(paths);
+    EXPECT_EQ(readAll(paths.autostart()), Autostart::entry("Dictation", paths.executable()));
+    EXPECT_NE(readAll(paths.autostart()).find("Exec=env PARLWICK_AUTOSTART=1 "), std::string::npos);
+}
+
 TEST_F(SettingsTest, AnAutostartFolderThatCannotBeMadeThrows) {
     writeAll(config / "autostart", "a file, not a folder");
     EXPECT_THROW(Autostart::set(paths, true), FileError);
