@@ -76,6 +76,12 @@ TEST(Appcast, ADocumentThatIsNotAFeedSaysWhy) {
         {feed("<item><sparkle:version>1</sparkle:version>"), "not well-formed"},
         {feed("") + "<trailing>", "not well-formed"},
         {"<rss><channel>&undefined;</channel></rss>", "not well-formed"},
+        {R"(<!DOCTYPE rss [<!ENTITY a "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa">
+             <!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;"><!ENTITY c "&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;">
+             <!ENTITY d "&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;"><!ENTITY e "&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;">
+             <!ENTITY f "&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;"><!ENTITY g "&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;">]>
+             <rss><channel><item><title>&g;</title></item></channel></rss>)",
+         "not well-formed"},
     };
     for (const auto& [bytes, reason] : rows) {
         const auto parsed = Appcast::parse(bytes);
