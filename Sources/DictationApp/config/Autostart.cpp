@@ -3,7 +3,9 @@
 #include "Files.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <unistd.h>
 
 namespace Autostart {
@@ -30,8 +32,8 @@ std::string entry(const std::string& appName, const std::filesystem::path& execu
            "Name=" +
            appName +
            "\n"
-           "Exec=" +
-           quotedExec(executable.string()) +
+           "Exec=env " +
+           marker + "=1 " + quotedExec(executable.string()) +
            "\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";
@@ -47,6 +49,19 @@ void set(const Paths& paths, bool opens) {
         return;
     }
     Files::replaceAtomically(file, entry(paths.appName(), paths.executable()));
+}
+
+void refresh(const Paths& paths) {
+    const auto current = Files::readIfPresent(paths.autostart());
+    const std::string wanted = entry(paths.appName(), paths.executable());
+    if (current && *current != wanted) {
+        Files::replaceAtomically(paths.autostart(), wanted);
+    }
+}
+
+bool launchedAtLogin() {
+    const char* value = std::getenv(marker);
+    return value && std::string_view(value) == "1";
 }
 
 bool isSet(const Paths& paths) {

@@ -35,6 +35,8 @@ inline constexpr Setting<bool> keepAudio{"keepAudio", false};
 inline constexpr Setting<bool> playSound{"playSound", true};
 inline constexpr Setting<bool> offersCrashReports{"offersCrashReports", false};
 inline constexpr Setting<std::optional<Timestamp>> lastCrashReport{"lastCrashReport", std::nullopt};
+// A daily check of the update feed, when the installed app has one.
+inline constexpr Setting<bool> checksForUpdates{"checksForUpdates", true};
 inline constexpr Setting<bool> hasCompletedSetup{"hasCompletedSetup", false};
 inline constexpr Setting<bool> hidesSteps{"hidesSteps", false};
 inline constexpr Setting<Look> look{"look", Look::light};

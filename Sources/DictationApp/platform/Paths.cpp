@@ -90,7 +90,7 @@ std::optional<Paths::Bundle> Paths::bundleFor(const fs::path& executable) {
         identifier->get<std::string>().empty()) {
         return std::nullopt;
     }
-    Bundle result{prefix, identifier->get<std::string>(), {}, {}, {}, {}};
+    Bundle result{prefix, identifier->get<std::string>(), {}, {}, {}, {}, {}, {}};
     const auto text = [&](const char* key) -> std::optional<std::string> {
         const auto value = info.find(key);
         if (value == info.end() || !value->is_string()) {
@@ -102,6 +102,8 @@ std::optional<Paths::Bundle> Paths::bundleFor(const fs::path& executable) {
     result.modelsAddress = text("ModelsBaseURL");
     result.version = text("CFBundleShortVersionString");
     result.supportAddress = text("SupportIssuesURL");
+    result.updateFeed = text("SUFeedURL");
+    result.updateKey = text("SUPublicEDKey");
     return result;
 }
 

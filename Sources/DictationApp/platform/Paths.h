@@ -23,6 +23,8 @@ class Paths {
         std::optional<std::string> modelsAddress;  // "ModelsBaseURL": where the models come from
         std::optional<std::string> version;        // "CFBundleShortVersionString"
         std::optional<std::string> supportAddress; // "SupportIssuesURL": where reports are filed
+        std::optional<std::string> updateFeed;     // "SUFeedURL": the appcast of new releases
+        std::optional<std::string> updateKey;      // "SUPublicEDKey": the releases' signing key
         bool operator==(const Bundle&) const = default;
     };
 

@@ -125,11 +125,23 @@ TEST_F(SettingsTest, OpeningAtLoginWritesAndRemovesTheAutostartEntry) {
     ASSERT_TRUE(Autostart::isSet(paths));
     const std::string entry = readAll(paths.autostart());
     EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
-    EXPECT_NE(entry.find("Exec=\"" + paths.executable().string() + "\"\n"), std::string::npos);
+    EXPECT_NE(entry.find("Exec=env PARLWICK_AUTOSTART=1 \"" + paths.executable().string() + "\"\n"),
+              std::string::npos);
     EXPECT_NE(entry.find("Type=Application\n"), std::string::npos);
     Autostart::set(paths, false);
     EXPECT_FALSE(std::filesystem::exists(paths.autostart()));
     EXPECT_NO_THROW(Autostart::set(paths, false)) << "removing twice is fine";
+}
+
+TEST_F(SettingsTest, AnEntryFromAnEarlierVersionIsRewrittenWithTheLoginMarker) {
+    Autostart::refresh(paths);
+    EXPECT_FALSE(Autostart::isSet(paths)) << "no entry: none is made";
+    const std::string earlier = "[Desktop Entry]\nType=Application\nName=Dictation\nExec=\"" +
+                                paths.executable().string() + "\"\n";
+    writeAll(paths.autostart(), earlier);
+    Autostart::refresh(paths);
+    EXPECT_EQ(readAll(paths.autostart()), Autostart::entry("Dictation", paths.executable()));
+    EXPECT_NE(readAll(paths.autostart()).find("Exec=env PARLWICK_AUTOSTART=1 "), std::string::npos);
 }
 
 TEST_F(SettingsTest, AnAutostartFolderThatCannotBeMadeThrows) {

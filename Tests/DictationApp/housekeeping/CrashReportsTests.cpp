@@ -52,9 +52,10 @@ class CrashReportsTest : public OffscreenWidgets {
     }
 
     TempDir home;
-    Paths paths{"/home/ada/.local/bin/parlwick",
-                Paths::Bundle{"/home/ada/.local", "org.parlwick.Parlwick", "Parlwick", {}, {}, {}},
-                Paths::Homes::under(home.path()), home / "work"};
+    Paths paths{
+        "/home/ada/.local/bin/parlwick",
+        Paths::Bundle{"/home/ada/.local", "org.parlwick.Parlwick", "Parlwick", {}, {}, {}, {}, {}},
+        Paths::Homes::under(home.path()), home / "work"};
     Settings settings{paths.settings()};
     std::optional<std::string> support = "https://issues.example/new?template=crash";
     int asked = 0;

@@ -29,6 +29,13 @@ void AppState::setStatus(const QString& status) {
     }
 }
 
+void AppState::setUpdates(Updates* updates) {
+    if (updates != updates_) {
+        updates_ = updates;
+        emit updatesChanged();
+    }
+}
+
 void AppState::setReady(bool ready) {
     if (ready != isReady_) {
         isReady_ = ready;

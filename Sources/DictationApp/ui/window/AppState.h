@@ -18,6 +18,7 @@ class HistoryStore;
 class LiveVoice;
 class NoteStore;
 class SnippetStore;
+class Updates;
 class VoiceTest;
 class WordStore;
 
@@ -74,6 +75,9 @@ class AppState : public QObject {
     const Clock& clock() const { return *clock_; }
     const std::shared_ptr<const Clock>& sharedClock() const { return clock_; }
     Scheduler& scheduler() const { return scheduler_; }
+    // The update checker, when the installed app has one; start-up sets it.
+    Updates* updates() const { return updates_; }
+    void setUpdates(Updates* updates);
 
     // Deletes the history, recordings, timings and totals; start-up wires it.
     std::function<void()> onDeleteAll = [] {};
@@ -87,6 +91,7 @@ class AppState : public QObject {
     void sectionChanged();
     void settingsTabChanged();
     void lookChanged();
+    void updatesChanged();
 
   private:
     HotKey key_;
@@ -101,4 +106,5 @@ class AppState : public QObject {
     bool isReady_ = false;
     Section section_ = Section::home;
     std::optional<SettingsTab> settingsTab_;
+    Updates* updates_ = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "ui/window/ScreenParts.h"
 #include "ui/window/SettingsRows.h"
+#include "updates/Updates.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -57,10 +58,16 @@ GeneralTab::GeneralTab(AppState& state, QWidget* parent) : QWidget(parent), stat
 
     sound_ = SettingsRows::toggle(QStringLiteral("Sound when you let go"));
     column->addWidget(sound_);
-    // Shown for what it will be; there is no updater to switch yet.
+    // Disabled in builds without an update feed.
     updates_ = SettingsRows::toggle(QStringLiteral("Check for updates automatically"));
-    updates_->setEnabled(false);
     column->addWidget(updates_);
+    updatesLine_ = new QLabel;
+    updatesLine_->setAccessibleName(QStringLiteral("Updates"));
+    updatesLine_->setWordWrap(true);
+    updatesLine_->setTextFormat(Qt::RichText);
+    updatesLine_->setOpenExternalLinks(true);
+    updatesLine_->hide();
+    column->addWidget(updatesLine_);
 
     crashReports_ = SettingsRows::toggle(QStringLiteral("Offer to share crash reports"));
     column->addWidget(crashReports_);
@@ -87,6 +94,11 @@ GeneralTab::GeneralTab(AppState& state, QWidget* parent) : QWidget(parent), stat
     connect(openAtLogin_, &QCheckBox::toggled, this, &GeneralTab::changeOpenAtLogin);
     connect(sound_, &QCheckBox::toggled, this,
             [this](bool on) { state_.settings().set(SettingKeys::playSound, on); });
+    connect(updates_, &QCheckBox::toggled, this, [this](bool on) {
+        if (Updates* updates = state_.updates()) {
+            updates->setChecksAutomatically(on);
+        }
+    });
     connect(crashReports_, &QCheckBox::toggled, this, &GeneralTab::changeCrashReports);
     connect(showLog, &QPushButton::clicked, this, [this] {
         QDesktopServices::openUrl(
@@ -96,6 +108,8 @@ GeneralTab::GeneralTab(AppState& state, QWidget* parent) : QWidget(parent), stat
     connect(&state, &AppState::keyChanged, this, &GeneralTab::showSettings);
     connect(&state, &AppState::lookChanged, this, &GeneralTab::showSettings);
     connect(&state.settings(), &Settings::changed, this, &GeneralTab::showSettings);
+    connect(&state, &AppState::updatesChanged, this, &GeneralTab::followUpdates);
+    followUpdates();
     showSettings();
     showOpenAtLogin();
 }
@@ -115,6 +129,35 @@ void GeneralTab::showSettings() {
     sound_->setChecked(settings.get(SettingKeys::playSound));
     const QSignalBlocker crashBlocker(crashReports_);
     crashReports_->setChecked(settings.get(SettingKeys::offersCrashReports));
+    showUpdates();
+}
+
+void GeneralTab::followUpdates() {
+    disconnect(updatesConnection_);
+    if (Updates* updates = state_.updates()) {
+        updatesConnection_ = connect(updates, &Updates::changed, this, &GeneralTab::showUpdates);
+    }
+    showUpdates();
+}
+
+void GeneralTab::showUpdates() {
+    const Updates* updates = state_.updates();
+    const QSignalBlocker blocker(updates_);
+    updates_->setEnabled(updates != nullptr);
+    updates_->setChecked(updates && updates->checksAutomatically());
+    if (!updates || updates->message().isEmpty()) {
+        updatesLine_->clear();
+        updatesLine_->hide();
+        return;
+    }
+    QString line = updates->message().toHtmlEscaped();
+    if (const auto& release = updates->available();
+        release && release->page.isValid() && !release->page.isEmpty()) {
+        line += QStringLiteral(" <a href=\"%1\">Open the release page</a>")
+                    .arg(release->page.toString(QUrl::FullyEncoded).toHtmlEscaped());
+    }
+    updatesLine_->setText(line);
+    updatesLine_->show();
 }
 
 void GeneralTab::showOpenAtLogin() {

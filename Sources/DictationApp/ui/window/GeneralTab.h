@@ -24,6 +24,9 @@ class GeneralTab : public QWidget {
     // Shows the stored choices; emits nothing back into the settings.
     void showSettings();
     void showOpenAtLogin();
+    // The switch, enabled only with an updater, and the updater's line.
+    void showUpdates();
+    void followUpdates();
 
     AppState& state_;
     QComboBox* key_ = nullptr;
@@ -32,5 +35,7 @@ class GeneralTab : public QWidget {
     QLabel* openAtLoginProblem_ = nullptr;
     QCheckBox* sound_ = nullptr;
     QCheckBox* updates_ = nullptr;
+    QLabel* updatesLine_ = nullptr;
+    QMetaObject::Connection updatesConnection_;
     QCheckBox* crashReports_ = nullptr;
 };

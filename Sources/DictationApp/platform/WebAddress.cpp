@@ -1,0 +1,51 @@
+#include "platform/WebAddress.h"
+
+#include <curl/curl.h>
+#include <memory>
+
+namespace {
+
+struct UrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct TextDeleter {
+    void operator()(char* text) const { curl_free(text); }
+};
+using Text = std::unique_ptr<char, TextDeleter>;
+
+std::optional<std::string> part(CURLU* url, CURLUPart which) {
+    char* value = nullptr;
+    if (curl_url_get(url, which, &value, 0) != CURLUE_OK || !value) {
+        return std::nullopt;
+    }
+    return std::string(Text(value).get());
+}
+
+bool isLoopback(const std::string& host) {
+    // curl hands IPv6 hosts back in brackets and has already normalised dotted numbers.
+    return host == "localhost" || host == "[::1]" || host.starts_with("127.");
+}
+
+} // namespace
+
+std::optional<std::string> WebAddress::problem(const std::string& address) {
+    const std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK) {
+        return "not an absolute address";
+    }
+    const auto scheme = part(url.get(), CURLUPART_SCHEME);
+    const auto host = part(url.get(), CURLUPART_HOST);
+    if (!scheme || !host || host->empty()) {
+        return "not an absolute address";
+    }
+    if (*scheme == "https") {
+        return std::nullopt;
+    }
+    if (*scheme == "http") {
+        if (isLoopback(*host)) {
+            return std::nullopt;
+        }
+        return "plain http to another computer";
+    }
+    return "not an http or https address";
+}
