@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """A tray host of the tests' own, speaking the StatusNotifierItem protocol on the session bus.
 
-    status-notifier-host.py watch READY_FILE ITEMS_FILE
+    status-notifier-host.py watch READY_FILE ITEMS_FILE NOTICES_FILE
         Owns org.kde.StatusNotifierWatcher with a host registered, as a desktop's panel does,
-        writes READY_FILE once the name is owned and appends every item that registers to
-        ITEMS_FILE as "bus-name object-path" lines.
+        and org.freedesktop.Notifications, writes READY_FILE once both names are owned,
+        appends every item that registers to ITEMS_FILE as "bus-name object-path" lines and
+        every notification to NOTICES_FILE as a JSON line {"summary", "body"}.
     status-notifier-host.py read BUS_NAME OBJECT_PATH
         Prints the item's properties and its menu (after AboutToShow, as a panel opening it
         does) as one JSON object.
@@ -37,12 +38,33 @@ WATCHER = """
 </node>
 """
 
+NOTIFICATIONS = """
+<node>
+  <interface name="org.freedesktop.Notifications">
+    <method name="Notify">
+      <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
+      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
+      <arg type="u" direction="out"/>
+    </method>
+    <method name="CloseNotification"><arg type="u" direction="in"/></method>
+    <method name="GetCapabilities"><arg type="as" direction="out"/></method>
+    <method name="GetServerInformation">
+      <arg type="s" direction="out"/><arg type="s" direction="out"/>
+      <arg type="s" direction="out"/><arg type="s" direction="out"/>
+    </method>
+  </interface>
+</node>
+"""
+
 ITEM = "org.kde.StatusNotifierItem"
 MENU = "com.canonical.dbusmenu"
 
 
-def watch(ready_file, items_file):
+def watch(ready_file, items_file, notices_file):
     items = []
+    owned = set()
+    notices = []
 
     def on_call(conn, sender, path, interface, method, parameters, invocation):
         if method == "RegisterStatusNotifierItem":
@@ -66,17 +88,41 @@ def watch(ready_file, items_file):
             return GLib.Variant("b", True)
         return GLib.Variant("i", 0)
 
-    def on_bus(conn, name):
+    def on_notification(conn, sender, path, interface, method, parameters, invocation):
+        if method == "Notify":
+            _, _, _, summary, body, _, _, _ = parameters.unpack()
+            notices.append(summary)
+            with open(notices_file, "a") as f:
+                f.write(json.dumps({"summary": summary, "body": body}) + "\n")
+            invocation.return_value(GLib.Variant("(u)", (len(notices),)))
+        elif method == "GetCapabilities":
+            invocation.return_value(GLib.Variant("(as)", (["body", "actions"],)))
+        elif method == "GetServerInformation":
+            invocation.return_value(GLib.Variant("(ssss)", ("test", "test", "1", "1.2")))
+        else:
+            invocation.return_value(None)
+
+    def on_watcher_bus(conn, name):
         info = Gio.DBusNodeInfo.new_for_xml(WATCHER)
         conn.register_object("/StatusNotifierWatcher", info.interfaces[0], on_call, on_property,
                              None)
 
+    def on_notifications_bus(conn, name):
+        info = Gio.DBusNodeInfo.new_for_xml(NOTIFICATIONS)
+        conn.register_object("/org/freedesktop/Notifications", info.interfaces[0],
+                             on_notification, None, None)
+
     def on_name(conn, name):
-        with open(ready_file, "w") as f:
-            f.write("ready\n")
+        owned.add(name)
+        if len(owned) == 2:
+            with open(ready_file, "w") as f:
+                f.write("ready\n")
 
     Gio.bus_own_name(Gio.BusType.SESSION, "org.kde.StatusNotifierWatcher",
-                     Gio.BusNameOwnerFlags.NONE, on_bus, on_name, lambda *a: sys.exit(1))
+                     Gio.BusNameOwnerFlags.NONE, on_watcher_bus, on_name, lambda *a: sys.exit(1))
+    Gio.bus_own_name(Gio.BusType.SESSION, "org.freedesktop.Notifications",
+                     Gio.BusNameOwnerFlags.NONE, on_notifications_bus, on_name,
+                     lambda *a: sys.exit(1))
     GLib.MainLoop().run()
 
 
@@ -157,7 +203,7 @@ def click(name, path, label):
 
 
 if sys.argv[1] == "watch":
-    watch(sys.argv[2], sys.argv[3])
+    watch(sys.argv[2], sys.argv[3], sys.argv[4])
 elif sys.argv[1] == "read":
     read(sys.argv[2], sys.argv[3])
 elif sys.argv[1] == "click":

@@ -56,7 +56,7 @@ class NotifierHostTest : public TrayTest {
         }
         host = std::make_unique<BackgroundProcess>(
             std::vector<std::string>{STATUS_NOTIFIER_HOST, "watch", (folder / "ready").string(),
-                                     (folder / "items").string()});
+                                     (folder / "items").string(), (folder / "notices").string()});
         ASSERT_TRUE(eventually([&] { return std::filesystem::exists(folder / "ready"); }, 10))
             << "the status notifier host did not start";
         menu = std::make_unique<StatusMenu>(*state, dictation);
@@ -192,6 +192,15 @@ TEST_F(NotifierHostTest, QuitFromThePanelCallsOnQuitAndOpenCallsOnOpen) {
                         {STATUS_NOTIFIER_HOST, "click", service, path, "Quit " + appName});
     EXPECT_TRUE(waitUntil([&] { return quits == 1; }));
     EXPECT_EQ(opens, 1);
+}
+
+TEST_F(NotifierHostTest, MessagesGoToTheDesktopsNotifications) {
+    menu->showMessage("Update available", "Version 2.0 is out.");
+    ASSERT_TRUE(waitUntil([&] { return !readAll(folder / "notices").empty(); }, 10));
+    const QJsonObject notice =
+        QJsonDocument::fromJson(QByteArray::fromStdString(readAll(folder / "notices"))).object();
+    EXPECT_EQ(notice["summary"].toString(), "Update available");
+    EXPECT_EQ(notice["body"].toString(), "Version 2.0 is out.");
 }
 
 TEST_F(TrayTest, WithTrayerTheIconIsEmbeddedInThePanel) {
