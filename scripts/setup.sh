@@ -34,7 +34,7 @@ build_packages=(
 # npm for the MCP test client; the sanitizer runtimes of the asan and tsan test builds
 # (clang-format above serves the formatting check).
 test_packages=(
-  xvfb openbox wmctrl xdotool x11-utils xinput xclip xterm imagemagick
+  xvfb openbox wmctrl xdotool x11-utils xinput xclip xterm imagemagick trayer
   dbus-x11 dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-gtk-3.0 python3-pyatspi x11-xkb-utils stterm
   pulseaudio pulseaudio-utils espeak-ng sox python3
   nginx-light

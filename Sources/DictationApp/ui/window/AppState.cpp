@@ -43,6 +43,13 @@ void AppState::setReady(bool ready) {
     }
 }
 
+void AppState::setHasTray(bool hasTray) {
+    if (hasTray != hasTray_) {
+        hasTray_ = hasTray;
+        emit hasTrayChanged();
+    }
+}
+
 void AppState::setSection(Section section) {
     if (section != section_) {
         section_ = section;

@@ -29,6 +29,7 @@ class AppState : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString status READ status WRITE setStatus NOTIFY statusChanged)
     Q_PROPERTY(bool isReady READ isReady WRITE setReady NOTIFY readyChanged)
+    Q_PROPERTY(bool hasTray READ hasTray WRITE setHasTray NOTIFY hasTrayChanged)
 
   public:
     struct Stores {
@@ -51,6 +52,10 @@ class AppState : public QObject {
 
     bool isReady() const { return isReady_; }
     void setReady(bool ready);
+
+    // Whether the desktop shows a tray icon; without one, the window is the way back in.
+    bool hasTray() const { return hasTray_; }
+    void setHasTray(bool hasTray);
 
     Section section() const { return section_; }
     void setSection(Section section);
@@ -83,11 +88,14 @@ class AppState : public QObject {
     std::function<void()> onDeleteAll = [] {};
     // Removes every trace of the program and quits; start-up wires it.
     std::function<void()> onUninstall = [] {};
+    // Quits the app (the window's Ctrl+Q); start-up wires it.
+    std::function<void()> onQuit = [] {};
 
   signals:
     void keyChanged();
     void statusChanged();
     void readyChanged();
+    void hasTrayChanged();
     void sectionChanged();
     void settingsTabChanged();
     void lookChanged();
@@ -104,6 +112,7 @@ class AppState : public QObject {
     Profile profile_;
     QString status_;
     bool isReady_ = false;
+    bool hasTray_ = true;
     Section section_ = Section::home;
     std::optional<SettingsTab> settingsTab_;
     Updates* updates_ = nullptr;

@@ -15,8 +15,10 @@
 #include <QByteArray>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QListWidget>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -91,6 +93,7 @@ MainWindowView::MainWindowView(AppState& state, Appearance& appearance, const st
     connect(&state, &AppState::settingsTabChanged, this, &MainWindowView::showSheet);
     connect(&state, &AppState::lookChanged, this, &MainWindowView::showLook);
     connect(&state, &AppState::readyChanged, this, &MainWindowView::showReady);
+    connect(&state, &AppState::hasTrayChanged, this, &MainWindowView::showTray);
     connect(&state.profile(), &Profile::nameChanged, this,
             [this] { avatar_->setText(state_.profile().initials()); });
     connect(&appearance, &Appearance::changed, this, &MainWindowView::showLook);
@@ -98,6 +101,24 @@ MainWindowView::MainWindowView(AppState& state, Appearance& appearance, const st
     showSheet();
     showLook();
     showReady();
+    showTray();
+    addShortcuts();
+}
+
+QString MainWindowView::noTrayText(const QString& appName) {
+    return QStringLiteral("Dictation keeps running when you close this window. Open ") + appName +
+           QStringLiteral(" again to bring it back.");
+}
+
+// The editing keys (undo, redo, cut, copy, paste, select all) are the text fields' own.
+void MainWindowView::addShortcuts() {
+    const auto add = [this](QKeyCombination keys, auto action) {
+        connect(new QShortcut(QKeySequence(keys), this), &QShortcut::activated, this, action);
+    };
+    add(Qt::CTRL | Qt::Key_W, [this] { close(); });
+    add(Qt::CTRL | Qt::Key_H, [this] { close(); });
+    add(Qt::CTRL | Qt::Key_M, [this] { showMinimized(); });
+    add(Qt::CTRL | Qt::Key_Q, [this] { state_.onQuit(); });
 }
 
 QWidget* MainWindowView::makeSidebar() {
@@ -130,6 +151,11 @@ QWidget* MainWindowView::makeSidebar() {
     starting_ = new QLabel(QStringLiteral("Starting…"));
     starting_->setAccessibleName(starting_->text());
     column->addWidget(starting_);
+
+    noTray_ = new QLabel(noTrayText(QString::fromStdString(state_.paths().appName())));
+    noTray_->setAccessibleName(noTray_->text());
+    noTray_->setWordWrap(true);
+    column->addWidget(noTray_);
 
     auto* buttons = new QHBoxLayout;
     auto* settings = new QToolButton;
@@ -183,6 +209,10 @@ void MainWindowView::showLook() {
 
 void MainWindowView::showReady() {
     starting_->setVisible(!state_.isReady());
+}
+
+void MainWindowView::showTray() {
+    noTray_->setVisible(!state_.hasTray());
 }
 
 void MainWindowView::rememberFrame() {

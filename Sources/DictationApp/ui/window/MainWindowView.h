@@ -22,6 +22,9 @@ class MainWindowView : public QWidget {
     static constexpr int width = 1040;
     static constexpr int height = 740;
 
+    // Without a tray icon, closing the window must not look like quitting.
+    static QString noTrayText(const QString& appName);
+
     MainWindowView(AppState& state, Appearance& appearance, const std::string& version);
 
     QWidget* screen(Section section) const;
@@ -38,6 +41,8 @@ class MainWindowView : public QWidget {
     void showSheet();
     void showLook();
     void showReady();
+    void showTray();
+    void addShortcuts();
     void rememberFrame();
 
     AppState& state_;
@@ -46,6 +51,7 @@ class MainWindowView : public QWidget {
     QStackedWidget* screens_ = nullptr;
     QToolButton* darkToggle_ = nullptr;
     QLabel* starting_ = nullptr;
+    QLabel* noTray_ = nullptr;
     QLabel* avatar_ = nullptr;
     SettingsSheet* sheet_ = nullptr;
     RankToast* toast_ = nullptr;

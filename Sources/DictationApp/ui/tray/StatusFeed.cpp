@@ -1,0 +1,30 @@
+#include "ui/tray/StatusFeed.h"
+
+StatusFeed::StatusFeed(AppState& state, const DictationState& dictation, QObject* parent)
+    : QObject(parent), state_(state), standing_(state.status()) {
+    if (standing_.isEmpty() && !state.isReady()) {
+        standing_ = QString::fromUtf8(startingText);
+    }
+    connect(&dictation, &DictationState::phaseChanged, this,
+            [this, &dictation](DictationState::Phase phase) {
+                if (phase == DictationState::Phase::error) {
+                    error_ = dictation.errorText();
+                } else if (phase == DictationState::Phase::listening) {
+                    error_.clear();
+                } else {
+                    return;
+                }
+                publish();
+            });
+    publish();
+}
+
+void StatusFeed::show(const QString& text) {
+    standing_ = text;
+    error_.clear();
+    publish();
+}
+
+void StatusFeed::publish() {
+    state_.setStatus(error_.isEmpty() ? standing_ : error_);
+}

@@ -1,0 +1,91 @@
+// The main window's own keys, offscreen: the window keys are ours, the editing keys stay the
+// text fields'.
+#include "WindowFixture.h"
+#include "ui/window/MainWindow.h"
+#include "ui/window/MainWindowView.h"
+
+#include <QClipboard>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+class WindowKeysTest : public WindowFixture {
+  protected:
+    MainWindowView& view() {
+        window.show();
+        auto* shown = static_cast<MainWindowView*>(window.widget());
+        QApplication::setActiveWindow(shown);
+        return *shown;
+    }
+
+    MainWindow window{*state, "1.2.3"};
+};
+
+TEST_F(WindowKeysTest, CtrlWAndCtrlHHideTheWindowCtrlMMinimisesIt) {
+    for (const Qt::Key key : {Qt::Key_W, Qt::Key_H}) {
+        MainWindowView& shown = view();
+        ASSERT_TRUE(window.isVisible());
+        QTest::keyClick(&shown, key, Qt::ControlModifier);
+        EXPECT_FALSE(window.isVisible()) << QKeySequence(key).toString().toStdString();
+    }
+    EXPECT_TRUE(settings.file().contains("main-window")) << "hidden as by closing";
+
+    MainWindowView& shown = view();
+    QTest::keyClick(&shown, Qt::Key_M, Qt::ControlModifier);
+    EXPECT_TRUE(shown.isMinimized());
+}
+
+TEST_F(WindowKeysTest, CtrlQCallsOnQuitAndNothingElseDoes) {
+    int quits = 0;
+    MainWindowView& shown = view();
+    QTest::keyClick(&shown, Qt::Key_Q, Qt::ControlModifier); // inert until start-up wires it
+    state->onQuit = [&] { ++quits; };
+    QTest::keyClick(&shown, Qt::Key_Q);
+    QTest::keyClick(&shown, Qt::Key_Q, Qt::AltModifier);
+    EXPECT_EQ(quits, 0);
+    QTest::keyClick(&shown, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits, 1);
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST_F(WindowKeysTest, TheEditingKeysStayWithTheTextField) {
+    state->setSection(Section::scratchpad);
+    MainWindowView& shown = view();
+    named<QToolButton>(shown.screen(Section::scratchpad), "New note")->click();
+    auto* editor = named<QPlainTextEdit>(shown.screen(Section::scratchpad), "Note");
+    ASSERT_NE(editor, nullptr);
+    ASSERT_TRUE(editor->isEnabled());
+    editor->setFocus();
+    QTest::keyClicks(editor, "draft");
+    ASSERT_EQ(editor->toPlainText(), "draft");
+    QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+    ASSERT_EQ(editor->textCursor().selectedText(), "draft");
+    QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(editor, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(editor->toPlainText(), "");
+    EXPECT_EQ(QApplication::clipboard()->text(), "draft");
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(editor->toPlainText(), "draft");
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(editor->toPlainText(), "");
+    QTest::keyClick(editor, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(editor, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(editor->toPlainText(), "draftdraft");
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST_F(WindowKeysTest, TheNoTrayLineShowsOnlyWithoutATray) {
+    MainWindowView& shown = view();
+    const QString line = MainWindowView::noTrayText(QString::fromStdString(paths.appName()));
+    EXPECT_EQ(line, "Dictation keeps running when you close this window. Open Dictation again to "
+                    "bring it back.");
+    EXPECT_FALSE(shows(&shown, line));
+    state->setHasTray(false);
+    EXPECT_TRUE(shows(&shown, line));
+    state->setHasTray(true);
+    EXPECT_FALSE(shows(&shown, line));
+}
+
+} // namespace
