@@ -183,7 +183,7 @@ void VoiceTest::tune(WordStore& words) {
     };
     // Assigning joins the last run's thread, which has delivered its result already.
     worker_ = std::jthread(
-        [this, alive, deliver, store, report, run = std::move(run)](std::stop_token stop) mutable {
+        [this, alive, deliver, store, report, run = std::move(run)](std::stop_token stop) {
             Outcome outcome = search(run, std::move(stop), report);
             deliver([this, alive, store, outcome = std::move(outcome)]() mutable {
                 if (!alive.expired()) {
@@ -280,6 +280,8 @@ VoiceTest::Outcome VoiceTest::search(const Run& run, std::stop_token stop,
         outcome = Outcome{};
     } catch (const std::exception& error) {
         outcome.failure = unqualified(error);
+    } catch (...) {
+        outcome.failure = "unknown error";
     }
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
