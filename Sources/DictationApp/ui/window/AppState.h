@@ -74,8 +74,9 @@ class AppState : public QObject {
     Settings& settings() const { return settings_; }
     Profile& profile() { return profile_; }
     LiveVoice& voice() const { return voice_; }
-    // Nothing until voice tuning is part of the app.
-    VoiceTest* voiceTest() const { return nullptr; }
+    // Voice tuning, once start-up has made it; it outlives the state.
+    VoiceTest* voiceTest() const { return voiceTest_; }
+    void setVoiceTest(VoiceTest* voiceTest) { voiceTest_ = voiceTest; }
     const Paths& paths() const { return paths_; }
     const Clock& clock() const { return *clock_; }
     const std::shared_ptr<const Clock>& sharedClock() const { return clock_; }
@@ -109,6 +110,7 @@ class AppState : public QObject {
     std::shared_ptr<const Clock> clock_;
     Scheduler& scheduler_;
     LiveVoice& voice_;
+    VoiceTest* voiceTest_ = nullptr;
     Profile profile_;
     QString status_;
     bool isReady_ = false;

@@ -1,6 +1,7 @@
 #include "ui/window/MainWindow.h"
 
 #include "ui/window/MainWindowView.h"
+#include "voice/VoiceTest.h"
 
 #include <QApplication>
 
@@ -40,4 +41,19 @@ bool MainWindow::captureTarget() const {
 bool MainWindow::captureTarget(bool appIsActive, bool windowIsVisible,
                                const std::optional<SettingsTab>& tab) {
     return appIsActive && windowIsVisible && tab == SettingsTab::yourVoice;
+}
+
+std::function<std::optional<MainWindow::SampleReceiver>()>
+MainWindow::captureHook(const MainWindow& window, VoiceTest& voiceTest) {
+    return [window = QPointer<const MainWindow>(&window),
+            test = QPointer<VoiceTest>(&voiceTest)]() -> std::optional<SampleReceiver> {
+        if (!window || !test || !window->captureTarget()) {
+            return std::nullopt;
+        }
+        return [test](std::vector<float> samples) {
+            if (test) {
+                test->save(std::move(samples));
+            }
+        };
+    };
 }

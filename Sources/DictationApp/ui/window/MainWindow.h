@@ -5,10 +5,14 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class MainWindowView;
+class VoiceTest;
 
 // The main window: made once at start-up, its widgets only when first shown. Closing it hides
 // it and the app keeps running in the tray; the section and settings tab showing are kept in
@@ -29,6 +33,12 @@ class MainWindow : public QObject {
     bool captureTarget() const;
     static bool captureTarget(bool appIsActive, bool windowIsVisible,
                               const std::optional<SettingsTab>& tab);
+    // The dictation controller's captureTarget hook: at key down, a receiver that keeps the
+    // recording for voice tuning while captureTarget() holds, else none. Either object may go
+    // first; a receiver left over then drops the recording.
+    using SampleReceiver = std::function<void(std::vector<float>)>;
+    static std::function<std::optional<SampleReceiver>()> captureHook(const MainWindow& window,
+                                                                      VoiceTest& voiceTest);
 
     // The window's widgets, made when first shown; nothing before.
     QWidget* widget() const;

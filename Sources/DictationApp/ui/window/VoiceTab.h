@@ -4,12 +4,38 @@
 
 #include <QWidget>
 
-// Your voice: voice tuning shows here once the app has it.
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+// Your voice: the sentence to read, how many are recorded, tuning with its progress and
+// result, and the live level and words while the user reads.
 class VoiceTab : public QWidget {
     Q_OBJECT
   public:
     explicit VoiceTab(AppState& state, QWidget* parent = nullptr);
 
+  protected:
+    // The recordings are counted afresh whenever the pane appears.
+    void showEvent(QShowEvent* event) override;
+
   private:
+    void showTest();
+    void showVoice();
+
     AppState& state_;
+    QLabel* recorded_ = nullptr;
+    QProgressBar* recordedBar_ = nullptr;
+    QLabel* sentence_ = nullptr;
+    QLabel* hint_ = nullptr;
+    QProgressBar* level_ = nullptr;
+    QLabel* words_ = nullptr;
+    QTimer* levelTimer_ = nullptr;
+    QLabel* progress_ = nullptr;
+    QPushButton* tune_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QPushButton* redo_ = nullptr;
+    QPushButton* showRecordings_ = nullptr;
+    QLabel* result_ = nullptr;
 };
