@@ -111,6 +111,7 @@ void SetupModel::setDownload(Download download) {
 
 void SetupModel::setKey(HotKey key) {
     key_ = key;
+    settings_.set(SettingKeys::key, std::optional<HotKey>(key));
     onKeyChange(key);
     emit changed();
 }

@@ -73,7 +73,7 @@ class SetupModel : public QObject {
     const Download& download() const { return download_; }
     void setDownload(Download download);
     HotKey key() const { return key_; }
-    // Sets the key and calls onKeyChange.
+    // Sets the key, stores it under "key" and calls onKeyChange.
     void setKey(HotKey key);
 
     bool isComplete() const;
@@ -83,6 +83,8 @@ class SetupModel : public QObject {
     // Checks again now: the desktop at once, the microphone on the worker unless a check is
     // already out. Stores "hasCompletedSetup" once everything is there.
     void refresh();
+    // A microphone check is out on the worker; its answer has not arrived.
+    bool isChecking() const { return asking_; }
     // No prompt exists outside a sandbox: checks again.
     void askForMicrophone() { refresh(); }
 
@@ -99,7 +101,7 @@ class SetupModel : public QObject {
 
     // Wired by start-up: the download starts over from 0%.
     std::function<void()> onRetryDownload = [] {};
-    // Wired by start-up: the key goes to the shared state and the settings.
+    // Wired by start-up: the key goes to the shared state.
     std::function<void(HotKey)> onKeyChange = [](HotKey) {};
 
   signals:

@@ -202,6 +202,9 @@ TEST(SetupPoll, TheKeyIsHandedOn) {
     world.model->setKey(HotKey::rightControl);
     EXPECT_EQ(world.model->key(), HotKey::rightControl);
     EXPECT_EQ(handed, std::vector<HotKey>{HotKey::rightControl});
+    EXPECT_EQ(world.settings.get(SettingKeys::key), HotKey::rightControl);
+    EXPECT_EQ(SettingsFile(world.settings.file().path()).get(SettingKeys::key),
+              HotKey::rightControl);
 }
 
 TEST(SetupPoll, AnswersArrivingAfterTheModelIsGoneAreDropped) {
