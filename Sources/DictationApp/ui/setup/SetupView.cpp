@@ -21,6 +21,14 @@ static void loadOwnIcons() {
 
 namespace {
 
+// Drawn from the palette, so it is set again whenever the look changes.
+const char* const look = R"(
+#step { background: palette(base); border: 1px solid palette(button); border-radius: 8px; }
+#step QLabel { background: transparent; }
+#keyCap { background: palette(base); border: 1px solid palette(button); border-radius: 5px;
+  padding: 1px 7px; font-weight: 600; }
+)";
+
 QLabel* bold(const QString& text) {
     auto* label = new QLabel(text);
     QFont font = label->font();
@@ -92,25 +100,26 @@ SetupView::SetupView(SetupModel& model, QString appName, QWidget* parent)
     stepsTitle->addWidget(count_);
     column->addLayout(stepsTitle);
 
-    microphone_ = addStep(column, QStringLiteral("Microphone"));
+    QVBoxLayout* body = nullptr;
+    microphone_ = addStep(column, QStringLiteral("Microphone"), &body);
     auto* microphoneButtons = new QHBoxLayout;
     allow_ = button(QStringLiteral("Allow"));
     openSettings_ = button(QStringLiteral("Open Settings"));
     microphoneButtons->addWidget(allow_);
     microphoneButtons->addWidget(openSettings_);
     microphoneButtons->addStretch();
-    column->addLayout(microphoneButtons);
+    body->addLayout(microphoneButtons);
 
-    accessibility_ = addStep(column, QStringLiteral("Accessibility"));
+    accessibility_ = addStep(column, QStringLiteral("Accessibility"), &body);
 
-    download_ = addStep(column, QStringLiteral("Speech model"));
+    download_ = addStep(column, QStringLiteral("Speech model"), &body);
     progress_ = new QProgressBar;
     progress_->setRange(0, 100);
     progress_->setTextVisible(false);
     progress_->setMaximumHeight(8);
-    column->addWidget(progress_);
+    body->addWidget(progress_);
     tryAgain_ = button(QStringLiteral("Try again"));
-    column->addWidget(tryAgain_, 0, Qt::AlignLeft);
+    body->addWidget(tryAgain_, 0, Qt::AlignLeft);
 
     column->addSpacing(12);
     auto* keyRow = new QHBoxLayout;
@@ -147,8 +156,6 @@ SetupView::SetupView(SetupModel& model, QString appName, QWidget* parent)
     hold->addWidget(new QLabel(QStringLiteral("Hold")));
     keyCap_ = new QLabel;
     keyCap_->setObjectName(QStringLiteral("keyCap"));
-    keyCap_->setStyleSheet(QStringLiteral(
-        "#keyCap { border: 1px solid palette(mid); border-radius: 5px; padding: 1px 7px; }"));
     hold->addWidget(keyCap_);
     footerAfterKey_ = new QLabel(QStringLiteral("in any text box and talk."));
     hold->addWidget(footerAfterKey_);
@@ -169,24 +176,38 @@ SetupView::SetupView(SetupModel& model, QString appName, QWidget* parent)
     });
     connect(finish_, &QPushButton::clicked, this, [this] { onDone(); });
     connect(&model_, &SetupModel::changed, this, &SetupView::update);
+    showLook();
     update();
 }
 
-SetupView::Step SetupView::addStep(QVBoxLayout* column, const QString& title) {
+SetupView::Step SetupView::addStep(QVBoxLayout* column, const QString& title, QVBoxLayout** body) {
+    auto* card = new QFrame;
+    card->setObjectName(QStringLiteral("step"));
+    card->setAccessibleName(title);
+    *body = new QVBoxLayout(card);
+    (*body)->setContentsMargins(16, 12, 16, 12);
+    (*body)->setSpacing(6);
     auto* top = new QHBoxLayout;
     top->addWidget(bold(title));
     top->addStretch();
     Step step{new QLabel, ScreenParts::note(QString())};
     top->addWidget(step.mark);
-    column->addSpacing(6);
-    column->addLayout(top);
-    column->addWidget(step.detail);
+    (*body)->addLayout(top);
+    (*body)->addWidget(step.detail);
+    column->addWidget(card);
     return step;
+}
+
+void SetupView::showLook() {
+    setStyleSheet(QString::fromLatin1(look));
 }
 
 void SetupView::show(Step step, bool done, const QString& detail) {
     setText(step.mark, done ? QStringLiteral("done") : QStringLiteral("to do"));
     step.mark->setForegroundRole(done ? QPalette::Highlight : QPalette::PlaceholderText);
+    QFont font = step.mark->font();
+    font.setWeight(done ? QFont::DemiBold : QFont::Normal);
+    step.mark->setFont(font);
     setText(step.detail, detail);
 }
 

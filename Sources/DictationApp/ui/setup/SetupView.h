@@ -25,6 +25,9 @@ class SetupView : public QWidget {
     static QString accessibilityText(const SetupModel& model, const QString& appName);
     static QString downloadText(const SetupModel::Download& download);
 
+    // Draws it again from the application's palette, after the look changed.
+    void showLook();
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -33,7 +36,8 @@ class SetupView : public QWidget {
         QLabel* mark;
         QLabel* detail;
     };
-    Step addStep(class QVBoxLayout* column, const QString& title);
+    // A card titled `title` in `column`; more of the step goes into `body`.
+    Step addStep(class QVBoxLayout* column, const QString& title, class QVBoxLayout** body);
     void show(Step step, bool done, const QString& detail);
     void update();
 

@@ -62,11 +62,16 @@ void SetupWindow::show() {
             window_->move(frame.topLeft());
         }
     }
-    appearance_.apply(settings_.get(SettingKeys::look));
+    showLook();
     model_.refresh();
     window_->show();
     window_->raise();
     window_->activateWindow();
+}
+
+void SetupWindow::showLook() {
+    appearance_.apply(settings_.get(SettingKeys::look));
+    window_->findChild<SetupView*>()->showLook();
 }
 
 void SetupWindow::closed() {

@@ -35,6 +35,7 @@ class SetupWindow : public QObject {
 
   private:
     class Window;
+    void showLook();
     void closed();
 
     SetupModel& model_;
