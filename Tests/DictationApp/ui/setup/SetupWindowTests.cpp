@@ -76,6 +76,8 @@ TEST_F(SetupWindowTest, EachStateShowsItsTextsMarksAndCount) {
     for (const Row& row : rows) {
         SetupWorld world;
         world.window->show();
+        // Showing checks again; the worker reads the answers until it is done.
+        world.waitForAnswer();
         world.answers->microphone = static_cast<int>(row.microphone);
         world.answers->soundServer = row.soundServer;
         world.answers->missingAccess = row.missingAccess;
