@@ -194,19 +194,6 @@ TEST(SetupPoll, DownloadStatesDecideTheThirdStep) {
     EXPECT_TRUE(world.model->isNeeded());
 }
 
-TEST(SetupPoll, TheKeyIsHandedOn) {
-    Scripted script;
-    World world(script.checks());
-    std::vector<HotKey> handed;
-    world.model->onKeyChange = [&](HotKey key) { handed.push_back(key); };
-    world.model->setKey(HotKey::rightControl);
-    EXPECT_EQ(world.model->key(), HotKey::rightControl);
-    EXPECT_EQ(handed, std::vector<HotKey>{HotKey::rightControl});
-    EXPECT_EQ(world.settings.get(SettingKeys::key), HotKey::rightControl);
-    EXPECT_EQ(SettingsFile(world.settings.file().path()).get(SettingKeys::key),
-              HotKey::rightControl);
-}
-
 TEST(SetupPoll, AnswersArrivingAfterTheModelIsGoneAreDropped) {
     Scripted script;
     auto world = std::make_unique<World>(script.checks());
