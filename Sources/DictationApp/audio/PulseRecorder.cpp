@@ -371,6 +371,16 @@ std::string PulseRecorder::missingMicrophone() {
     }
 }
 
+PulseRecorder::Microphone PulseRecorder::microphone() {
+    try {
+        LoopLock lock(audio_->loop);
+        audio_->connect();
+        return audio_->defaultMicrophone().empty() ? Microphone::noInput : Microphone::ready;
+    } catch (const std::exception&) {
+        return Microphone::noServer;
+    }
+}
+
 Recorder::Recording PulseRecorder::stop() {
     {
         LoopLock lock(audio_->loop);

@@ -29,6 +29,9 @@ class PulseRecorder final : public Recorder {
 
     // Why nothing can be recorded now (no audio server, no microphone); empty when it can.
     std::string missingMicrophone();
+    enum class Microphone { ready, noInput, noServer };
+    // The same as a case: whether a server answers and its default source is a real input.
+    Microphone microphone();
 
   private:
     struct Audio;

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "HotKey.h"
+#include "config/Settings.h"
+#include "platform/MainThread.h"
+#include "platform/Scheduler.h"
+#include "platform/SerialQueue.h"
+
+#include <QObject>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The three things dictation needs before it works (a microphone, access to the desktop's keys
+// and the model files), checked once a second. Knows no backend: the checks come in as
+// functions. Lives on the main thread; the sound-server check, which may wait on the server, runs
+// on a worker of its own and only its answer comes back.
+class SetupModel : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr double pollSeconds = 1.0;
+
+    // `notAsked` only where a sandbox asks the user; a plain desktop has no prompt.
+    enum class Microphone { notAsked, granted, denied };
+
+    struct MicrophoneCheck {
+        Microphone microphone = Microphone::denied;
+        // Whether a sound server answered at all (denied: no server, or no real input).
+        bool soundServer = false;
+        bool operator==(const MicrophoneCheck&) const = default;
+    };
+
+    struct Download {
+        enum class State { waiting, progress, done, failed };
+        State state = State::waiting;
+        int percent = 0; // 0...100 while in progress
+        static Download progress(int percent) { return {State::progress, percent}; }
+        bool operator==(const Download&) const = default;
+    };
+
+    // How the desktop is asked. The worker's checks get no state of the model and are called
+    // one at a time.
+    struct Checks {
+        // The default source, judged (worker).
+        std::function<MicrophoneCheck()> microphone;
+        // Why AT-SPI's field checks cannot run, empty when they can (worker).
+        std::function<std::string()> missingFieldChecks;
+        // Why keys cannot be seen or sent (an X display with XInput 2 and XTEST), empty when
+        // they can (main thread: a local connection, answered at once).
+        std::function<std::string()> missingDesktopAccess;
+    };
+
+    // Checks everything once before it returns, then every `pollSeconds` on `scheduler`.
+    // `modelFiles` are the model files dictation needs; `deliver` brings the worker's answers
+    // to the main thread.
+    SetupModel(HotKey key, Settings& settings, Checks checks,
+               std::vector<std::filesystem::path> modelFiles, Scheduler& scheduler,
+               Deliver deliver = mainThread(), QObject* parent = nullptr);
+    ~SetupModel() override;
+    SetupModel(const SetupModel&) = delete;
+    SetupModel& operator=(const SetupModel&) = delete;
+
+    Microphone microphone() const { return microphone_.microphone; }
+    bool hasSoundServer() const { return microphone_.soundServer; }
+    // Keys can be seen and sent, and fields checked.
+    bool accessibility() const { return missingAccess_.empty() && missingFieldChecks_.empty(); }
+    const std::string& missingDesktopAccess() const { return missingAccess_; }
+    const std::string& missingFieldChecks() const { return missingFieldChecks_; }
+    const Download& download() const { return download_; }
+    void setDownload(Download download);
+    HotKey key() const { return key_; }
+    // Sets the key, stores it under "key" and calls onKeyChange.
+    void setKey(HotKey key);
+
+    bool isComplete() const;
+    // 0...3.
+    int stepsDone() const;
+
+    // Checks again now: the desktop at once, the microphone on the worker unless a check is
+    // already out. Stores "hasCompletedSetup" once everything is there.
+    void refresh();
+    // A microphone check is out on the worker; its answer has not arrived.
+    bool isChecking() const { return asking_; }
+    // No prompt exists outside a sandbox: checks again.
+    void askForMicrophone() { refresh(); }
+
+    // Whether opening the app should show setup: "hasCompletedSetup" never stored, the
+    // microphone or the desktop not there, or a model file missing.
+    static bool isNeeded(const SettingsFile& settings, Microphone microphone, bool accessibility,
+                         const std::vector<std::filesystem::path>& modelFiles);
+    // The same for what the model found last.
+    bool isNeeded() const;
+    // Whether opening the app shows setup rather than the main window: only for the installed
+    // app, when setup is needed or `showSetup` (the environment's SHOW_SETUP) is "1".
+    static bool showsSetup(bool isApp, bool needed,
+                           const char* showSetup = std::getenv("SHOW_SETUP"));
+
+    // Wired by start-up: the download starts over from 0%.
+    std::function<void()> onRetryDownload = [] {};
+    // Wired by start-up: the key goes to the shared state.
+    std::function<void(HotKey)> onKeyChange = [](HotKey) {};
+
+  signals:
+    // Anything above changed.
+    void changed();
+
+  private:
+    struct WorkerAnswer {
+        MicrophoneCheck microphone;
+        std::string missingFieldChecks;
+    };
+    static WorkerAnswer ask(const Checks& checks);
+    void take(const WorkerAnswer& answer);
+    void storeIfComplete();
+
+    HotKey key_;
+    Settings& settings_;
+    Checks checks_;
+    std::vector<std::filesystem::path> modelFiles_;
+    Deliver deliver_;
+    MicrophoneCheck microphone_;
+    std::string missingAccess_;
+    std::string missingFieldChecks_;
+    Download download_;
+    bool asking_ = false;
+    // What posted answers check first: the model may be gone when they arrive.
+    std::shared_ptr<SetupModel*> self_;
+    // Last, so it goes first: no answer is being worked out once the model's fields go.
+    SerialQueue worker_{"app.setup"};
+    std::unique_ptr<Scheduler::Timer> timer_;
+};
