@@ -2,6 +2,7 @@
 // and changing the app filter each answer within 100 ms, drawn; the process stays under 200 MB
 // resident with that history loaded and the screen open.
 #include "Dictations.h"
+#include "FixedClock.h"
 #include "HistoryFile.h"
 #include "Uuid.h"
 #include "config/Settings.h"
@@ -33,13 +34,6 @@ constexpr std::size_t historyLines = 100'000;
 
 const Calendar calendar("Europe/Berlin", "en_US");
 const Timestamp now = calendar.date(2026, 12, 9, 12).value();
-
-class NowClock final : public Clock {
-  public:
-    Timestamp now() const override { return ::now; }
-    double uptime() const override { return 0; }
-    Calendar calendar() const override { return ::calendar; }
-};
 
 // A year of dictations into a dozen apps, each a sentence or two of the usual kind.
 Dictation sampleRecord(std::size_t i) {
@@ -81,7 +75,7 @@ long residentKilobytes() {
 struct World {
     fs::path root;
     Paths paths;
-    std::shared_ptr<NowClock> clock = std::make_shared<NowClock>();
+    std::shared_ptr<FixedClock> clock = std::make_shared<FixedClock>(now, calendar);
     MainLoopScheduler scheduler;
     LiveVoice voice;
     std::unique_ptr<Settings> settings;

@@ -24,14 +24,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-std::vector<float> tone(double seconds) {
-    std::vector<float> samples(static_cast<std::size_t>(seconds * 16000));
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = 0.3f * static_cast<float>(std::sin(0.17 * static_cast<double>(i)));
-    }
-    return samples;
-}
-
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }

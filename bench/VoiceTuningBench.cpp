@@ -20,14 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<float> tone(double seconds) {
-    std::vector<float> samples(static_cast<std::size_t>(seconds * 16000));
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = 0.3f * static_cast<float>(std::sin(0.17 * static_cast<double>(i)));
-    }
-    return samples;
-}
-
 // Counts the run's transcriptions on their way to the server.
 class CountingEngine final : public SpeechEngine {
   public:

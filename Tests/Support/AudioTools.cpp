@@ -1,5 +1,6 @@
 #include "AudioTools.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -34,6 +35,14 @@ std::string missingPrograms(const std::vector<std::string>& names) {
         }
     }
     return missing.empty() ? missing : missing + " not installed (run ./scripts/setup.sh --tests)";
+}
+
+std::vector<float> tone(double seconds) {
+    std::vector<float> samples(static_cast<std::size_t>(seconds * 16000));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = 0.3f * static_cast<float>(std::sin(0.17 * static_cast<double>(i)));
+    }
+    return samples;
 }
 
 std::vector<float> readWav(const fs::path& file) {

@@ -17,6 +17,9 @@ std::string missingPrograms(const std::vector<std::string>& names);
 // Mono 16-bit PCM WAV samples as floats (value / 32768).
 std::vector<float> readWav(const std::filesystem::path& file);
 
+// A steady tone loud enough for the loudness check, `seconds` long at 16 kHz.
+std::vector<float> tone(double seconds);
+
 // `text` spoken by espeak-ng, as a 16 kHz mono 16-bit WAV file made with sox.
 void writeSpeech(const std::filesystem::path& file, const std::string& text);
 

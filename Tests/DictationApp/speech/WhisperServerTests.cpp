@@ -31,15 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* sentence = "Hello from the test server.";
 constexpr const char* restartLine = "[Dictation] transcription failed, restarting whisper: ";
 
-std::vector<float> tone(double seconds) {
-    std::vector<float> samples(static_cast<std::size_t>(seconds * 16000));
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = 0.3f * static_cast<float>(
-                                std::sin(2 * 3.14159265 * 440 * static_cast<double>(i) / 16000));
-    }
-    return samples;
-}
-
 int countOf(const std::string& text, const std::string& piece) {
     int count = 0;
     for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {

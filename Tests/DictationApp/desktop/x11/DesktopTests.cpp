@@ -441,28 +441,8 @@ TEST(DesktopFailures, WithoutXTestNothingIsSynthesised) {
     if (const std::string why = missingDesktop(); !why.empty()) {
         GTEST_SKIP() << why;
     }
-    // A server of our own without XTEST, on a display number nobody uses. Without -noreset it
-    // would start over after each probe below and refuse whoever connects at that moment.
     std::unique_ptr<Child> server;
-    std::string display;
-    for (int attempt = 0; attempt < 10 && display.empty(); ++attempt) {
-        const std::string candidate = unusedDisplay(attempt, 200, 700);
-        if (candidate.empty()) {
-            continue;
-        }
-        server = std::make_unique<Child>("Xvfb",
-                                         QStringList{QString::fromStdString(candidate), "-noreset",
-                                                     "-extension", "XTEST", "-nolisten", "tcp"});
-        for (int wait = 0; wait < 50 && display.empty(); ++wait) {
-            const std::string info =
-                run("xdpyinfo", {"-display", QString::fromStdString(candidate)}, 5);
-            if (info.find("XInputExtension") != std::string::npos &&
-                info.find("XTEST") == std::string::npos) {
-                display = candidate;
-            }
-            spin(0.1);
-        }
-    }
+    const std::string display = startServerWithoutXTest(server);
     ASSERT_FALSE(display.empty()) << "no Xvfb without XTEST could be started";
     ::setenv("DISPLAY", display.c_str(), 1);
     SyntheticEvents synthetic;

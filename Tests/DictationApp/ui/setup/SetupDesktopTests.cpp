@@ -31,30 +31,6 @@ SetupModel::Checks desktopChecks() {
     return checks;
 }
 
-// An X server without XTEST on a display nobody uses; its name, or empty.
-std::string startServerWithoutXTest(std::unique_ptr<Child>& server) {
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        const std::string candidate = unusedDisplay(attempt, 200, 700);
-        if (candidate.empty()) {
-            continue;
-        }
-        // -noreset: otherwise it starts over after each probe and refuses whoever connects then.
-        server = std::make_unique<Child>("Xvfb",
-                                         QStringList{QString::fromStdString(candidate), "-noreset",
-                                                     "-extension", "XTEST", "-nolisten", "tcp"});
-        for (int wait = 0; wait < 50; ++wait) {
-            const std::string info =
-                run("xdpyinfo", {"-display", QString::fromStdString(candidate)}, 5);
-            if (info.find("XInputExtension") != std::string::npos &&
-                info.find("XTEST") == std::string::npos) {
-                return candidate;
-            }
-            spin(0.1);
-        }
-    }
-    return {};
-}
-
 class SetupOnADesktop : public testing::Test {
   protected:
     void SetUp() override {

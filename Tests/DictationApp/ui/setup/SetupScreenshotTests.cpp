@@ -1,5 +1,6 @@
 // The setup window drawn by a real X server (Xvfb), light and dark and at twice the scale, kept
 // for a reviewer in the build folder's screenshots/.
+#include "Pictures.h"
 #include "SetupWorld.h"
 
 #include <QImage>
@@ -40,19 +41,6 @@ class SetupScreenshots : public testing::Test {
         world.window->widget()->grab().save(QString::fromStdString(file.string()));
         return file;
     }
-
-    static double lightness(const fs::path& file) {
-        const QImage image(QString::fromStdString(file.string()));
-        double sum = 0;
-        int count = 0;
-        for (int y = 0; y < image.height(); y += 7) {
-            for (int x = 0; x < image.width(); x += 7) {
-                sum += QColor(image.pixel(x, y)).lightness();
-                ++count;
-            }
-        }
-        return count ? sum / count : 0;
-    }
 };
 
 TEST_F(SetupScreenshots, LightAndDark) {
@@ -60,7 +48,7 @@ TEST_F(SetupScreenshots, LightAndDark) {
     const fs::path light = take(Look::light, "setup-light");
     const fs::path dark = take(Look::dark, "setup-dark");
     EXPECT_EQ(QImage(QString::fromStdString(light.string())).size(), QSize(600, 800));
-    EXPECT_GT(lightness(light), lightness(dark) + 40) << dark << " is not dark";
+    EXPECT_GT(averageLightness(light), averageLightness(dark) + 40) << dark << " is not dark";
 }
 
 TEST_F(SetupScreenshots, AtTwiceTheScale) {

@@ -1,5 +1,6 @@
 // Every section and settings tab, light and dark, drawn by a real X server (Xvfb) and kept as
 // pictures for a reviewer in the build folder's screenshots/.
+#include "Pictures.h"
 #include "WindowFixture.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/MainWindowView.h"
@@ -72,19 +73,6 @@ class Screenshots : public testing::Test {
         world.state->setSettingsTab(std::nullopt);
         return files;
     }
-
-    static double lightness(const fs::path& file) {
-        const QImage image(QString::fromStdString(file.string()));
-        double sum = 0;
-        int count = 0;
-        for (int y = 0; y < image.height(); y += 7) {
-            for (int x = 0; x < image.width(); x += 7) {
-                sum += QColor(image.pixel(x, y)).lightness();
-                ++count;
-            }
-        }
-        return count ? sum / count : 0;
-    }
 };
 
 TEST_F(Screenshots, EverySectionAndTabLightAndDark) {
@@ -98,7 +86,8 @@ TEST_F(Screenshots, EverySectionAndTabLightAndDark) {
     for (std::size_t i = 0; i < light.size(); ++i) {
         const QImage picture(QString::fromStdString(light[i].string()));
         EXPECT_EQ(picture.size(), QSize(1040, 740)) << light[i];
-        EXPECT_GT(lightness(light[i]), lightness(dark[i]) + 40) << dark[i] << " is not dark";
+        EXPECT_GT(averageLightness(light[i]), averageLightness(dark[i]) + 40)
+            << dark[i] << " is not dark";
     }
 }
 
