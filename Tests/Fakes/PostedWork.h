@@ -38,6 +38,17 @@ class PostedWork {
         return true;
     }
 
+    // Runs what was posted so far, without waiting.
+    void runPending() {
+        std::unique_lock lock(mutex_);
+        std::deque<std::function<void()>> pending;
+        pending.swap(work_);
+        lock.unlock();
+        for (auto& work : pending) {
+            work();
+        }
+    }
+
   private:
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -8,6 +8,7 @@
 #include "FakeTextInserter.h"
 #include "FakeWindowProbe.h"
 #include "LogCapture.h"
+#include "PostedWork.h"
 #include "ScriptedSpeechEngine.h"
 #include "TestModels.h"
 #include "VoiceScore.h"
@@ -33,7 +34,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Runs the main loop until `done` holds or `seconds` pass.
+// Where the tune runs hand their progress and results to the main thread: a queue under a
+// mutex, so the thread checker sees each hand-off, which Qt's own event queue hides from it.
+PostedWork& posted() {
+    static PostedWork work;
+    return work;
+}
+
+// Runs the main loop and the posted work until `done` holds or `seconds` pass.
 bool runUntil(const std::function<bool()>& done, double seconds) {
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -43,6 +51,7 @@ bool runUntil(const std::function<bool()>& done, double seconds) {
             return false;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        posted().runPending();
         std::this_thread::sleep_for(5ms);
     }
     return true;
@@ -80,7 +89,8 @@ class VoiceCapture : public WindowFixture {
 
     void make(std::shared_ptr<SpeechEngine> engine, SpeechEngine& dictationEngine,
               std::unique_ptr<Recorder> recorder = nullptr) {
-        test = std::make_unique<VoiceTest>(paths.voiceTest(), std::move(engine));
+        test =
+            std::make_unique<VoiceTest>(paths.voiceTest(), std::move(engine), posted().deliver());
         state->setVoiceTest(test.get());
         window = std::make_unique<MainWindow>(*state, "1.2.3");
         if (!recorder) {
