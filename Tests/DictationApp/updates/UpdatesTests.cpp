@@ -1,3 +1,4 @@
+#include "BackgroundProcess.h"
 #include "HttpServers.h"
 #include "LogCapture.h"
 #include "ManualScheduler.h"
@@ -92,6 +93,8 @@ TEST_F(UpdatesTest, ANewerReleaseIsPublishedWithItsPageAndTheSameOrAnOlderOneIsN
         EXPECT_EQ(updates->message(), row.message) << row.served;
         EXPECT_EQ(changes, 1) << row.served;
     }
+    // nginx logs a request after its reply has gone out.
+    eventually([&] { return server.requests().size() >= rows.size(); }, 5);
     EXPECT_EQ(server.requests().size(), rows.size()) << "the feed and nothing else";
 }
 
