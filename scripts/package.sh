@@ -5,7 +5,7 @@ set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
 ./scripts/setup.sh
-cmake --build build/release -j "$(nproc)"
+cmake --build build/release -j "$(nproc)" --target parlwick-apps
 cd build/release
 cpack -G DEB
 ls -1 "$repo"/build/release/parlwick_*.deb
