@@ -2,6 +2,7 @@
 
 #include "Files.h"
 #include "models/ModelAddress.h"
+#include "platform/WebRequest.h"
 
 #include <cerrno>
 #include <charconv>
@@ -16,10 +17,6 @@
 namespace {
 
 using Kind = Transfer::Outcome::Kind;
-
-struct EasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -66,17 +63,10 @@ class Request {
         : handle_(handle), fd_(fd), offset_(offset), progress_(progress), stop_(stop) {}
 
     CURLcode perform(const std::string& address, const Transfer::Limits& limits) {
-        curl_easy_reset(handle_);
-        curl_easy_setopt(handle_, CURLOPT_URL, address.c_str());
-        curl_easy_setopt(handle_, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 0L);
-        curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
+        WebRequest::prepare(handle_, address, limits.connectSeconds, error_);
         curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
         curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, 256L * 1024);
-        curl_easy_setopt(handle_, CURLOPT_USERAGENT, "parlwick");
-        curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, error_);
         curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &Request::onHeader);
         curl_easy_setopt(handle_, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &Request::onBody);
@@ -211,9 +201,7 @@ std::string answered(long status) {
 Transfer::Outcome Transfer::fetch(const std::string& address, int fd, const Limits& limits,
                                   const std::function<void(int)>& progress,
                                   const std::atomic<bool>& stop) {
-    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-    const std::unique_ptr<CURL, EasyDeleter> handle(initialised == CURLE_OK ? curl_easy_init()
-                                                                            : nullptr);
+    const WebRequest::Handle handle = WebRequest::make();
     if (!handle) {
         return {Kind::interrupted, "couldn't start libcurl"};
     }

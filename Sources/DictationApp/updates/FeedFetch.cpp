@@ -1,6 +1,7 @@
 #include "updates/FeedFetch.h"
 
 #include "platform/WebAddress.h"
+#include "platform/WebRequest.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,10 +9,6 @@
 #include <memory>
 
 namespace {
-
-struct EasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
 
 struct Body {
     std::string bytes;
@@ -39,9 +36,7 @@ int onTick(void* target, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 FeedFetch::Result FeedFetch::fetch(const std::string& address, const Limits& limits,
                                    const std::atomic<bool>& stop) {
-    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-    const std::unique_ptr<CURL, EasyDeleter> handle(initialised == CURLE_OK ? curl_easy_init()
-                                                                            : nullptr);
+    const WebRequest::Handle handle = WebRequest::make();
     if (!handle) {
         return Failure{"couldn't start libcurl"};
     }
@@ -55,18 +50,11 @@ FeedFetch::Result FeedFetch::fetch(const std::string& address, const Limits& lim
         body.stop = &stop;
         char error[CURL_ERROR_SIZE] = {};
         CURL* easy = handle.get();
-        curl_easy_reset(easy);
-        curl_easy_setopt(easy, CURLOPT_URL, current.c_str());
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
         // Redirects are followed here, one by one, so each target is checked first.
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
+        WebRequest::prepare(easy, current, limits.connectSeconds, error);
         curl_easy_setopt(easy, CURLOPT_TIMEOUT, limits.totalSeconds);
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, "parlwick");
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &onBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
