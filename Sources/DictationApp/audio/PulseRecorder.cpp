@@ -85,13 +85,18 @@ struct PulseRecorder::Audio {
         if (!operation) {
             return false;
         }
-        const bool finished = waitUntil([&] { return replied; }, connectLimit);
-        if (!finished) {
+        // A server that dies mid-query fails the context; stop waiting then, not at the limit.
+        const bool finished =
+            waitUntil([&] { return replied || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); },
+                      connectLimit);
+        if (!finished || !replied) {
             pa_operation_cancel(operation);
         }
         pa_operation_unref(operation);
-        return finished;
+        return finished && replied;
     }
+
+    bool isReady() const { return context && pa_context_get_state(context) == PA_CONTEXT_READY; }
 
     std::string lastError() const {
         return pa_strerror(context ? pa_context_errno(context) : PA_ERR_CONNECTIONREFUSED);
@@ -365,7 +370,11 @@ std::string PulseRecorder::missingMicrophone() {
     try {
         LoopLock lock(audio_->loop);
         audio_->connect();
-        return audio_->defaultMicrophone().empty() ? "no usable microphone" : "";
+        if (!audio_->defaultMicrophone().empty()) {
+            return "";
+        }
+        return audio_->isReady() ? "no usable microphone"
+                                 : "audio server unavailable: connection lost";
     } catch (const std::exception& error) {
         return error.what();
     }
@@ -375,7 +384,11 @@ PulseRecorder::Microphone PulseRecorder::microphone() {
     try {
         LoopLock lock(audio_->loop);
         audio_->connect();
-        return audio_->defaultMicrophone().empty() ? Microphone::noInput : Microphone::ready;
+        if (!audio_->defaultMicrophone().empty()) {
+            return Microphone::ready;
+        }
+        // A connection that was ready a moment ago can be lost during the query.
+        return audio_->isReady() ? Microphone::noInput : Microphone::noServer;
     } catch (const std::exception&) {
         return Microphone::noServer;
     }
