@@ -2,11 +2,15 @@
 
 #include "HotKey.h"
 #include "audio/SystemSound.h"
+#include "config/Autostart.h"
+#include "models/ModelAddress.h"
 #include "platform/Log.h"
+#include "setup/DesktopChecks.h"
 #include "speech/VoiceActivityCheck.h"
 #include "ui/HandsFreeEscape.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -27,7 +31,7 @@ void onSignal(int) {
 
 Startup::Startup(Options options, Paths paths, Platform platform)
     : options_(std::move(options)), paths_(std::move(paths)), platform_(std::move(platform)),
-      server_(std::make_unique<WhisperServer>(paths_.models() / WhisperServer::modelFile,
+      server_(std::make_shared<WhisperServer>(paths_.models() / WhisperServer::modelFile,
                                               options_.language,
                                               WhisperServer::Setup::standard(paths_))),
       timingLog_{paths_.runs()},
@@ -48,6 +52,57 @@ int Startup::runTerminal(int& argc, char** argv) {
     waitForAccessibility();
     quitOnSignals();
     return QApplication::exec();
+}
+
+int Startup::runApp(int& argc, char** argv) {
+    // Without a display Qt would abort, and that is no crash to report.
+    if (qgetenv("QT_QPA_PLATFORM") == "xcb" && qEnvironmentVariableIsEmpty("DISPLAY")) {
+        log("no display to show the app on: start it from the desktop session");
+        return 1;
+    }
+    app_ = std::make_unique<QApplication>(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QString::fromStdString(paths_.appName()));
+    const QString bundleId = QString::fromStdString(paths_.bundle()->identifier);
+    QGuiApplication::setDesktopFileName(bundleId);
+
+    const bool atLogin = Autostart::launchedAtLogin();
+    instance_ = std::make_unique<SingleInstance>(bundleId);
+    if (instance_->claim(!atLogin) == SingleInstance::Claim::handedOver) {
+        return 0;
+    }
+    try {
+        Autostart::refresh(paths_);
+    } catch (const std::exception& error) {
+        log(std::string("could not update the login entry: ") + error.what());
+    }
+
+    missingAccess_ = platform_.missingAccess();
+    makeDictation();
+    shell_ = std::make_unique<AppShell>(
+        AppShell::Parts{paths_, options_.key, clock_, *scheduler_, state_->voice, *controller_,
+                        server_, DesktopChecks::make(paths_.appName()),
+                        ModelDownloader::required(ModelAddress::base(paths_))});
+    state_->key = shell_->state().key();
+    shell_->onKeyChange = [this](HotKey key) { state_->key = key; };
+    shell_->onQuit = [] { QCoreApplication::quit(); };
+    instance_->onReopen = [this] { shell_->showWindow(); };
+    quitOnSignals();
+    if (!atLogin) {
+        shell_->showWindow();
+    }
+    shell_->whenModelsPresent([this] { beginApp(); });
+    return QApplication::exec();
+}
+
+void Startup::beginApp() {
+    warmUp();
+    waitForAccessibility();
+    QTimer::singleShot(0, app_.get(), [this] {
+        if (shell_) {
+            shell_->offerCrashReport();
+        }
+    });
 }
 
 void Startup::requestPermissions() {
@@ -118,8 +173,11 @@ void Startup::makeDictation() {
     pill_ = std::make_unique<Pill>(controller_->state());
 
     SharedState& state = *state_;
-    controller_->onRecordingChange = [&state](bool recording) {
+    controller_->onRecordingChange = [this, &state](bool recording) {
         state.voice.recordingChanged(recording);
+        if (shell_) {
+            shell_->statusMenu().setRecording(recording);
+        }
     };
     controller_->onLevel = [&state](float level) { state.voice.setLevel(level); };
     controller_->keyLabel = [&state] { return std::string(HotKeys::label(state.key)); };
@@ -160,11 +218,17 @@ bool Startup::startListening() {
         return false;
     }
     state_->isReady = true;
+    if (shell_) {
+        shell_->setReady(true);
+    }
     return true;
 }
 
 void Startup::showStatus(const std::string& text) {
     state_->status = text;
+    if (shell_) {
+        shell_->showStatus(text);
+    }
 }
 
 void Startup::quitOnSignals() {
@@ -190,6 +254,8 @@ void Startup::shutDown() {
     if (controller_) {
         controller_->cancel();
     }
+    // The shell's windows and workers go while the controller and the application still exist.
+    shell_.reset();
     // Requests in flight end at once and nothing starts the engine again, so the workers the
     // members' destruction joins next (the controller's queues, then the warm-up) finish soon.
     // The members go in the reverse of their order: views, the controller, the paster, then

@@ -2,7 +2,9 @@
 
 #include "Options.h"
 #include "TimingLog.h"
+#include "app/AppShell.h"
 #include "app/SharedState.h"
+#include "app/SingleInstance.h"
 #include "audio/PulseRecorder.h"
 #include "desktop/Desktop.h"
 #include "dictation/Controller.h"
@@ -45,12 +47,17 @@ class Startup {
 
     // Terminal mode: dictates until SIGINT or SIGTERM; the exit status.
     int runTerminal(int& argc, char** argv);
+    // The installed app: the tray, the windows and the history around dictation, until it is
+    // quit; 0 at once when another copy runs and was asked to show itself.
+    int runApp(int& argc, char** argv);
 
   private:
     // Logs what the desktop does not give us yet.
     void requestPermissions();
     // Warms the engines on a thread of their own, then waits for access.
     void begin();
+    // The app's begin: nothing blocks the main loop while the desktop is closed to us.
+    void beginApp();
     void warmUp();
     // Blocks until the desktop gives access, checking every second.
     void waitForDesktop();
@@ -68,7 +75,8 @@ class Startup {
     // What the permission check found missing, for the wait that follows it.
     std::string missingAccess_;
     std::shared_ptr<const Clock> clock_ = std::make_shared<SystemClock>();
-    std::unique_ptr<WhisperServer> server_;
+    // Shared with voice tuning, whose run may outlive a stop by one transcription.
+    std::shared_ptr<WhisperServer> server_;
     TimingLog timingLog_;
     std::shared_ptr<const OnDeviceCleaner> cleaner_ = std::make_shared<OnDeviceCleaner>();
     // Made before the application object, so its first words go into the permission check.
@@ -85,4 +93,7 @@ class Startup {
     std::unique_ptr<SharedState> state_;
     std::unique_ptr<RecordKeyMonitor> monitor_;
     std::unique_ptr<Scheduler::Timer> accessTimer_;
+    // App mode only; the shell goes before the controller it is wired to.
+    std::unique_ptr<SingleInstance> instance_;
+    std::unique_ptr<AppShell> shell_;
 };

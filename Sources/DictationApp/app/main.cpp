@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     try {
         Startup startup(options, paths,
                         {X11Desktop::missingAccess, X11Desktop::make, X11Desktop::makeKeyListener});
-        return startup.runTerminal(argc, argv);
+        return paths.isApp() ? startup.runApp(argc, argv) : startup.runTerminal(argc, argv);
     } catch (const std::exception& error) {
         log(std::string("could not start dictation: ") + error.what());
     }

@@ -1,0 +1,185 @@
+#include "app/AppShell.h"
+
+#include "CleanupPipeline.h"
+#include "WavEncoder.h"
+#include "WritingContext.h"
+#include "housekeeping/CrashReports.h"
+#include "housekeeping/Uninstaller.h"
+#include "platform/Log.h"
+
+#include <QCoreApplication>
+#include <filesystem>
+
+namespace {
+
+std::vector<std::filesystem::path> filesOf(const std::filesystem::path& folder,
+                                           const std::vector<ModelDownloader::Model>& models) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& model : models) {
+        files.push_back(folder / model.name);
+    }
+    return files;
+}
+
+} // namespace
+
+AppShell::AppShell(Parts parts)
+    : paths_(std::move(parts.paths)), controller_(parts.controller), scheduler_(parts.scheduler),
+      settings_(paths_.settings()),
+      history_(*parts.clock, HistoryStore::Locations::of(paths_), SettingsFile(paths_.settings())),
+      words_(paths_.vocabulary()), snippets_(paths_.snippets()),
+      notes_(paths_.notes(), *parts.clock),
+      state_(recordKey(parts.key, SettingsFile(paths_.settings())), settings_,
+             AppState::Stores{history_, words_, snippets_, notes_}, paths_, parts.clock,
+             parts.scheduler, parts.voice),
+      voiceTest_(paths_.voiceTest(), parts.engine, parts.deliver),
+      window_(state_, paths_.bundle() ? paths_.bundle()->version.value_or("") : ""),
+      setup_(state_.key(), settings_, std::move(parts.checks),
+             filesOf(paths_.models(), parts.models), parts.scheduler, parts.deliver),
+      setupWindow_(setup_, settings_, window_.appearance(),
+                   QString::fromStdString(paths_.appName())),
+      menu_(state_, parts.controller.state()), feed_(state_, parts.controller.state()),
+      updates_(Updates::forBundle(paths_, settings_, parts.scheduler, parts.deliver)),
+      downloader_(paths_.models(), std::move(parts.models), parts.scheduler, parts.deliver) {
+    wire();
+}
+
+AppShell::~AppShell() {
+    // The controller outlives the shell: its hooks must not reach what goes now.
+    controller_.onResult = [](const Dictation&, const Controller::Samples&) {};
+    controller_.finish = [](const std::string& text, const ScreenContext&) { return text; };
+    controller_.captureTarget = [] { return std::optional<Controller::SampleReceiver>(); };
+}
+
+HotKey AppShell::recordKey(HotKey commandLine, const SettingsFile& settings) {
+    return settings.get(SettingKeys::key).value_or(commandLine);
+}
+
+Controller::Finish AppShell::formatting(SettingsFile settings, const SnippetStore& snippets) {
+    return [settings = std::move(settings), &snippets](const std::string& text,
+                                                       const ScreenContext& context) {
+        const AppGroup group = AppGroups::of(context.appName, context.writing);
+        return CleanupPipeline::format(text, context.writing,
+                                       settings.get(SettingKeys::style(group)), snippets.copy())
+            .final;
+    };
+}
+
+void AppShell::keep(HistoryStore& history, const SettingsFile& settings, const Dictation& dictation,
+                    const Controller::Samples& samples) {
+    // Encoding a long recording costs time; only a kept one is worth it.
+    const bool keepsAudio =
+        dictation.outcome == Outcome::typed && settings.get(SettingKeys::keepAudio);
+    history.add(dictation, keepsAudio ? WavEncoder::encode(samples) : std::string());
+}
+
+void AppShell::wire() {
+    history_.purge();
+    state_.onDeleteAll = [this] {
+        history_.deleteAll();
+        controller_.forgetRetry();
+    };
+    controller_.onResult = [this](const Dictation& dictation, const Controller::Samples& samples) {
+        keep(history_, SettingsFile(paths_.settings()), dictation, samples);
+    };
+    controller_.finish = formatting(SettingsFile(paths_.settings()), snippets_);
+    state_.setVoiceTest(&voiceTest_);
+    controller_.captureTarget = MainWindow::captureHook(window_, voiceTest_);
+
+    menu_.onOpen = [this] { showWindow(); };
+    menu_.onRetry = [this] { controller_.retryLast(); };
+    menu_.canRetry = [this] { return controller_.canRetry(); };
+    if (updates_) {
+        state_.setUpdates(updates_.get());
+        menu_.onCheckForUpdates = [this] { updates_->checkNow(); };
+    }
+    menu_.onQuit = [this] { onQuit(); };
+    state_.onQuit = [this] { onQuit(); };
+    state_.onUninstall = [paths = paths_] { Uninstaller::runAndQuit(paths); };
+    menu_.validate();
+
+    // The state stores the key under "key"; setup has stored it already.
+    setup_.onKeyChange = [this](HotKey key) { state_.setKey(key); };
+    QObject::connect(&state_, &AppState::keyChanged, &state_, [this] {
+        if (setup_.key() != state_.key()) {
+            setup_.setKey(state_.key());
+        }
+        onKeyChange(state_.key());
+    });
+    setup_.onRetryDownload = [this] {
+        setup_.setDownload(SetupModel::Download::progress(0));
+        startDownload();
+    };
+    setupWindow_.onFinish = [this] {
+        if (setup_.isComplete()) {
+            window_.show();
+        }
+    };
+}
+
+void AppShell::showWindow() {
+    ::showWindow(paths_.isApp(), setupWindow_, [this] { window_.show(); });
+}
+
+void AppShell::showStatus(const std::string& text) {
+    feed_.show(text);
+}
+
+void AppShell::setReady(bool ready) {
+    state_.setReady(ready);
+}
+
+void AppShell::whenModelsPresent(std::function<void()> begin) {
+    begin_ = std::move(begin);
+    if (downloader_.missing().empty()) {
+        setup_.setDownload({SetupModel::Download::State::done, 100});
+        begun_ = true;
+        begin_();
+        return;
+    }
+    downloader_.onProgress = [this](int percent) {
+        setup_.setDownload(SetupModel::Download::progress(percent));
+        showStatus("Downloading speech model: " + std::to_string(percent) + "%");
+    };
+    downloader_.onFinish = [this](const std::optional<std::string>& error) {
+        downloadFinished(error);
+    };
+    startDownload();
+}
+
+void AppShell::startDownload() {
+    modelWatch_.reset();
+    showStatus(downloadingText);
+    downloader_.start();
+}
+
+void AppShell::downloadFinished(const std::optional<std::string>& error) {
+    if (error) {
+        log("download failed: " + *error);
+        setup_.setDownload({SetupModel::Download::State::failed, 0});
+        showStatus("Download failed. Open " + paths_.appName() + " to try again.");
+        watchForModels();
+        return;
+    }
+    modelWatch_.reset();
+    setup_.setDownload({SetupModel::Download::State::done, 100});
+    if (!begun_) {
+        begun_ = true;
+        begin_();
+    }
+}
+
+void AppShell::watchForModels() {
+    modelWatch_ = scheduler_.start(SetupModel::pollSeconds, true, [this] {
+        if (downloader_.missing().empty()) {
+            log("model files found in place");
+            downloadFinished(std::nullopt);
+        }
+    });
+}
+
+void AppShell::offerCrashReport() {
+    const auto& bundle = paths_.bundle();
+    CrashReports reports(paths_, settings_, bundle ? bundle->supportAddress : std::nullopt);
+    reports.offerIfNeeded();
+}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "HotKey.h"
+#include "config/Settings.h"
+#include "dictation/Controller.h"
+#include "models/ModelDownloader.h"
+#include "platform/Clock.h"
+#include "platform/MainThread.h"
+#include "platform/Paths.h"
+#include "platform/Scheduler.h"
+#include "setup/SetupModel.h"
+#include "storage/HistoryStore.h"
+#include "storage/Stores.h"
+#include "ui/setup/SetupWindow.h"
+#include "ui/tray/StatusFeed.h"
+#include "ui/tray/StatusMenu.h"
+#include "ui/window/AppState.h"
+#include "ui/window/MainWindow.h"
+#include "updates/Updates.h"
+#include "voice/VoiceTest.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class LiveVoice;
+class SpeechEngine;
+
+// What the installed app adds around dictation: the stores, the shared state, the main and
+// setup windows, the tray, voice tuning, update checks and the first model download, each
+// wired to the controller. Made once on the main thread after the controller, and gone before
+// it.
+class AppShell {
+  public:
+    static constexpr const char* downloadingText = "Downloading speech model…";
+
+    struct Parts {
+        Paths paths;
+        // The command line's key; a valid one stored under "key" wins.
+        HotKey key;
+        std::shared_ptr<const Clock> clock;
+        Scheduler& scheduler;
+        LiveVoice& voice;
+        Controller& controller;
+        // The server dictation uses, shared with voice tuning.
+        std::shared_ptr<SpeechEngine> engine;
+        SetupModel::Checks checks;
+        // The files dictation needs and where they come from.
+        std::vector<ModelDownloader::Model> models;
+        // Brings the workers' answers to the main thread.
+        Deliver deliver = mainThread();
+    };
+
+    explicit AppShell(Parts parts);
+    ~AppShell();
+    AppShell(const AppShell&) = delete;
+    AppShell& operator=(const AppShell&) = delete;
+
+    // The record key: a valid key stored under "key", else the command line's.
+    static HotKey recordKey(HotKey commandLine, const SettingsFile& settings);
+    // The controller's last step for an ordinary field: layout for the app's kind, the style of
+    // its group, then the snippets as the store holds them at that moment. Runs on the pipeline's
+    // worker: it reads the settings file and a copy of the snippet list, nothing else.
+    static Controller::Finish formatting(SettingsFile settings, const SnippetStore& snippets);
+    // Adds a finished dictation to the history, with its recording only when one is kept.
+    static void keep(HistoryStore& history, const SettingsFile& settings,
+                     const Dictation& dictation, const Controller::Samples& samples);
+
+    // The setup window while setup is needed, else the main window.
+    void showWindow();
+    // Start-up's own status text, for the tray and the windows.
+    void showStatus(const std::string& text);
+    void setReady(bool ready);
+    // Dictation can begin once the model files are there: at once, or after the download
+    // calls `begin`, and while a failed download waits for "Try again", as soon as the files
+    // appear by other means.
+    void whenModelsPresent(std::function<void()> begin);
+    // Offers a waiting crash report, once start-up has begun.
+    void offerCrashReport();
+
+    AppState& state() { return state_; }
+    SetupModel& setup() { return setup_; }
+    HistoryStore& history() { return history_; }
+    StatusMenu& statusMenu() { return menu_; }
+    MainWindow& mainWindow() { return window_; }
+    // The key follows the setup window and the settings.
+    std::function<void(HotKey)> onKeyChange = [](HotKey) {};
+    std::function<void()> onQuit = [] {};
+
+  private:
+    void wire();
+    void startDownload();
+    void downloadFinished(const std::optional<std::string>& error);
+    void watchForModels();
+
+    Paths paths_;
+    Controller& controller_;
+    Scheduler& scheduler_;
+    Settings settings_;
+    HistoryStore history_;
+    WordStore words_;
+    SnippetStore snippets_;
+    NoteStore notes_;
+    AppState state_;
+    VoiceTest voiceTest_;
+    MainWindow window_;
+    SetupModel setup_;
+    SetupWindow setupWindow_;
+    StatusMenu menu_;
+    StatusFeed feed_;
+    std::unique_ptr<Updates> updates_;
+    ModelDownloader downloader_;
+    std::function<void()> begin_;
+    bool begun_ = false;
+    // While a failed download waits: looks for files the user put there by hand.
+    std::unique_ptr<Scheduler::Timer> modelWatch_;
+};
