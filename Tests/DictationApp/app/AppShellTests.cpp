@@ -1,0 +1,264 @@
+// The installed app's wiring around a controller on fakes: real stores on real files, the real
+// downloader against a local nginx, windows on Qt's offscreen platform, timers and the
+// workers' answers run when the test says.
+#include "FakeFocusProbe.h"
+#include "FakeRecorder.h"
+#include "FakeSpeechEngine.h"
+#include "FakeTextInserter.h"
+#include "FakeWindowProbe.h"
+#include "FixedClock.h"
+#include "HttpServers.h"
+#include "LogCapture.h"
+#include "ManualScheduler.h"
+#include "OffscreenWidgets.h"
+#include "PostedWork.h"
+#include "TestSupport.h"
+#include "app/AppShell.h"
+#include "models/FileDigest.h"
+#include "ui/LiveVoice.h"
+
+#include <QAction>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Download = SetupModel::Download;
+
+class AppShellTest : public OffscreenWidgets {
+  protected:
+    // The controller and, over it, the shell; `models` are what the downloader must fetch.
+    void make(std::vector<ModelDownloader::Model> models = {}) {
+        shell.reset();
+        controller.reset();
+        auto recorder = std::make_unique<FakeRecorder>(*clock);
+        Controller::Parts parts{std::move(recorder),
+                                paster,
+                                windows,
+                                focus,
+                                scheduler,
+                                SettingsFile(paths.settings()),
+                                [this](std::span<const float>) { return silent; },
+                                [] {}};
+        parts.clock = clock;
+        parts.isApp = true;
+        controller = std::make_unique<Controller>(Options{}, *engine, TimingLog{paths.runs()},
+                                                  std::move(parts));
+        SetupModel::Checks checks{
+            [] {
+                return SetupModel::MicrophoneCheck{SetupModel::Microphone::granted, true};
+            },
+            [] { return std::string(); }, [] { return std::string(); }};
+        shell = std::make_unique<AppShell>(
+            AppShell::Parts{paths, HotKey::rightOption, clock, scheduler, voice, *controller,
+                            engine, std::move(checks), std::move(models), posted.deliver()});
+    }
+
+    void dictate() {
+        controller->keyDown();
+        scheduler.advanceBy(1.5);
+        controller->keyUp();
+        for (int i = 0; i < 3; ++i) {
+            controller->waitForWork();
+            QCoreApplication::sendPostedEvents();
+        }
+    }
+
+    void setting(const std::string& line) {
+        std::ofstream(paths.settings(), std::ios::app) << line << '\n';
+    }
+    std::string status() const { return shell->state().status().toStdString(); }
+
+    TempDir home;
+    Paths paths{
+        home / "prefix/bin/parlwick",
+        Paths::Bundle{home / "prefix", "org.parlwick.Parlwick", "Parlwick", {}, {}, {}, {}, {}},
+        Paths::Homes::under(home.path()), home / "work"};
+    std::shared_ptr<FixedClock> clock =
+        std::make_shared<FixedClock>(Timestamp(std::chrono::seconds(1'800'000'000)));
+    ManualScheduler scheduler;
+    PostedWork posted;
+    LiveVoice voice;
+    std::shared_ptr<FakeSpeechEngine> engine = std::make_shared<FakeSpeechEngine>();
+    FakeTextInserter paster;
+    FakeWindowProbe windows;
+    FakeFocusProbe focus;
+    bool silent = false;
+    std::unique_ptr<Controller> controller;
+    std::unique_ptr<AppShell> shell;
+
+    void SetUp() override {
+        fs::create_directories(paths.settings().parent_path());
+        // Time passes for the timers, the clock and the uptime alike.
+        scheduler.moved = [this, start = clock->now()](double now) {
+            clock->set(start + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                   std::chrono::duration<double>(now)));
+            clock->setUptime(5000 + now);
+        };
+    }
+    void TearDown() override {
+        shell.reset();
+        controller.reset();
+    }
+};
+
+TEST_F(AppShellTest, AStoredKeyWinsOverTheCommandLineUnlessItIsNoKey) {
+    const struct {
+        const char* stored;
+        HotKey expected;
+    } cases[] = {
+        {"key=right-control", HotKey::rightControl},
+        {"key=fn", HotKey::fn},
+        {"key=Right-Control", HotKey::rightCommand}, // letter case counts
+        {"key=", HotKey::rightCommand},
+        {"other=1", HotKey::rightCommand},
+    };
+    for (const auto& c : cases) {
+        writeAll(paths.settings(), std::string("[General]\n") + c.stored + "\n");
+        EXPECT_EQ(AppShell::recordKey(HotKey::rightCommand, SettingsFile(paths.settings())),
+                  c.expected)
+            << c.stored;
+    }
+    make();
+    EXPECT_EQ(shell->state().key(), HotKey::rightOption);
+    EXPECT_EQ(shell->setup().key(), HotKey::rightOption);
+
+    // The setup window's choice reaches the state and the settings.
+    HotKey told = HotKey::fn;
+    shell->onKeyChange = [&](HotKey key) { told = key; };
+    shell->setup().setKey(HotKey::rightControl);
+    EXPECT_EQ(shell->state().key(), HotKey::rightControl);
+    EXPECT_EQ(told, HotKey::rightControl);
+    EXPECT_EQ(SettingsFile(paths.settings()).get(SettingKeys::key), HotKey::rightControl);
+}
+
+TEST_F(AppShellTest, EveryDictationIsLaidOutStyledAndExpandedForItsAppWithTheSnippetsOfThatMoment) {
+    setting("[General]");
+    setting("style-messages=lowercase");
+    make();
+    shell->state().snippets().save({Snippet::make("my address", "12 Elm Street")});
+    engine->transcript = "um so hi Anna new paragraph my address thanks";
+
+    windows.front = FrontWindow{1, "Thunderbird", "thunderbird", 7};
+    dictate();
+    windows.front = FrontWindow{2, "Signal", "signal", 8};
+    shell->state().snippets().save({Snippet::make("my address", "Flat 3")});
+    dictate();
+
+    ASSERT_EQ(paster.pastes.size(), 2u);
+    // E-mail: paragraphs, the polished default, the snippet as stored.
+    EXPECT_EQ(paster.pastes[0].first, "So hi Anna.\n\n12 Elm Street thanks.");
+    // Chat: the group's own style and the snippet's new text.
+    EXPECT_NE(paster.pastes[1].first.find("Flat 3"), std::string::npos) << paster.pastes[1].first;
+    EXPECT_EQ(paster.pastes[1].first.find("Hi"), std::string::npos) << paster.pastes[1].first;
+    EXPECT_EQ(paster.pastes[1].first.find("12 Elm"), std::string::npos);
+
+    const auto entries = shell->history().entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].app, "Signal");
+    EXPECT_EQ(entries[1].app, "Thunderbird");
+    EXPECT_EQ(entries[1].text, paster.pastes[0].first);
+    EXPECT_EQ(shell->history().totals().words, 2 * 9); // the words heard, twice
+}
+
+TEST_F(AppShellTest, TheHistoryKeepsDictationsUnlessRetentionIsOff) {
+    const struct {
+        const char* line;
+        bool kept;
+    } cases[] = {{"", true},
+                 {"retention=month", true},
+                 {"retention=forever", true},
+                 {"retention=sometimes", true},
+                 {"retention=off", false}};
+    for (const auto& c : cases) {
+        fs::remove_all(paths.support());
+        writeAll(paths.settings(), std::string("[General]\n") + c.line + "\n");
+        make();
+        dictate();
+        EXPECT_EQ(paster.pastes.size(), 1u) << c.line;
+        EXPECT_EQ(shell->history().entries().size(), c.kept ? 1u : 0u) << c.line;
+        EXPECT_EQ(fs::exists(paths.history()), c.kept) << c.line;
+        paster.pastes.clear();
+    }
+}
+
+TEST_F(AppShellTest, DeleteAllForgetsTheDictationThatCouldBeRetried) {
+    make();
+    silent = true;
+    dictate();
+    ASSERT_TRUE(controller->canRetry());
+    ASSERT_EQ(shell->history().entries().size(), 1u);
+    shell->statusMenu().validate();
+    EXPECT_TRUE(shell->statusMenu().retryItem().isEnabled());
+
+    shell->state().onDeleteAll();
+    EXPECT_FALSE(controller->canRetry());
+    EXPECT_TRUE(shell->history().entries().empty());
+    shell->statusMenu().validate();
+    EXPECT_FALSE(shell->statusMenu().retryItem().isEnabled());
+}
+
+class AppShellDownloadTest : public AppShellTest {
+  protected:
+    void SetUp() override {
+        AppShellTest::SetUp();
+        try {
+            server = std::make_unique<WebServer>(0);
+        } catch (const std::exception& error) {
+            GTEST_SKIP() << "nginx did not start: " << error.what();
+        }
+        writeAll(server->root() / "vad.bin", std::string(3000, 'v'));
+    }
+    ModelDownloader::Model model(const std::string& digest) const {
+        return {"vad.bin", server->address() + "/vad.bin", digest};
+    }
+    bool waitFor(Download::State state) {
+        return posted.runUntil([&] { return shell->setup().download().state == state; }, 20);
+    }
+
+    std::unique_ptr<WebServer> server;
+    int begun = 0;
+};
+
+TEST_F(AppShellDownloadTest, AFailedDownloadSaysSoAndTryAgainStartsOverThenFilesPutThereBegin) {
+    LogCapture log;
+    make({model(std::string(64, '0'))});
+    shell->whenModelsPresent([&] { ++begun; });
+    EXPECT_EQ(status(), AppShell::downloadingText);
+    ASSERT_TRUE(waitFor(Download::State::failed)) << log.text();
+    EXPECT_EQ(status(), "Download failed. Open Parlwick to try again.");
+    EXPECT_TRUE(log.contains("download failed: ")) << log.text();
+    EXPECT_EQ(begun, 0);
+
+    shell->setup().onRetryDownload();
+    EXPECT_EQ(shell->setup().download(), Download::progress(0));
+    EXPECT_EQ(status(), AppShell::downloadingText);
+    ASSERT_TRUE(waitFor(Download::State::failed));
+    EXPECT_EQ(begun, 0);
+
+    // The user puts the file there by hand while setup waits.
+    writeAll(paths.models() / "vad.bin", "model");
+    scheduler.advanceBy(SetupModel::pollSeconds);
+    EXPECT_EQ(shell->setup().download().state, Download::State::done);
+    EXPECT_EQ(begun, 1);
+    scheduler.advanceBy(5 * SetupModel::pollSeconds);
+    EXPECT_EQ(begun, 1);
+}
+
+TEST_F(AppShellDownloadTest, AGoodDownloadBeginsOnceAndFilesAlreadyThereFetchNothing) {
+    make({model(FileDigest::sha256(server->root() / "vad.bin"))});
+    shell->whenModelsPresent([&] { ++begun; });
+    ASSERT_TRUE(waitFor(Download::State::done));
+    EXPECT_EQ(begun, 1);
+    EXPECT_EQ(readAll(paths.models() / "vad.bin"), std::string(3000, 'v'));
+    const auto fetched = server->requests().size();
+
+    make({model(std::string(64, '0'))});
+    shell->whenModelsPresent([&] { ++begun; });
+    EXPECT_EQ(begun, 2);
+    EXPECT_EQ(shell->setup().download().state, Download::State::done);
+    posted.runUntil([] { return false; }, 0.3);
+    EXPECT_EQ(server->requests().size(), fetched);
+}
+
+} // namespace
