@@ -2,15 +2,20 @@
 # Sets up Parlwick on a Debian 12 machine: packages, then a Release build.
 # Non-interactive and idempotent; run as root or through sudo.
 #
-#   ./scripts/setup.sh            packages for building and running, Release build
+#   ./scripts/setup.sh            packages for building and running, Release build, and the
+#                                 models in ./models for terminal mode
 #   ./scripts/setup.sh --tests    also the packages the integration tests use
+#   ./scripts/setup.sh --app      installs the app for this user under ~/.local instead of
+#                                 fetching models: the app downloads its own at first launch
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 with_tests=0
+with_app=0
 for arg in "$@"; do
   case "$arg" in
     --tests) with_tests=1 ;;
+    --app) with_app=1 ;;
     *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -178,9 +183,25 @@ build_release() {
   cmake --build "$repo/build/release" -j "$(nproc)" --target parlwick-apps
 }
 
+# The installed tree for the user running this script: the program, its speech tools, the
+# desktop entry and the icons under ~/.local, so the desktop's menus list it. No root needed.
+install_app() {
+  local prefix="$HOME/.local"
+  say "installing the app into $prefix"
+  cmake --install "$repo/build/release" --prefix "$prefix" >/dev/null
+  if command -v update-desktop-database >/dev/null 2>&1; then
+    update-desktop-database -q "$prefix/share/applications" 2>/dev/null || true
+  fi
+}
+
 install_packages
 install_whisper_tools
 if [ "$with_tests" -eq 1 ]; then install_mcp_test_client; install_test_locale; fi
 build_release
-download_models
-say "done: run ./build/release/parlwick from this folder"
+if [ "$with_app" -eq 1 ]; then
+  install_app
+  say "done: start $HOME/.local/bin/parlwick, or Parlwick from the desktop's menu"
+else
+  download_models
+  say "done: run ./build/release/parlwick from this folder"
+fi

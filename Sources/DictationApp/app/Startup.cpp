@@ -254,11 +254,14 @@ void Startup::shutDown() {
     if (controller_) {
         controller_->cancel();
     }
-    // The shell's windows and workers go while the controller and the application still exist.
-    shell_.reset();
     // Requests in flight end at once and nothing starts the engine again, so the workers the
     // members' destruction joins next (the controller's queues, then the warm-up) finish soon.
+    server_->shutDown();
+    if (shell_) {
+        // A job in the pipeline formats with the shell's snippets: it ends before they go.
+        controller_->waitForWork();
+        shell_.reset();
+    }
     // The members go in the reverse of their order: views, the controller, the paster, then
     // the desktop, which gives back the keys it borrowed for typing.
-    server_->shutDown();
 }
