@@ -77,7 +77,8 @@ int Startup::runApp(int& argc, char** argv) {
         log(std::string("could not update the login entry: ") + error.what());
     }
 
-    missingAccess_ = platform_.missingAccess();
+    // The desktop is made at once: without access its key listener waits, and the wait after
+    // begin() makes a new one once access comes.
     makeDictation();
     shell_ = std::make_unique<AppShell>(
         AppShell::Parts{paths_, options_.key, clock_, *scheduler_, state_->voice, *controller_,
