@@ -36,12 +36,15 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -204,9 +207,34 @@ struct Launch {
     std::string failure; // empty when it got ready
     double readyMs = 0;
     long residentAtReady = 0; // kB
-    long residentLater = 0;   // kB, a second after ready: the window drawn
-    long serverResident = 0;  // kB, the whisper-server child at the same moment
+    // The main thread's time on a processor and waiting for one, until ready: what the launch
+    // cost, and how much of its wait a busy machine added.
+    double mainCpuMs = 0;
+    double mainWaitMs = 0;
+    long pageFaults = 0;     // minor faults of the whole process until ready
+    long residentLater = 0;  // kB, a second after ready: the window drawn
+    long serverResident = 0; // kB, the whisper-server child at the same moment
 };
+
+// The main thread's time on a processor and waiting in the run queue, in ms.
+std::pair<double, double> scheduledMilliseconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    double running = 0, waiting = 0;
+    in >> running >> waiting;
+    return {running / 1e6, waiting / 1e6};
+}
+
+// Minor page faults of the whole process (field 10 of /proc/<pid>/stat).
+long minorFaults(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 10 && fields >> field; ++i) {
+    }
+    return std::strtol(field.c_str(), nullptr, 10);
+}
 
 // Reads the app's standard error until `until`, or until a line holds `wanted`; whether it did.
 class ErrorReader {
@@ -301,6 +329,8 @@ Launch launch(const fs::path& executable, const std::vector<std::string>& enviro
     const bool ready = reader.readUntil(launched + std::chrono::seconds(30), readyLine);
     const auto readyAt = Steady::now();
     result.residentAtReady = residentKilobytes(app);
+    std::tie(result.mainCpuMs, result.mainWaitMs) = scheduledMilliseconds(app);
+    result.pageFaults = minorFaults(app);
     if (!ready) {
         result.failure = "no ready line; the app wrote:\n" + reader.text;
         end(app, serverOf(app), reader);
@@ -344,7 +374,7 @@ void StartToReady(benchmark::State& state) {
         state.SkipWithError(first.failure.c_str());
         return;
     }
-    std::vector<double> ready, atReady, later, server;
+    std::vector<double> ready, atReady, later, server, cpu, wait, faults;
     for (auto _ : state) {
         const Launch run = launch(w.executable, environment);
         if (!run.failure.empty()) {
@@ -355,6 +385,9 @@ void StartToReady(benchmark::State& state) {
         atReady.push_back(megabytes(run.residentAtReady));
         later.push_back(megabytes(run.residentLater));
         server.push_back(megabytes(run.serverResident));
+        cpu.push_back(run.mainCpuMs);
+        wait.push_back(run.mainWaitMs);
+        faults.push_back(static_cast<double>(run.pageFaults));
         state.SetIterationTime(run.readyMs / 1000);
     }
     auto& c = state.counters;
@@ -367,13 +400,17 @@ void StartToReady(benchmark::State& state) {
     c["rss_1s_MB"] = median(later);
     c["rss_target_MB"] = residentTargetMB;
     c["server_rss_MB"] = median(server);
+    c["main_cpu_ms"] = median(cpu);
+    c["main_wait_ms"] = median(wait);
+    c["page_faults"] = median(faults);
 
-    char label[300];
+    char label[400];
     std::snprintf(label, sizeof label,
-                  "ready %.0f ms (target %.0f), %.0f MB at ready, %.0f MB a second on (target "
+                  "ready %.0f ms (target %.0f; main thread %.0f ms running, %.0f ms waiting for a "
+                  "processor), %.0f MB at ready, %.0f MB a second on (target "
                   "%.0f); whisper-server %.0f MB apart%s",
-                  median(ready), readyTargetMs, median(atReady), median(later), residentTargetMB,
-                  median(server), w.notes.c_str());
+                  median(ready), readyTargetMs, median(cpu), median(wait), median(atReady),
+                  median(later), residentTargetMB, median(server), w.notes.c_str());
     state.SetLabel(label);
 }
 // The empty history shows what the rest of start-up costs.
