@@ -88,11 +88,12 @@ std::optional<Dictation> decodePadded(Parsers& parsers, const char* data, std::s
     Dictation record;
     for (auto [key, value] : object) {
         if (key == "id") {
-            auto uuid = string(value);
-            if (!uuid || !Uuid::isValid(*uuid)) {
+            // Checked where it lies, so only the canonical copy is made.
+            std::string_view uuid;
+            if (value.get_string().get(uuid) || !Uuid::isValid(uuid)) {
                 return std::nullopt;
             }
-            record.id = Uuid::canonical(*uuid);
+            record.id = Uuid::canonical(uuid);
             seen |= id;
         } else if (key == "date") {
             auto reference = number(value);
