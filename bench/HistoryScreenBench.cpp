@@ -1,10 +1,9 @@
 // Targets, with 100 000 dictations in the history: opening the History screen, typing a search
 // and changing the app filter each answer within 100 ms, drawn; the process stays under 200 MB
 // resident with that history loaded and the screen open.
-#include "Dictations.h"
 #include "FixedClock.h"
-#include "HistoryFile.h"
-#include "Uuid.h"
+#include "Resident.h"
+#include "SampleHistory.h"
 #include "config/Settings.h"
 #include "platform/Paths.h"
 #include "platform/Scheduler.h"
@@ -18,11 +17,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
-#include <array>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -34,42 +31,6 @@ constexpr std::size_t historyLines = 100'000;
 
 const Calendar calendar("Europe/Berlin", "en_US");
 const Timestamp now = calendar.date(2026, 12, 9, 12).value();
-
-// A year of dictations into a dozen apps, each a sentence or two of the usual kind.
-Dictation sampleRecord(std::size_t i) {
-    static const std::array<const char*, 12> apps = {
-        "Firefox", "Mail",  "Slack",    "Text Editor",        "Terminal",
-        "Element", "Zulip", "Obsidian", "LibreOffice Writer", "Thunderbird Mail",
-        "Code",    "Notes"};
-    const auto& sentences = Dictations::sentences();
-    Dictation record;
-    record.id = Uuid::generate();
-    record.date = now - std::chrono::seconds((historyLines - i) * 315);
-    record.seconds = 8;
-    record.app = apps[(i * 7) % apps.size()];
-    record.outcome = i % 50 == 0 ? Outcome::silent : Outcome::typed;
-    if (record.outcome == Outcome::typed) {
-        record.heard = sentences[i % sentences.size()];
-        if (i % 3 == 0) {
-            record.heard += " " + sentences[(i / 3) % sentences.size()];
-        }
-        record.text = record.heard;
-    } else {
-        record.problem = "No speech found";
-    }
-    record.totalMs = 700;
-    return record;
-}
-
-long residentKilobytes() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("VmRSS:")) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return 0;
-}
 
 // The stores over a 100 000-line history, and the shared state the screens read.
 struct World {
@@ -95,13 +56,7 @@ struct World {
                                   Paths::Homes::under(root), root / "work") {
         settings = std::make_unique<Settings>(paths.settings());
         settings->set(SettingKeys::retention, Retention::forever);
-        std::vector<Dictation> records;
-        records.reserve(historyLines);
-        for (std::size_t i = 0; i < historyLines; ++i) {
-            records.push_back(sampleRecord(i));
-        }
-        fs::create_directories(paths.history().parent_path());
-        HistoryFile(paths.history()).save(records);
+        SampleHistory::write(paths.history(), paths.totals(), historyLines, now, calendar);
         history = std::make_unique<HistoryStore>(*clock, HistoryStore::Locations::of(paths),
                                                  SettingsFile(paths.settings()));
         words = std::make_unique<WordStore>(paths.vocabulary());

@@ -245,7 +245,7 @@ void appendLine(const fs::path& file, std::string_view lines, mode_t mode,
     }
 }
 
-std::optional<std::string> readIfPresent(const fs::path& file, std::size_t spare) {
+std::optional<Reader> Reader::openIfPresent(const fs::path& file) {
     Descriptor fd{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
     if (!fd.isOpen()) {
         if (errno == ENOENT) {
@@ -253,23 +253,35 @@ std::optional<std::string> readIfPresent(const fs::path& file, std::size_t spare
         }
         throw failure("couldn't read", file, errno);
     }
-    std::string bytes;
+    std::size_t size = 0;
     if (struct stat info{}; ::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
-        bytes.reserve(static_cast<std::size_t>(info.st_size) + spare);
+        size = static_cast<std::size_t>(info.st_size);
     }
-    char buffer[65536];
+    return Reader(std::move(fd), file, size);
+}
+
+std::size_t Reader::read(char* into, std::size_t size) {
     for (;;) {
-        const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw failure("couldn't read", file, errno);
+        const ssize_t count = ::read(fd_.get(), into, size);
+        if (count >= 0) {
+            return static_cast<std::size_t>(count);
         }
-        if (count == 0) {
-            break;
+        if (errno != EINTR) {
+            throw failure("couldn't read", file_, errno);
         }
-        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+std::optional<std::string> readIfPresent(const fs::path& file, std::size_t spare) {
+    auto reader = Reader::openIfPresent(file);
+    if (!reader) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    bytes.reserve(reader->sizeWhenOpened() + spare);
+    char buffer[65536];
+    while (const std::size_t count = reader->read(buffer, sizeof buffer)) {
+        bytes.append(buffer, count);
     }
     return bytes;
 }

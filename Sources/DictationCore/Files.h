@@ -61,6 +61,26 @@ bool writeNew(const std::filesystem::path& file, std::string_view bytes);
 void appendLine(const std::filesystem::path& file, std::string_view lines, mode_t mode = 0600,
                 std::string_view header = {});
 
+// A file read a piece at a time, for one too large to hold whole beside what is made of it.
+class Reader {
+  public:
+    // Nothing when there is no file. Throws FileError on any other failure.
+    static std::optional<Reader> openIfPresent(const std::filesystem::path& file);
+
+    // Up to `size` more bytes into `into`; 0 at the end of the file. Throws FileError.
+    std::size_t read(char* into, std::size_t size);
+    // The file's size when it was opened; it may grow while it is read.
+    std::size_t sizeWhenOpened() const { return size_; }
+
+  private:
+    Reader(Descriptor fd, std::filesystem::path file, std::size_t size)
+        : fd_(std::move(fd)), file_(std::move(file)), size_(size) {}
+
+    Descriptor fd_;
+    std::filesystem::path file_;
+    std::size_t size_;
+};
+
 // The whole file, or nothing when there is no file. Throws FileError on any other failure.
 // `spare` bytes of room are kept after the contents, so appending that much copies nothing.
 std::optional<std::string> readIfPresent(const std::filesystem::path& file, std::size_t spare = 0);

@@ -4,6 +4,7 @@
 #include "JSONFile.h"
 #include "Uuid.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -87,11 +88,12 @@ std::optional<Dictation> decodePadded(Parsers& parsers, const char* data, std::s
     Dictation record;
     for (auto [key, value] : object) {
         if (key == "id") {
-            auto uuid = string(value);
-            if (!uuid || !Uuid::isValid(*uuid)) {
+            // Checked where it lies, so only the canonical copy is made.
+            std::string_view uuid;
+            if (value.get_string().get(uuid) || !Uuid::isValid(uuid)) {
                 return std::nullopt;
             }
-            record.id = Uuid::canonical(*uuid);
+            record.id = Uuid::canonical(uuid);
             seen |= id;
         } else if (key == "date") {
             auto reference = number(value);
@@ -158,31 +160,53 @@ std::optional<Dictation> decodePadded(Parsers& parsers, const char* data, std::s
     return record;
 }
 
+// How much of the file one read takes.
+constexpr std::size_t readPiece = 1 << 20;
+
 } // namespace
 
 std::vector<Dictation> HistoryFile::load() const {
     std::vector<Dictation> records;
-    // Every line is parsed where it lies; what follows it (the next lines, then the padding)
-    // is readable for the parser.
-    auto bytes = Files::readIfPresent(url_, simdjson::SIMDJSON_PADDING);
-    if (!bytes) {
+    auto reader = Files::Reader::openIfPresent(url_);
+    if (!reader) {
         return records;
     }
-    const std::size_t size = bytes->size();
-    bytes->append(simdjson::SIMDJSON_PADDING, ' ');
-    const char* data = bytes->data();
+    records.reserve(reader->sizeWhenOpened() / 256);
+    // A piece at a time: the whole text beside the records would cost a long history's start-up
+    // a page fault for every 4 kB of it. Each line is parsed where it lies; what follows it (the
+    // next lines, then the padding) is readable for the parser.
+    std::size_t room = readPiece;
+    std::string buffer(room + simdjson::SIMDJSON_PADDING, ' ');
+    std::size_t filled = 0; // bytes at the front not parsed yet
     Parsers parsers;
-    records.reserve(size / 256);
-    for (std::size_t start = 0; start < size;) {
-        const void* found = std::memchr(data + start, '\n', size - start);
-        const std::size_t end =
-            found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : size;
-        if (end > start) {
-            if (auto record = decodePadded(parsers, data + start, end - start)) {
-                records.push_back(std::move(*record));
-            }
+    for (bool atEnd = false; !atEnd;) {
+        if (filled == room) {
+            // A line longer than the buffer: room for it and more.
+            room *= 2;
+            buffer.resize(room + simdjson::SIMDJSON_PADDING, ' ');
         }
-        start = end + 1;
+        const std::size_t count = reader->read(buffer.data() + filled, room - filled);
+        atEnd = count == 0;
+        filled += count;
+        const char* data = buffer.data();
+        std::size_t start = 0;
+        while (start < filled) {
+            const void* found = std::memchr(data + start, '\n', filled - start);
+            if (!found && !atEnd) {
+                break; // the rest of this line comes with the next piece
+            }
+            const std::size_t end =
+                found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : filled;
+            if (end > start) {
+                if (auto record = decodePadded(parsers, data + start, end - start)) {
+                    records.push_back(std::move(*record));
+                }
+            }
+            start = end + 1;
+        }
+        start = std::min(start, filled);
+        std::memmove(buffer.data(), data + start, filled - start);
+        filled -= start;
     }
     return records;
 }

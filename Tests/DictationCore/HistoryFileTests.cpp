@@ -51,6 +51,47 @@ TEST(HistoryFile, AppendedRecordsLoadBackInOrderAndUnchanged) {
     EXPECT_EQ(modeOf(file.url()), 0600u) << "the first append creates the file private";
 }
 
+// The file is read a piece (a megabyte) at a time: lines that cross from one piece into the
+// next, lines longer than a piece, a broken line across a boundary and a last line without its
+// line feed all come out as written.
+TEST(HistoryFile, LinesLoadWholeWhereverTheReadPiecesEnd) {
+    struct Row {
+        const char* name;
+        std::vector<std::size_t> textSizes;
+        std::optional<std::size_t> broken; // this record's line loses its closing brace
+        bool finalLineFeed;
+    };
+    const std::vector<Row> rows = {
+        {"short lines across several boundaries", std::vector<std::size_t>(9000, 300), 2330, true},
+        {"lines longer than one and two pieces", {500, 2'500'000, 700, 3'100'000, 20}, 2, true},
+        {"a last line without its line feed", std::vector<std::size_t>(5000, 400), {}, false},
+        {"a long last line without its line feed", {1'048'000, 1'048'600}, {}, false},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        std::vector<Dictation> expected;
+        std::string bytes;
+        for (std::size_t i = 0; i < row.textSizes.size(); ++i) {
+            Dictation record = numbered(static_cast<int>(i));
+            record.text = std::string(row.textSizes[i], static_cast<char>('a' + i % 26));
+            std::string line = lineOf(record);
+            if (row.broken == i) {
+                line.erase(line.rfind('}'), 1);
+            } else {
+                expected.push_back(record);
+            }
+            bytes += line;
+        }
+        if (!row.finalLineFeed) {
+            bytes.pop_back();
+        }
+        writeAll(dir / "history.jsonl", bytes);
+        const auto loaded = HistoryFile(dir / "history.jsonl").load();
+        EXPECT_EQ(loaded.size(), expected.size()) << row.name;
+        EXPECT_TRUE(loaded == expected) << row.name;
+    }
+}
+
 TEST(HistoryFile, BadLinesAreSkippedAndEveryGoodLineLoads) {
     TempDir dir;
     const HistoryFile file(dir / "history.jsonl");
