@@ -84,6 +84,7 @@ class AppShell {
     HistoryStore& history() { return history_; }
     StatusMenu& statusMenu() { return menu_; }
     MainWindow& mainWindow() { return window_; }
+    SetupWindow& setupWindow() { return setupWindow_; }
     // The key follows the setup window and the settings.
     std::function<void(HotKey)> onKeyChange = [](HotKey) {};
     std::function<void()> onQuit = [] {};

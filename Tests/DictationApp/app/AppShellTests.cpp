@@ -44,11 +44,10 @@ class AppShellTest : public OffscreenWidgets {
         parts.isApp = true;
         controller = std::make_unique<Controller>(Options{}, *engine, TimingLog{paths.runs()},
                                                   std::move(parts));
-        SetupModel::Checks checks{
-            [] {
-                return SetupModel::MicrophoneCheck{SetupModel::Microphone::granted, true};
-            },
-            [] { return std::string(); }, [] { return std::string(); }};
+        SetupModel::Checks checks{[this] {
+                                      return SetupModel::MicrophoneCheck{microphone, true};
+                                  },
+                                  [] { return std::string(); }, [] { return std::string(); }};
         shell = std::make_unique<AppShell>(
             AppShell::Parts{paths, HotKey::rightOption, clock, scheduler, voice, *controller,
                             engine, std::move(checks), std::move(models), posted.deliver()});
@@ -84,6 +83,7 @@ class AppShellTest : public OffscreenWidgets {
     FakeWindowProbe windows;
     FakeFocusProbe focus;
     bool silent = false;
+    SetupModel::Microphone microphone = SetupModel::Microphone::granted;
     std::unique_ptr<Controller> controller;
     std::unique_ptr<AppShell> shell;
 
@@ -196,6 +196,24 @@ TEST_F(AppShellTest, DeleteAllForgetsTheDictationThatCouldBeRetried) {
     EXPECT_TRUE(shell->history().entries().empty());
     shell->statusMenu().validate();
     EXPECT_FALSE(shell->statusMenu().retryItem().isEnabled());
+}
+
+TEST_F(AppShellTest, OpeningShowsTheMainWindowOnceSetUpAndSetupWhileSomethingIsMissing) {
+    ::unsetenv("SHOW_SETUP");
+    setting("[General]");
+    setting("hasCompletedSetup=true");
+    make();
+    shell->showWindow();
+    EXPECT_TRUE(shell->mainWindow().isVisible());
+    EXPECT_EQ(shell->setupWindow().widget(), nullptr);
+
+    // Setup shows again while something it needs is missing.
+    microphone = SetupModel::Microphone::denied;
+    make();
+    shell->showWindow();
+    ASSERT_NE(shell->setupWindow().widget(), nullptr);
+    EXPECT_TRUE(shell->setupWindow().widget()->isVisible());
+    EXPECT_FALSE(shell->mainWindow().isVisible());
 }
 
 class AppShellDownloadTest : public AppShellTest {
