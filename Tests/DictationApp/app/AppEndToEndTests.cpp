@@ -468,12 +468,18 @@ TEST_F(AppEndToEnd, AFailedFirstDownloadWaitsForModelsPutInPlaceByHand) {
         },
         15))
         << "the setup window offers to try again";
-    const auto asked = web->requests();
+    auto asked = web->requests();
     ASSERT_FALSE(asked.empty());
     EXPECT_EQ(asked[0].rfind("GET /ggml-org/whisper-vad/resolve/main/" + silero, 0), 0u)
         << asked[0];
     EXPECT_EQ(logText().find("ready. hold"), std::string::npos) << "no dictation without models";
 
+    // "Try again" starts the download over, and it fails the same way.
+    ASSERT_TRUE(press("Try again"));
+    EXPECT_TRUE(waitUntil([&] { return logCount("download failed: ") == 2; }, 30)) << logText();
+    EXPECT_TRUE(waitUntil([&] { return web->requests().size() > asked.size(); }, 5));
+
+    asked = web->requests();
     placeModels();
     EXPECT_TRUE(waitForLog("model files found in place", 10)) << logText();
     ASSERT_TRUE(waitForLog("ready. hold right Alt to talk", 45)) << logText();
