@@ -343,6 +343,8 @@ TEST_F(AppEndToEnd, MailAndChatAreLaidOutStyledAndKeptEachTheirWay) {
     EXPECT_EQ(counted["words"], 2 * spokenWords) << counted.dump();
     EXPECT_EQ(counted["days"].size(), 1u) << counted.dump();
     expectNoDictatedWordsInTheLog();
+    EXPECT_NE(readAll(output()).find("[Parlwick] Slack: "), std::string::npos)
+        << "the log goes to standard error too";
     EXPECT_TRUE(web->requests().empty()) << "models in place: nothing is downloaded";
 
     // An AI app asks the connector, a second copy of the installed program, for the dictations.
