@@ -52,6 +52,7 @@ bool BackgroundProcess::isRunning() {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
         reaped_ = true;
+        status_ = status;
     }
     return !reaped_;
 }

@@ -21,12 +21,15 @@ class BackgroundProcess {
 
     pid_t pid() const { return pid_; }
     bool isRunning();
+    // The wait status of a process that isRunning() found ended; 0 before that.
+    int exitStatus() const { return status_; }
     // Sends `signal` and reaps the process; returns its wait status.
     int end(int signal = 15);
 
   private:
     pid_t pid_ = -1;
     bool reaped_ = false;
+    int status_ = 0;
 };
 
 // Whether a process with this id exists (and is not a zombie).

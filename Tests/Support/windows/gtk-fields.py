@@ -3,7 +3,7 @@
 
 Usage: gtk-fields.py FOLDER TITLE CLASS
 Fields: normal, password, nopaste (ignores paste), secretnopaste (a password field that
-ignores paste). Each change writes the field's text to FOLDER/<field>.txt. Reads commands
+ignores paste), multiline (a text view, as a mail body is). Each change writes the field's text to FOLDER/<field>.txt. Reads commands
 from standard input: "focus <field>" and "quit". Writes FOLDER/ready once shown.
 """
 import os
@@ -45,6 +45,13 @@ for name, secret, pastes in [
     entry.connect("changed", lambda e, n=name: write(n + ".txt", e.get_text()))
     box.add(entry)
     fields[name] = entry
+
+body = Gtk.TextView()
+body.set_size_request(400, 120)
+body.get_buffer().connect(
+    "changed", lambda b: write("multiline.txt", b.get_text(b.get_start_iter(), b.get_end_iter(), True)))
+box.add(body)
+fields["multiline"] = body
 
 
 def command(source, condition):
