@@ -49,6 +49,15 @@ inline std::string readAll(const std::filesystem::path& file) {
     return text.str();
 }
 
+// How many times `part` stands in `text`, overlaps included.
+inline std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 inline void writeAll(const std::filesystem::path& file, const std::string& bytes) {
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << bytes;

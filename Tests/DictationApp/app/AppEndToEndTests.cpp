@@ -156,14 +156,7 @@ class AppEndToEnd : public testing::Test {
     bool waitForLog(const std::string& line, double seconds) {
         return waitUntil([&] { return logText().find(line) != std::string::npos; }, seconds);
     }
-    std::size_t logCount(const std::string& line) const {
-        const std::string text = logText();
-        std::size_t count = 0;
-        for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) {
-            ++count;
-        }
-        return count;
-    }
+    std::size_t logCount(const std::string& line) const { return occurrences(logText(), line); }
 
     // Holds right Alt while the speech plays (or for two seconds of silence).
     void holdAndSpeak(bool withSpeech = true) {

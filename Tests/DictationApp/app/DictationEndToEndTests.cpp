@@ -80,14 +80,7 @@ class DictationEndToEnd : public testing::Test {
         const auto lines = static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n'));
         return lines == 0 ? 0 : lines - 1;
     }
-    std::size_t logCount(const std::string& line) const {
-        const std::string text = logText();
-        std::size_t count = 0;
-        for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) {
-            ++count;
-        }
-        return count;
-    }
+    std::size_t logCount(const std::string& line) const { return occurrences(logText(), line); }
 
     void keyDown() { xdotool({"keydown", "Alt_R"}); }
     void keyUp() { xdotool({"keyup", "Alt_R"}); }
