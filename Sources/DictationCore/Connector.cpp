@@ -348,15 +348,18 @@ std::optional<std::string> Connector::reply(std::string_view request) const {
     try {
         if (tool == "search_dictations") {
             const auto dictations = history_();
-            return result(
-                id,
-                textContent(rendered(
-                    dictations, limit,
-                    [&](const Dictation& d) { return d.outcome == Outcome::typed && matches(d); },
-                    [](const Dictation& d) {
-                        return line(d.date, " " + Text::printable(d.app) + ": ", d.finalText());
-                    },
-                    "No dictations found.")));
+            return result(id, textContent(rendered(
+                                  dictations, limit,
+                                  [&](const Dictation& d) {
+                                      return d.outcome == Outcome::typed && matches(d);
+                                  },
+                                  [](const Dictation& d) {
+                                      std::string app = " ";
+                                      app += Text::printable(d.app);
+                                      app += ": ";
+                                      return line(d.date, app, d.finalText());
+                                  },
+                                  "No dictations found.")));
         }
         if (tool == "search_notes") {
             const auto notes = notes_();

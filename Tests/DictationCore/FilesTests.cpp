@@ -261,8 +261,10 @@ TEST(Files, AppendersTakeTurnsSoEveryLineIsWholeAndTheHeaderComesOnce) {
     constexpr int lines = 500;
     auto append = [&](char tag) {
         for (int i = 0; i < lines; ++i) {
-            Files::appendLine(file, std::string(1, tag) + std::to_string(i) + std::string(300, tag),
-                              0600, "header");
+            std::string text(1, tag);
+            text += std::to_string(i);
+            text.append(300, tag);
+            Files::appendLine(file, text, 0600, "header");
         }
     };
     {

@@ -233,6 +233,10 @@ TEST_F(ScriptedServerTests, DropAfterCutsTheFirstReplyShortAndServesLaterOnesWho
     EXPECT_TRUE(cut.body == data.substr(1000, 100));
 }
 
+// GCC 12 at -O3 takes the strings of this table for read before they are made, in the clean-up
+// path of the array's construction; nothing is read there.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 TEST_F(ScriptedServerTests, OtherModesAnswerEveryRequestAlike) {
     enum Body { theFile, aPage, nothing };
     const std::string elsewhere = "http://127.0.0.1:9/elsewhere/model.bin";
@@ -278,6 +282,7 @@ TEST_F(ScriptedServerTests, OtherModesAnswerEveryRequestAlike) {
                                                               std::string(" /model.bin ") + range});
     }
 }
+#pragma GCC diagnostic pop
 
 TEST_F(ScriptedServerTests, SilentReadsRequestsOnSeparateThreadsAndNeverAnswers) {
     std::optional<ScriptedServer> server(std::in_place, Mode::silent, file);

@@ -358,8 +358,8 @@ TEST_F(DictationEndToEnd, QuittingWhileTypingGivesTheKeyboardBack) {
     // More distinct characters than there are keycodes to lend: every one is a keymap change.
     std::string sentence;
     for (int word = 0; word < 12; ++word) {
-        sentence +=
-            (word ? " " : "") + std::string("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
+        sentence += word ? " " : "";
+        sentence += "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
     }
     TestModels::writeWhisper(work / "models" / "ggml-large-v3-turbo-q5_0.bin", sentence);
     start();

@@ -12,7 +12,9 @@ extern "C" __attribute__((noinline)) void parlwickCrashHere(const char* how) {
     const std::string kind = how;
     if (kind == "segv") {
         // Not null, so the undefined-behaviour checks let the processor fault.
-        volatile int* nowhere = reinterpret_cast<volatile int*>(std::uintptr_t{16});
+        // Read from a volatile, so the compiler cannot see (and warn) where it points.
+        volatile std::uintptr_t address = 16;
+        volatile int* nowhere = reinterpret_cast<volatile int*>(address);
         *nowhere = 42;
     } else if (kind == "abort") {
         std::abort();
