@@ -16,6 +16,7 @@
 #include "HotKey.h"
 #include "ProcessRunner.h"
 #include "Resident.h"
+#include "RunBenchmarks.h"
 #include "SampleHistory.h"
 #include "TestModels.h"
 #include "config/Settings.h"
@@ -442,13 +443,7 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         QApplication app(argc, argv);
-        benchmark::Initialize(&argc, argv);
-        if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-            status = 1;
-        } else {
-            benchmark::RunSpecifiedBenchmarks();
-        }
-        benchmark::Shutdown();
+        status = runBenchmarks(argc, argv);
         made.reset();
     }
     return status;

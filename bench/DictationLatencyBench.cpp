@@ -23,6 +23,7 @@
 #include "FakeWindowProbe.h"
 #include "FixedClock.h"
 #include "ManualScheduler.h"
+#include "RunBenchmarks.h"
 #include "SampleHistory.h"
 #include "TestModels.h"
 #include "app/AppShell.h"
@@ -615,13 +616,7 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         QApplication app(argc, argv);
-        benchmark::Initialize(&argc, argv);
-        if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-            status = 1;
-        } else {
-            benchmark::RunSpecifiedBenchmarks();
-        }
-        benchmark::Shutdown();
+        status = runBenchmarks(argc, argv);
         // The store before the application, the server before its folder goes.
         madeStores.reset();
         made.reset();

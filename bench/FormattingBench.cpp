@@ -6,6 +6,7 @@
 #include "Layout.h"
 #include "Lists.h"
 #include "Paragraphs.h"
+#include "RunBenchmarks.h"
 #include "SpokenCommands.h"
 
 #include <benchmark/benchmark.h>
@@ -121,12 +122,6 @@ int main(int argc, char** argv) {
             ->Complexity()
             ->Unit(benchmark::kMicrosecond);
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
     GrowthReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv, {}, &reporter);
 }

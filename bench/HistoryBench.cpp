@@ -3,6 +3,7 @@
 // entry touches no file.
 #include "HistoryFile.h"
 #include "JSONFile.h"
+#include "RunBenchmarks.h"
 #include "Totals.h"
 #include "Uuid.h"
 #include "config/Settings.h"
@@ -167,12 +168,5 @@ BENCHMARK(PurgeKeepingEverything)->Unit(benchmark::kMillisecond)->MinTime(2);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv); // the store's purge timer needs one
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    fixture();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv, [] { fixture(); });
 }

@@ -3,6 +3,7 @@
 // resident with that history loaded and the screen open.
 #include "FixedClock.h"
 #include "Resident.h"
+#include "RunBenchmarks.h"
 #include "SampleHistory.h"
 #include "config/Settings.h"
 #include "platform/Paths.h"
@@ -167,12 +168,5 @@ BENCHMARK(ChangeAppFilter)->Unit(benchmark::kMillisecond)->MinTime(2);
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    world();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv, [] { world(); });
 }

@@ -8,6 +8,7 @@
 #include "ManualScheduler.h"
 #include "PostedWork.h"
 #include "ProcessRunner.h"
+#include "RunBenchmarks.h"
 #include "models/FileDigest.h"
 #include "models/ModelDownloader.h"
 #include "models/ModelFetch.h"
@@ -467,14 +468,9 @@ BENCHMARK(downloaderMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const int status = runBenchmarks(argc, argv);
     // The generated files go with their folders, and the server ends.
     hashFixture.reset();
     downloadFixture.reset();
-    return 0;
+    return status;
 }
