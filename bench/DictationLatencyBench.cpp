@@ -557,34 +557,30 @@ void app(benchmark::State& state, bool viaLiveWords) {
     state.SetLabel(label);
 }
 
+// Every case is timed by its own stamps, one dictation an iteration.
+void asDictations(benchmark::internal::Benchmark* benchmark) {
+    benchmark->UseManualTime()->Iterations(dictations)->Unit(benchmark::kMillisecond);
+}
+
 void withSpeechCheck(benchmark::State& state) {
     terminal(state, false);
 }
-BENCHMARK(withSpeechCheck)->UseManualTime()->Iterations(dictations)->Unit(benchmark::kMillisecond);
+BENCHMARK(withSpeechCheck)->Apply(asDictations);
 
 void withoutSpeechCheck(benchmark::State& state) {
     terminal(state, true);
 }
-BENCHMARK(withoutSpeechCheck)
-    ->UseManualTime()
-    ->Iterations(dictations)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(withoutSpeechCheck)->Apply(asDictations);
 
 void appWithSpeechCheck(benchmark::State& state) {
     app(state, false);
 }
-BENCHMARK(appWithSpeechCheck)
-    ->UseManualTime()
-    ->Iterations(dictations)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(appWithSpeechCheck)->Apply(asDictations);
 
 void appWithoutSpeechCheck(benchmark::State& state) {
     app(state, true);
 }
-BENCHMARK(appWithoutSpeechCheck)
-    ->UseManualTime()
-    ->Iterations(dictations)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(appWithoutSpeechCheck)->Apply(asDictations);
 
 QtMessageHandler qtHandler = nullptr;
 

@@ -85,15 +85,20 @@ void draw(QWidget& screen) {
     screen.repaint();
 }
 
+// The screen at the main window's size, on screen and drawn once.
+void showAndDraw(QWidget& screen) {
+    screen.resize(1040, 740);
+    screen.show();
+    draw(screen);
+}
+
 void OpenHistory(benchmark::State& state) {
     World& w = world();
     std::size_t rows = 0;
     long resident = 0;
     for (auto _ : state) {
         HistoryScreen screen(*w.state);
-        screen.resize(1040, 740);
-        screen.show();
-        draw(screen);
+        showAndDraw(screen);
         rows = screen.model().dictationCount();
         state.PauseTiming();
         resident = std::max(resident, residentKilobytes());
@@ -112,9 +117,7 @@ BENCHMARK(OpenHistory)->Unit(benchmark::kMillisecond)->MinTime(2);
 void TypeSearch(benchmark::State& state, std::string query) {
     World& w = world();
     HistoryScreen screen(*w.state);
-    screen.resize(1040, 740);
-    screen.show();
-    draw(screen);
+    showAndDraw(screen);
     auto* search = screen.findChild<QLineEdit*>();
     const QString typed = QString::fromStdString(query);
     qsizetype length = 0;
@@ -144,9 +147,7 @@ BENCHMARK_CAPTURE(TypeSearch, accented, std::string("Köln"))
 void ChangeAppFilter(benchmark::State& state) {
     World& w = world();
     HistoryScreen screen(*w.state);
-    screen.resize(1040, 740);
-    screen.show();
-    draw(screen);
+    showAndDraw(screen);
     auto* apps = screen.findChild<QComboBox*>();
     const int slack = apps->findText(QStringLiteral("Slack"));
     if (slack < 0) {
