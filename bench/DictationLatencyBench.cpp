@@ -400,7 +400,7 @@ class Rig {
             }
             if (stores) {
                 const auto start = Steady::now();
-                AppShell::keep(*stores->history, stores->settings, dictation, samples);
+                AppShell::keep(*stores->history, dictation, samples);
                 keeps.push_back(millisecondsBetween(start, Steady::now()));
             }
         };

@@ -65,12 +65,11 @@ Controller::Finish AppShell::formatting(SettingsFile settings, const SnippetStor
     };
 }
 
-void AppShell::keep(HistoryStore& history, const SettingsFile& settings, const Dictation& dictation,
+void AppShell::keep(HistoryStore& history, const Dictation& dictation,
                     const Controller::Samples& samples) {
     // Encoding a long recording costs time; only a kept one is worth it.
-    const bool keepsAudio =
-        dictation.outcome == Outcome::typed && settings.get(SettingKeys::keepAudio);
-    history.add(dictation, keepsAudio ? WavEncoder::encode(samples) : std::string());
+    history.add(dictation,
+                history.keepsRecordingOf(dictation) ? WavEncoder::encode(samples) : std::string());
 }
 
 void AppShell::wire() {
@@ -80,7 +79,7 @@ void AppShell::wire() {
         controller_.forgetRetry();
     };
     controller_.onResult = [this](const Dictation& dictation, const Controller::Samples& samples) {
-        keep(history_, SettingsFile(paths_.settings()), dictation, samples);
+        keep(history_, dictation, samples);
     };
     controller_.finish = formatting(SettingsFile(paths_.settings()), snippets_);
     state_.setVoiceTest(&voiceTest_);

@@ -64,8 +64,8 @@ class AppShell {
     // worker: it reads the settings file and a copy of the snippet list, nothing else.
     static Controller::Finish formatting(SettingsFile settings, const SnippetStore& snippets);
     // Adds a finished dictation to the history, with its recording only when one is kept.
-    static void keep(HistoryStore& history, const SettingsFile& settings,
-                     const Dictation& dictation, const Controller::Samples& samples);
+    static void keep(HistoryStore& history, const Dictation& dictation,
+                     const Controller::Samples& samples);
 
     // The setup window while setup is needed, else the main window.
     void showWindow();

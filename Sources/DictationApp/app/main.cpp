@@ -4,6 +4,8 @@
 #include "connector/ConnectorServer.h"
 #include "desktop/x11/X11Desktop.h"
 #include "housekeeping/CrashHandler.h"
+#include "models/ModelAddress.h"
+#include "models/ModelDownloader.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 
@@ -16,9 +18,6 @@
 #include <vector>
 
 namespace {
-
-// The speech-check model first, then the recogniser.
-constexpr const char* requiredModels[] = {"ggml-silero-v5.1.2.bin", "ggml-large-v3-turbo-q5_0.bin"};
 
 constexpr int badUsageStatus = 2;
 
@@ -79,8 +78,9 @@ int main(int argc, char** argv) {
     }
 
     if (!paths.isApp()) {
-        for (const char* model : requiredModels) {
-            if (!std::filesystem::exists(paths.models() / model)) {
+        // The files the app would download, checked in its order: the speech check's first.
+        for (const auto& model : ModelDownloader::required(ModelAddress::publicHost)) {
+            if (!std::filesystem::exists(paths.models() / model.name)) {
                 log("models missing in " + paths.models().string() +
                     ". Run ./scripts/setup.sh from the repo folder.");
                 return 1;

@@ -107,6 +107,10 @@ fs::path HistoryStore::recordingFile(const Dictation& entry) const {
     return locations_.recordings / (Uuid::canonical(entry.id) + ".wav");
 }
 
+bool HistoryStore::keepsRecordingOf(const Dictation& entry) const {
+    return entry.outcome == Outcome::typed && settings_.get(SettingKeys::keepAudio);
+}
+
 void HistoryStore::add(const Dictation& entry, std::string_view wav) {
     if (settings_.get(SettingKeys::retention) == Retention::off) {
         return;
@@ -116,8 +120,7 @@ void HistoryStore::add(const Dictation& entry, std::string_view wav) {
         list_.push_back(entry);
         emit entriesChanged();
         count(entry);
-        if (settings_.get(SettingKeys::keepAudio) && entry.outcome == Outcome::typed &&
-            !wav.empty() && Uuid::isValid(entry.id)) {
+        if (keepsRecordingOf(entry) && !wav.empty() && Uuid::isValid(entry.id)) {
             Files::createPrivateFolder(locations_.recordings);
             writeFile(recordingFile(entry), wav);
         }

@@ -81,6 +81,8 @@ class HistoryStore : public QObject {
     // The rank toast clears it once shown.
     void setNewRank(std::optional<Rank> rank);
 
+    // Whether `add` keeps this dictation's recording: "keepAudio" on and the text typed.
+    bool keepsRecordingOf(const Dictation& entry) const;
     // Records a finished dictation of any outcome. With "keepAudio" on, a typed one keeps
     // `wav` (the recording's WAV bytes) in the recordings folder.
     void add(const Dictation& entry, std::string_view wav = {});
