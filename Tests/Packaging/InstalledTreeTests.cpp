@@ -38,10 +38,11 @@ class InstalledTree : public testing::Test {
   protected:
     static void SetUpTestSuite() {
         tree = new TempDir;
-        const auto install = runProcess(
+        install = runProcess(
             {"/usr/bin/env", "cmake", "--install", PARLWICK_BUILD_DIR, "--prefix", prefix()});
-        ASSERT_EQ(install.status, 0) << install.out << install.err;
     }
+    // Checked in each case: a failure in the suite's set-up would only show as a skip.
+    void SetUp() override { ASSERT_EQ(install.status, 0) << install.out << install.err; }
     static void TearDownTestSuite() {
         delete tree;
         tree = nullptr;
@@ -50,6 +51,7 @@ class InstalledTree : public testing::Test {
     static fs::path share() { return fs::path(prefix()) / "share"; }
 
     static inline TempDir* tree = nullptr;
+    static inline ProcessResult install;
 };
 
 TEST_F(InstalledTree, TheDesktopEntryIsValidAndStartsTheInstalledProgram) {
