@@ -13,6 +13,7 @@ struct RecordKeyCalls : RecordKeyTarget {
     void keyDown() override { made.push_back("down"); }
     void keyUp() override { made.push_back("up"); }
     void cancel() override { made.push_back("cancel"); }
+    void toggle() override { made.push_back("toggle"); }
     void userActed() override { made.push_back("acted"); }
     bool isHandsFree() const override { return handsFree; }
 };

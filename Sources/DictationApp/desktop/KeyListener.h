@@ -6,9 +6,11 @@
 
 // A key or mouse event of the whole desktop, in the record key's terms: modifier changes
 // carry the key's code and the flags of the modifiers now down (see HotKeys), every other key
-// is a key-down, and a left click is a mouse-down.
+// is a key-down, and a left click is a mouse-down. Where the desktop only tells us that the
+// shortcut bound to dictation went down, up or was invoked once (a portal shortcut, a command
+// the compositor runs), the record-key kinds say so whatever key that shortcut is.
 struct KeyEvent {
-    enum class Kind { flagsChanged, keyDown, mouseDown };
+    enum class Kind { flagsChanged, keyDown, mouseDown, recordKeyDown, recordKeyUp, recordToggle };
 
     Kind kind = Kind::keyDown;
     std::uint16_t keyCode = 0;

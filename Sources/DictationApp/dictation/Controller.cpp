@@ -135,6 +135,17 @@ void Controller::cancel() {
     state_.finish();
 }
 
+void Controller::toggle() {
+    if (isRecording()) {
+        stop();
+        return;
+    }
+    keyDown();
+    if (isRecording()) {
+        startHandsFree();
+    }
+}
+
 void Controller::startHandsFree() {
     isHandsFree_ = true;
     state_.setHint(

@@ -109,6 +109,7 @@ class Controller final : public RecordKeyTarget {
     void keyDown() override;
     void keyUp() override;
     void cancel() override;
+    void toggle() override;
     void userActed() override { joiner_.userActed(); }
     bool isHandsFree() const override { return isHandsFree_; }
 

@@ -18,6 +18,15 @@ void RecordKeyMonitor::handle(const KeyEvent& event) {
     case KeyEvent::Kind::mouseDown:
         target_.userActed();
         return;
+    case KeyEvent::Kind::recordKeyDown:
+        target_.keyDown();
+        return;
+    case KeyEvent::Kind::recordKeyUp:
+        target_.keyUp();
+        return;
+    case KeyEvent::Kind::recordToggle:
+        target_.toggle();
+        return;
     case KeyEvent::Kind::keyDown:
         target_.userActed();
         // Holding the key, any other key drops the recording; hands-free, only escape does.

@@ -15,6 +15,8 @@ class RecordKeyTarget {
     virtual void keyUp() = 0;
     // Escape, or another key while the record key is held: discards a running recording.
     virtual void cancel() = 0;
+    // A one-shot trigger: starts a hands-free recording, or finishes the running one.
+    virtual void toggle() = 0;
     // The user typed or clicked: the next dictation starts afresh (the joiner's).
     virtual void userActed() = 0;
     virtual bool isHandsFree() const = 0;

@@ -188,6 +188,29 @@ TEST_F(ControllerTest, TwoQuickTapsRecordHandsFreeUntilTheNextPress) {
     EXPECT_EQ(recorder->starts, 2) << "the ending press starts nothing";
 }
 
+TEST_F(ControllerTest, AToggleRecordsHandsFreeUntilTheNextToggleOrPress) {
+    controller->toggle();
+    EXPECT_TRUE(controller->isRecording());
+    EXPECT_TRUE(controller->isHandsFree());
+    advance(3);
+    controller->keyUp();
+    EXPECT_TRUE(controller->isRecording()) << "no release ends a toggled recording";
+    controller->toggle();
+    settle();
+    EXPECT_FALSE(controller->isRecording());
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_NEAR(results[0].seconds, 3.0, 1e-6);
+
+    // A toggle while the key is held finishes that recording too.
+    controller->keyDown();
+    advance(2);
+    controller->toggle();
+    settle();
+    EXPECT_FALSE(controller->isRecording());
+    EXPECT_EQ(results.size(), 2u);
+    EXPECT_EQ(recorder->starts, 2);
+}
+
 TEST_F(ControllerTest, TapsFartherApartThanTheGapStayTaps) {
     press(0.1);
     advance(0.5);
