@@ -56,7 +56,9 @@ int Startup::runTerminal(int& argc, char** argv) {
 
 int Startup::runApp(int& argc, char** argv) {
     // Without a display Qt would abort, and that is no crash to report.
-    if (qgetenv("QT_QPA_PLATFORM") == "xcb" && qEnvironmentVariableIsEmpty("DISPLAY")) {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if ((platform == "xcb" && qEnvironmentVariableIsEmpty("DISPLAY")) ||
+        (platform == "wayland" && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))) {
         log("no display to show the app on: start it from the desktop session");
         return 1;
     }

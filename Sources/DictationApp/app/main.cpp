@@ -2,6 +2,8 @@
 #include "Options.h"
 #include "app/Startup.h"
 #include "connector/ConnectorServer.h"
+#include "desktop/wayland/RecordKeyCommands.h"
+#include "desktop/wayland/WaylandDesktop.h"
 #include "desktop/x11/X11Desktop.h"
 #include "housekeeping/CrashHandler.h"
 #include "models/ModelAddress.h"
@@ -88,13 +90,26 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Wayland sessions reach the X11 backend through Xwayland, so our windows are X11 ones too.
+    // Our windows are X11 ones wherever Xwayland runs: the pill can place itself there, and
+    // GNOME's clipboard is reached through it. Without it they are Wayland windows.
+    const bool wayland =
+        WaylandDesktop::isSession() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("QT_QPA_PLATFORM",
+                wayland && qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland" : "xcb");
     }
+    Startup::Platform platform{X11Desktop::missingAccess, X11Desktop::make,
+                               X11Desktop::makeKeyListener};
+    if (wayland) {
+        const std::string busName =
+            paths.isApp() ? paths.bundle()->identifier : RecordKeyCommands::defaultBusName;
+        platform = {
+            WaylandDesktop::missingAccess, [busName] { return WaylandDesktop::make(busName); },
+            [busName](SyntheticEvents&) { return WaylandDesktop::makeKeyListener(busName); }};
+    }
+    log(std::string("desktop session: ") + (wayland ? "wayland" : "x11"));
     try {
-        Startup startup(options, paths,
-                        {X11Desktop::missingAccess, X11Desktop::make, X11Desktop::makeKeyListener});
+        Startup startup(options, paths, std::move(platform));
         return paths.isApp() ? startup.runApp(argc, argv) : startup.runTerminal(argc, argv);
     } catch (const std::exception& error) {
         log(std::string("could not start dictation: ") + error.what());
