@@ -20,9 +20,10 @@ else
 fi
 sway=$!
 
+keyboard=""
 stop() {
-  kill "$sway" "$launcher" 2>/dev/null
-  wait "$sway" "$launcher" 2>/dev/null
+  kill $keyboard "$sway" "$launcher" 2>/dev/null
+  wait $keyboard "$sway" "$launcher" 2>/dev/null
 }
 give_up() {
   stop
@@ -67,6 +68,16 @@ if [ "$sway_runtime" != "$XDG_RUNTIME_DIR" ]; then
   ln -s "$sway_runtime/$display" "$XDG_RUNTIME_DIR/$display"
 fi
 export WAYLAND_DISPLAY="$display" SWAYSOCK="$ipc" GDK_BACKEND=wayland
+
+# The user's own keyboard, idle for the session's length. Without one the seat has no keyboard:
+# windows get no keyboard focus, and each program that types brings the first keyboard along,
+# which a window takes up only after the first key has gone by.
+wtype -s 3600000 >"$XDG_RUNTIME_DIR/keyboard.log" 2>&1 &
+keyboard=$!
+for _ in $(seq 100); do
+  swaymsg -t get_seats 2>/dev/null | grep -q '"keyboard"' && break
+  sleep 0.05
+done
 unset PARLWICK_WAYLAND_MISSING
 
 # Standard output and error of sway-session.sh's caller.
