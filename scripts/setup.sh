@@ -35,13 +35,16 @@ build_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 
-# The desktop, audio and speech tools the suites drive; nginx for the download tests; the
+# The desktop, audio and speech tools the suites drive (sway and its tools for the Wayland
+# desktop, which runs sway as a user of its own under root: passwd's useradd, util-linux's
+# setpriv); nginx for the download tests; the
 # validators of the installed desktop entry and AppStream metadata; node and
 # npm for the MCP test client; the sanitizer runtimes of the asan and tsan test builds
 # (clang-format above serves the formatting check).
 test_packages=(
   xvfb openbox wmctrl xdotool x11-utils xinput xclip xterm imagemagick trayer
   dbus-x11 dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-gtk-3.0 python3-pyatspi x11-xkb-utils stterm
+  sway wtype wl-clipboard gir1.2-gtk-4.0 util-linux passwd
   pulseaudio pulseaudio-utils espeak-ng sox python3
   nginx-light
   desktop-file-utils appstream
