@@ -77,9 +77,9 @@ struct EvdevKeyListener::Impl {
               }) {}
     };
 
-    // Why a node could not be used: 0 when it was opened, else an errno value.
     struct Opened {
         std::unique_ptr<Device> device;
+        // Why the node is of no use, as an errno value; 0 with a device.
         int error = 0;
         bool keyboard = false;
     };
@@ -96,8 +96,9 @@ struct EvdevKeyListener::Impl {
 
     static Opened open(const std::string& path) {
         Opened opened;
-        // Never EVIOCGRAB: the keys must reach the compositor as before.
-        Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        // Never EVIOCGRAB: the keys must reach the compositor as before. O_NOCTTY: a terminal
+        // under an event node's name must not become ours.
+        Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
         if (!fd) {
             opened.error = errno;
             return opened;
@@ -135,7 +136,9 @@ struct EvdevKeyListener::Impl {
         int nodes = 0;
         int denied = 0;
         int keyboards = 0;
-        for (const auto& entry : entries) {
+        // Incremented with an error code: a folder that changes while listed must not throw.
+        for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+            const std::filesystem::directory_entry& entry = *entries;
             const std::string name = entry.path().filename().string();
             if (!isEventNode(name)) {
                 continue;
@@ -262,6 +265,10 @@ struct EvdevKeyListener::Impl {
             for (ssize_t at = 0; at < length;) {
                 const auto* change = reinterpret_cast<const inotify_event*>(buffer + at);
                 at += static_cast<ssize_t>(sizeof(inotify_event) + change->len);
+                if ((change->mask & IN_Q_OVERFLOW) != 0) {
+                    rescan();
+                    continue;
+                }
                 if (change->len == 0 || !isEventNode(change->name)) {
                     continue;
                 }
@@ -275,10 +282,28 @@ struct EvdevKeyListener::Impl {
         if ((mask & (IN_DELETE | IN_MOVED_FROM | IN_CREATE | IN_MOVED_TO)) != 0) {
             drop(path);
         }
-        if ((mask & (IN_DELETE | IN_MOVED_FROM)) != 0 || devices.contains(path)) {
+        // udev widens the permissions after the node appears: IN_ATTRIB tries again.
+        if ((mask & (IN_DELETE | IN_MOVED_FROM)) == 0) {
+            add(path);
+        }
+    }
+
+    // Nodes that appeared before the watch began, or while its queue overflowed.
+    void rescan() {
+        std::error_code error;
+        std::filesystem::directory_iterator entries(folder, error);
+        for (; !error && entries != std::filesystem::directory_iterator();
+             entries.increment(error)) {
+            if (isEventNode(entries->path().filename().string())) {
+                add(entries->path().string());
+            }
+        }
+    }
+
+    void add(const std::string& path) {
+        if (devices.contains(path)) {
             return;
         }
-        // udev widens the permissions after the node appears: IN_ATTRIB tries again.
         Opened opened = open(path);
         if (!opened.device) {
             return;
@@ -316,14 +341,15 @@ void EvdevKeyListener::start(std::function<void(const KeyEvent&)> sink) {
         impl_->listen(path, *device);
     }
     impl_->watch();
+    impl_->rescan();
     log("evdev listener: reading " + std::to_string(impl_->devices.size()) + " input devices");
 }
 
 std::string EvdevKeyListener::accessHelp() {
-    return "To hear the record key in any desktop, Parlwick reads the keyboard straight from "
+    return "To hear the record key on any desktop, Parlwick reads the keyboard straight from "
            "/dev/input, which only members of the input group may do. To allow it, run\n"
            "    sudo usermod -aG input $USER\n"
-           "and log out and back in (a udev rule that gives your user the keyboards works too). "
-           "Be aware: every program you run can then read every key you type, passwords "
-           "included.";
+           "and log out and back in, or add a udev rule that gives your user read access to "
+           "the keyboards. Be aware: every program you run can then read every key you type, "
+           "passwords included.";
 }
