@@ -30,7 +30,7 @@ build_packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libicu-dev nlohmann-json3-dev libsimdjson-dev
   qt6-base-dev qt6-qpa-plugins libqt6svg6 libcurl4-openssl-dev libpulse-dev libssl-dev curl openssl
-  libx11-dev libxi-dev libxtst-dev libatspi2.0-dev libcanberra-dev sound-theme-freedesktop
+  libx11-dev libxi-dev libxtst-dev libatspi2.0-dev libevdev-dev libcanberra-dev sound-theme-freedesktop
   libwayland-dev libwayland-bin libxkbcommon-dev qt6-wayland
   libgtest-dev libgmock-dev libbenchmark-dev
 )

@@ -25,6 +25,7 @@ class HeldModifiers {
 
     // The modifiers of every key down.
     std::uint64_t flags() const;
+    bool isDown(unsigned keycode) const { return down_.contains(keycode); }
     // Whether a key whose flag passes `isRecordFlag` is down: its release must not be missed.
     bool holds(const std::function<bool(std::uint64_t flag)>& isRecordFlag) const;
 
