@@ -82,9 +82,12 @@ int Startup::runApp(int& argc, char** argv) {
     // The desktop is made at once: without access its key listener waits, and the wait after
     // begin() makes a new one once access comes.
     makeDictation();
+    SetupModel::Checks checks = DesktopChecks::make(paths_.appName());
+    // The desktop outlives the shell.
+    checks.recordKeyNote = desktop_.recordKeyNote;
     shell_ = std::make_unique<AppShell>(
         AppShell::Parts{paths_, options_.key, clock_, *scheduler_, state_->voice, *controller_,
-                        server_, DesktopChecks::make(paths_.appName()),
+                        server_, std::move(checks),
                         ModelDownloader::required(ModelAddress::base(paths_))});
     state_->key = shell_->state().key();
     shell_->onKeyChange = [this](HotKey key) { state_->key = key; };

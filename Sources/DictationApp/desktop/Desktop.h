@@ -7,7 +7,9 @@
 #include "desktop/SyntheticEvents.h"
 #include "desktop/WindowProbe.h"
 
+#include <functional>
 #include <memory>
+#include <string>
 
 // The desktop facilities the dictation flow uses, each behind its own interface so another
 // backend (or a test's fakes) can stand in. The key listener and the synthesiser share the
@@ -19,4 +21,7 @@ struct Desktop {
     std::unique_ptr<WindowProbe> windows;
     std::unique_ptr<FocusProbe> focus;
     std::unique_ptr<Clipboard> clipboard;
+    // For setup: how the record key is heard where that is not simply the key itself (a
+    // desktop shortcut, a compositor binding); empty otherwise. Main thread only.
+    std::function<std::string()> recordKeyNote = [] { return std::string(); };
 };

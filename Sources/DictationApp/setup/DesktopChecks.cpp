@@ -1,6 +1,7 @@
 #include "setup/DesktopChecks.h"
 
 #include "audio/PulseRecorder.h"
+#include "desktop/wayland/WaylandDesktop.h"
 #include "desktop/x11/X11Desktop.h"
 #include "platform/Clock.h"
 
@@ -76,7 +77,12 @@ SetupModel::Checks make(std::string clientName) {
         }
         return SetupModel::MicrophoneCheck{SetupModel::Microphone::denied, false};
     };
-    return {std::move(microphone), &missingAccessibilityBus, &X11Desktop::missingAccess};
+    if (WaylandDesktop::isSession() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        return {std::move(microphone), &missingAccessibilityBus, &WaylandDesktop::missingAccess,
+                true, {}};
+    }
+    return {std::move(microphone), &missingAccessibilityBus, &X11Desktop::missingAccess, false,
+            {}};
 }
 
 } // namespace DesktopChecks

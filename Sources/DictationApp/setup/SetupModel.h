@@ -52,6 +52,11 @@ class SetupModel : public QObject {
         // Why keys cannot be seen or sent (an X display with XInput 2 and XTEST), empty when
         // they can (main thread: a local connection, answered at once).
         std::function<std::string()> missingDesktopAccess;
+        // A Wayland session: what is missing is told in its terms.
+        bool wayland = false;
+        // How the record key is heard here, for the user; empty when it is just the key (main
+        // thread). Set once the desktop exists.
+        std::function<std::string()> recordKeyNote;
     };
 
     // Checks everything once before it returns, then every `pollSeconds` on `scheduler`.
@@ -70,6 +75,10 @@ class SetupModel : public QObject {
     bool accessibility() const { return missingAccess_.empty() && missingFieldChecks_.empty(); }
     const std::string& missingDesktopAccess() const { return missingAccess_; }
     const std::string& missingFieldChecks() const { return missingFieldChecks_; }
+    bool isWayland() const { return checks_.wayland; }
+    std::string recordKeyNote() const {
+        return checks_.recordKeyNote ? checks_.recordKeyNote() : std::string();
+    }
     const Download& download() const { return download_; }
     void setDownload(Download download);
     HotKey key() const { return key_; }

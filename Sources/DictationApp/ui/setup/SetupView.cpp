@@ -229,7 +229,16 @@ QString SetupView::microphoneText(const SetupModel& model) {
 
 QString SetupView::accessibilityText(const SetupModel& model, const QString& appName) {
     if (model.accessibility()) {
-        return QStringLiteral("Allowed. It can type into other apps.");
+        const std::string note = model.recordKeyNote();
+        return QStringLiteral("Allowed. It can type into other apps.") +
+               (note.empty() ? QString() : QStringLiteral(" ") + ScreenParts::text(note));
+    }
+    if (!model.missingDesktopAccess().empty() && model.isWayland()) {
+        return QStringLiteral("So it can type into other apps. ") + appName +
+               QStringLiteral(" needs a compositor with a virtual keyboard (sway and other "
+                              "wlroots desktops) or the remote desktop portal (GNOME, KDE). "
+                              "Missing here: ") +
+               ScreenParts::text(model.missingDesktopAccess()) + QStringLiteral(".");
     }
     if (!model.missingDesktopAccess().empty()) {
         return QStringLiteral("So it can type into other apps. ") + appName +

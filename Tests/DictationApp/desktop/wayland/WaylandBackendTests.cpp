@@ -186,18 +186,29 @@ TEST_F(WaylandBackendTest, TheSessionChoosesItsBackendsAndTheCompositorsBindings
     desktop.keys->start([&](const KeyEvent& event) { events.push_back(event.kind); });
     // The lines the README gives for sway, with the key held, then tapped once for a toggle.
     const auto command = [](const char* method) {
-        return RecordKeyCommands::command("org.parlwick.Test", method);
+        return std::vector<std::string>{"dbus-send",
+                                        "--session",
+                                        "--type=method_call",
+                                        "--dest=org.parlwick.Test",
+                                        RecordKeyCommands::objectPath,
+                                        std::string(RecordKeyCommands::interfaceName) + "." +
+                                            method};
     };
-    ASSERT_TRUE(swaymsg("bindsym --no-repeat Alt_R exec " + command("Start")));
-    ASSERT_TRUE(swaymsg("bindsym --release Alt_R exec " + command("Stop")));
-    ASSERT_TRUE(swaymsg("bindsym Ctrl+Alt+d exec " + command("Toggle")));
+    const auto line = [&](const char* method) {
+        std::string joined;
+        for (const auto& word : command(method)) {
+            joined += (joined.empty() ? "" : " ") + word;
+        }
+        return joined;
+    };
+    EXPECT_EQ(RecordKeyCommands::command("org.parlwick.Test", "Start"), line("Start"));
+    ASSERT_TRUE(bindCommand("--no-repeat Alt_R", command("Start")));
+    ASSERT_TRUE(bindCommand("--release Alt_R", command("Stop")));
+    ASSERT_TRUE(bindCommand("Ctrl+Alt+d", command("Toggle")));
 
     Gtk4Window window("Compose", "org.parlwick.Mail");
     ASSERT_TRUE(window.ready());
-    wtype({"-P", "Alt_R"});
-    ASSERT_TRUE(waitUntil([&] { return events.size() == 1; }));
-    wtype({"-p", "Alt_R"});
-    ASSERT_TRUE(waitUntil([&] { return events.size() == 2; }));
+    wtype({"-P", "Alt_R", "-s", "300", "-p", "Alt_R"});
     wtype({"-M", "ctrl", "-M", "alt", "-k", "d", "-m", "alt", "-m", "ctrl"});
     ASSERT_TRUE(waitUntil([&] { return events.size() == 3; }));
     EXPECT_EQ(events, (std::vector{KeyEvent::Kind::recordKeyDown, KeyEvent::Kind::recordKeyUp,
@@ -205,8 +216,8 @@ TEST_F(WaylandBackendTest, TheSessionChoosesItsBackendsAndTheCompositorsBindings
 
     // A key that repeats its Start while held starts once.
     run("sh",
-        {"-c", QString::fromStdString(command("Start") + " && " + command("Start") + " && " +
-                                      command("Stop"))},
+        {"-c",
+         QString::fromStdString(line("Start") + " && " + line("Start") + " && " + line("Stop"))},
         5);
     ASSERT_TRUE(waitUntil([&] { return events.size() == 5; }));
     EXPECT_EQ(events[3], KeyEvent::Kind::recordKeyDown);
