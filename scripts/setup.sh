@@ -30,17 +30,19 @@ build_packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libicu-dev nlohmann-json3-dev libsimdjson-dev
   qt6-base-dev qt6-qpa-plugins libqt6svg6 libcurl4-openssl-dev libpulse-dev libssl-dev curl openssl
-  libx11-dev libxi-dev libxtst-dev libatspi2.0-dev libcanberra-dev sound-theme-freedesktop
+  libx11-dev libxi-dev libxtst-dev libatspi2.0-dev libxkbcommon-dev libcanberra-dev sound-theme-freedesktop
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 
-# The desktop, audio and speech tools the suites drive; nginx for the download tests; the
+# The desktop, audio and speech tools the suites drive (the portal frontend with a test backend
+# of our own); nginx for the download tests; the
 # validators of the installed desktop entry and AppStream metadata; node and
 # npm for the MCP test client; the sanitizer runtimes of the asan and tsan test builds
 # (clang-format above serves the formatting check).
 test_packages=(
   xvfb openbox wmctrl xdotool x11-utils xinput xclip xterm imagemagick trayer
-  dbus-x11 dbus-daemon dbus-bin at-spi2-core python3-gi gir1.2-gtk-3.0 python3-pyatspi x11-xkb-utils stterm
+  dbus-x11 dbus-daemon dbus-bin at-spi2-core python3-gi python3-dbus gir1.2-gtk-3.0 python3-pyatspi x11-xkb-utils stterm
+  xdg-desktop-portal
   pulseaudio pulseaudio-utils espeak-ng sox python3
   nginx-light
   desktop-file-utils appstream
