@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A desktop's half of the GlobalShortcuts and RemoteDesktop portals, for the portal tests.
 
-    portal-test-backend.py CALLS_FILE [--trigger TEXT] [--refuse-start] [--restore-data TEXT]
+    portal-test-backend.py CALLS_FILE [--trigger TEXT] [--refuse-start] [--restore-token TOKEN]
 
 Owns org.freedesktop.impl.portal.desktop.mock, which the real xdg-desktop-portal frontend
 talks to. Every call that matters to a test is appended to CALLS_FILE as one JSON line
@@ -10,10 +10,12 @@ passed on, in order.
 
 BindShortcuts binds each shortcut with TEXT as its trigger_description (its preferred trigger
 when TEXT is "preferred", no shortcut at all when TEXT is "none"). Start answers 1 (refused)
-with --refuse-start, and hands out TEXT as restore data for the frontend to keep.
+with --refuse-start, and otherwise shares the keyboard, with TOKEN as its restore_token: the
+frontend passes Start's results on (newer frontends make the token themselves).
 
 org.parlwick.Test on the same object drives the signals: Activate(s id), Deactivate(s id)
-and CloseSessions() (the desktop ends every session, as when the user revokes it).
+CloseSessions() (the desktop ends every session, as when the user revokes it), and
+SetTrigger(s TEXT) for the next BindShortcuts.
 """
 import argparse
 import json
@@ -36,7 +38,7 @@ parser = argparse.ArgumentParser()
 parser.add_argument("calls_file")
 parser.add_argument("--trigger", default="preferred")
 parser.add_argument("--refuse-start", action="store_true")
-parser.add_argument("--restore-data", default="")
+parser.add_argument("--restore-token", default="")
 args = parser.parse_args()
 
 
@@ -102,11 +104,9 @@ class RemoteDesktop(dbus.service.Object):
         if args.refuse_start:
             return dbus.UInt32(1), dbus.Dictionary({}, signature="sv")
         results = {"devices": dbus.UInt32(KEYBOARD)}
-        if args.restore_data:
+        if args.restore_token:
             results["persist_mode"] = dbus.UInt32(2)
-            results["restore_data"] = dbus.Struct(
-                ("parlwick-test", dbus.UInt32(1), dbus.String(args.restore_data, variant_level=1)),
-                signature="suv")
+            results["restore_token"] = dbus.String(args.restore_token)
         return dbus.UInt32(0), dbus.Dictionary(results, signature="sv")
 
     @dbus.service.method(REMOTE, in_signature="oa{sv}iu", out_signature="")
@@ -189,6 +189,10 @@ class Backend(RemoteDesktop):
         for path, session in list(self.sessions.items()):
             if session.kind == "shortcuts":
                 self.Deactivated(path, shortcut_id, dbus.UInt64(0), dbus.Dictionary({}, "sv"))
+
+    @dbus.service.method("org.parlwick.Test", in_signature="s", out_signature="")
+    def SetTrigger(self, trigger):
+        args.trigger = str(trigger)
 
     @dbus.service.method("org.parlwick.Test", in_signature="", out_signature="")
     def CloseSessions(self):

@@ -26,6 +26,8 @@ constexpr unsigned persistUntilRevoked = 2;
 constexpr std::chrono::seconds quickTimeout{30};
 // Start shows the desktop's dialog, which may wait on the user.
 constexpr std::chrono::minutes startTimeout{5};
+// A key the portal has not taken by then is not coming.
+constexpr int keyTimeoutMs = 5000;
 
 // The keysym that types one character; nothing for control characters, which dictated text
 // must never turn into Escape or Delete.
@@ -91,13 +93,20 @@ struct PortalKeyboard::Impl {
         std::function<void(SynthesisResult)> done;
     };
     std::shared_ptr<Typing> typing;
-    // Key calls the portal has not answered yet: typing is done when the last one is.
-    int unanswered = 0;
+    // Key events go out one at a time, each after the portal answered the one before: the
+    // frontend handles calls on several threads, and a release that overtook its press
+    // would leave the key down.
+    std::deque<std::pair<std::uint32_t, bool>> queue;
+    std::optional<QDBusPendingCall> inFlight;
 
     Impl(QDBusConnection connection, std::filesystem::path file)
         : bus(std::move(connection)), tokenFile(std::move(file)) {}
 
     ~Impl() {
+        queue.clear();
+        if (inFlight) {
+            inFlight->waitForFinished();
+        }
         releaseAll();
         if (!session.isEmpty()) {
             bus.send(QDBusMessage::createMethodCall(
@@ -219,7 +228,10 @@ struct PortalKeyboard::Impl {
         state = State::failed;
         why = std::move(reason);
         log("remote desktop unavailable: " + why);
-        releaseAll();
+        queue.clear();
+        if (!inFlight) {
+            releaseAll();
+        }
         if (typing) {
             auto job = std::move(typing);
             job->done(SynthesisResult::failed(why));
@@ -248,6 +260,16 @@ struct PortalKeyboard::Impl {
     }
 
     void key(std::uint32_t sym, bool press) {
+        queue.emplace_back(sym, press);
+        pump();
+    }
+
+    void pump() {
+        if (inFlight || queue.empty() || state != State::started) {
+            return;
+        }
+        const auto [sym, press] = queue.front();
+        queue.pop_front();
         if (press) {
             pressed.push_back(sym);
         } else if (const auto at = std::find(pressed.begin(), pressed.end(), sym);
@@ -258,17 +280,22 @@ struct PortalKeyboard::Impl {
             Portal::service, Portal::path, remoteInterface, QStringLiteral("NotifyKeyboardKeysym"));
         call << QVariant::fromValue(QDBusObjectPath(session)) << QVariantMap()
              << static_cast<int>(sym) << static_cast<unsigned>(press ? 1 : 0);
-        ++unanswered;
-        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), &context);
+        inFlight = bus.asyncCall(call, keyTimeoutMs);
+        auto* watcher = new QDBusPendingCallWatcher(*inFlight, &context);
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context, [this, watcher] {
             watcher->deleteLater();
-            --unanswered;
+            inFlight.reset();
+            if (state == State::failed) {
+                releaseAll();
+                return;
+            }
             if (watcher->isError()) {
                 const QDBusError error = watcher->error();
                 fail("the portal refused a key: " +
                      Portal::errorText(error.name(), error.message()));
                 return;
             }
+            pump();
             finishTypingIfDone();
         });
     }
@@ -351,7 +378,7 @@ struct PortalKeyboard::Impl {
     }
 
     void finishTypingIfDone() {
-        if (!typing || typing->next < typing->syms.size() || unanswered > 0) {
+        if (!typing || typing->next < typing->syms.size() || !queue.empty() || inFlight) {
             return;
         }
         auto job = std::move(typing);
