@@ -107,7 +107,8 @@ struct PortalKeyboard::Impl {
         if (inFlight) {
             inFlight->waitForFinished();
         }
-        releaseAll();
+        // Answered before the session closes, so no release can come after the end.
+        releaseAll(true);
         if (!session.isEmpty()) {
             bus.send(QDBusMessage::createMethodCall(
                 Portal::service, session, Portal::sessionInterface, QStringLiteral("Close")));
@@ -301,7 +302,9 @@ struct PortalKeyboard::Impl {
     }
 
     // Releases, newest first, whatever is still down; a key left down would repeat forever.
-    void releaseAll() {
+    // `wait`: each release is answered before the next goes (the order among releases does
+    // not matter otherwise).
+    void releaseAll(bool wait = false) {
         if (session.isEmpty()) {
             pressed.clear();
             return;
@@ -314,7 +317,11 @@ struct PortalKeyboard::Impl {
                                                QStringLiteral("NotifyKeyboardKeysym"));
             call << QVariant::fromValue(QDBusObjectPath(session)) << QVariantMap()
                  << static_cast<int>(sym) << 0U;
-            bus.send(call);
+            if (wait) {
+                bus.call(call, QDBus::Block, keyTimeoutMs / 5);
+            } else {
+                bus.send(call);
+            }
         }
     }
 

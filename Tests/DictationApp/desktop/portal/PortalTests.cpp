@@ -16,6 +16,7 @@
 #include <QJsonObject>
 #include <QThread>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -309,6 +310,35 @@ TEST_F(PortalTest, TypedTextArrivesAsKeysymsInOrderWithEveryKeyReleased) {
     }
 }
 
+TEST_F(PortalTest, AKeyboardGoneMidTypingLeavesNoKeyDownAndClosesItsSession) {
+    ASSERT_NO_FATAL_FAILURE(startPortal({}));
+    auto keyboard = startedKeyboard();
+    ASSERT_TRUE(keyboard->isStarted());
+    // Characters the typing has not sent yet, each a pause for the keymap.
+    std::string text;
+    for (char32_t c = U'\u4e00'; c < U'\u4e00' + 200; ++c) {
+        text += QString::fromUcs4(&c, 1).toStdString();
+    }
+    EXPECT_EQ(keyboard->type(text, [](SynthesisResult) {}), SynthesisResult::ok());
+    ASSERT_TRUE(waitUntil([&] { return keys().size() >= 15; }));
+    keyboard.reset();
+    ASSERT_TRUE(waitUntil([&] { return !callsNamed(QStringLiteral("SessionClose")).empty(); }));
+
+    const auto sent = keys();
+    EXPECT_LT(sent.size(), 400U);
+    std::map<int, int> down;
+    for (const auto& [sym, state] : sent) {
+        down[sym] += state ? 1 : -1;
+        EXPECT_GE(down[sym], 0) << "released before pressed: " << sym;
+    }
+    for (const auto& [sym, count] : down) {
+        EXPECT_EQ(count, 0) << "left down: " << sym;
+    }
+    // Every key reached the desktop before the session ended.
+    const std::string log = readAll(calls());
+    EXPECT_GT(log.find("SessionClose"), log.rfind("NotifyKeyboardKeysym"));
+}
+
 TEST_F(PortalTest, PasteChordsSendTheirKeysymsInOrderAndAClosedSessionFailsThem) {
     ASSERT_NO_FATAL_FAILURE(startPortal({}));
     auto keyboard = startedKeyboard();
@@ -393,6 +423,16 @@ TEST_F(PortalTest, TheRestoreTokenIsKeptPrivatelyAndOfferedTheNextRun) {
     EXPECT_NE(seen.find("string \"restore_token\""), std::string::npos) << seen;
     EXPECT_NE(seen.find("string \"" + token + "\""), std::string::npos) << seen;
     EXPECT_NE(seen.find("string \"persist_mode\""), std::string::npos) << seen;
+
+    // A file someone else wrote is not offered as a token.
+    keyboard.reset();
+    writeAll(file, "../../not a token\n");
+    auto another = startedKeyboard();
+    ASSERT_TRUE(
+        waitUntil([&] { return occurrences(readAll(watched), "member=SelectDevices") == 2; }));
+    const std::string second = readAll(watched).substr(seen.size());
+    EXPECT_EQ(second.find("restore_token"), std::string::npos) << second;
+    EXPECT_EQ(readAll(file), token + "\n");
 }
 
 } // namespace
