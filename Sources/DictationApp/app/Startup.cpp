@@ -85,10 +85,9 @@ int Startup::runApp(int& argc, char** argv) {
     SetupModel::Checks checks = DesktopChecks::make(paths_.appName());
     // The desktop outlives the shell.
     checks.recordKeyNote = desktop_.recordKeyNote;
-    shell_ = std::make_unique<AppShell>(
-        AppShell::Parts{paths_, options_.key, clock_, *scheduler_, state_->voice, *controller_,
-                        server_, std::move(checks),
-                        ModelDownloader::required(ModelAddress::base(paths_))});
+    shell_ = std::make_unique<AppShell>(AppShell::Parts{
+        paths_, options_.key, clock_, *scheduler_, state_->voice, *controller_, server_,
+        std::move(checks), ModelDownloader::required(ModelAddress::base(paths_))});
     state_->key = shell_->state().key();
     shell_->onKeyChange = [this](HotKey key) { state_->key = key; };
     shell_->onQuit = [] { QCoreApplication::quit(); };

@@ -101,11 +101,17 @@ int main(int argc, char** argv) {
     Startup::Platform platform{X11Desktop::missingAccess, X11Desktop::make,
                                X11Desktop::makeKeyListener};
     if (wayland) {
-        const std::string busName =
-            paths.isApp() ? paths.bundle()->identifier : RecordKeyCommands::defaultBusName;
+        // Read when the desktop is made, so the stored key and choice count.
+        const auto wishes = [paths, options] {
+            const SettingsFile settings(paths.settings());
+            return WaylandDesktop::Wishes{
+                paths.isApp() ? paths.bundle()->identifier : RecordKeyCommands::defaultBusName,
+                paths.isApp() ? AppShell::recordKey(options.key, settings) : options.key,
+                settings.get(SettingKeys::readInputDevices), paths.support() / "portal-token"};
+        };
         platform = {
-            WaylandDesktop::missingAccess, [busName] { return WaylandDesktop::make(busName); },
-            [busName](SyntheticEvents&) { return WaylandDesktop::makeKeyListener(busName); }};
+            WaylandDesktop::missingAccess, [wishes] { return WaylandDesktop::make(wishes()); },
+            [wishes](SyntheticEvents&) { return WaylandDesktop::makeKeyListener(wishes()); }};
     }
     log(std::string("desktop session: ") + (wayland ? "wayland" : "x11"));
     try {

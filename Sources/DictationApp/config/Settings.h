@@ -38,6 +38,8 @@ inline constexpr Setting<std::optional<Timestamp>> lastCrashReport{"lastCrashRep
 // A daily check of the update feed, when the installed app has one.
 inline constexpr Setting<bool> checksForUpdates{"checksForUpdates", true};
 inline constexpr Setting<bool> hasCompletedSetup{"hasCompletedSetup", false};
+// On Wayland, read the record key from the keyboard devices (it needs the input group).
+inline constexpr Setting<bool> readInputDevices{"readInputDevices", false};
 inline constexpr Setting<bool> hidesSteps{"hidesSteps", false};
 inline constexpr Setting<Look> look{"look", Look::light};
 // Nothing: the account's full name.

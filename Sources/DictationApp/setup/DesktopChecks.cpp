@@ -78,11 +78,13 @@ SetupModel::Checks make(std::string clientName) {
         return SetupModel::MicrophoneCheck{SetupModel::Microphone::denied, false};
     };
     if (WaylandDesktop::isSession() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        return {std::move(microphone), &missingAccessibilityBus, &WaylandDesktop::missingAccess,
-                true, {}};
+        return {std::move(microphone),
+                &missingAccessibilityBus,
+                &WaylandDesktop::missingAccess,
+                true,
+                {}};
     }
-    return {std::move(microphone), &missingAccessibilityBus, &X11Desktop::missingAccess, false,
-            {}};
+    return {std::move(microphone), &missingAccessibilityBus, &X11Desktop::missingAccess, false, {}};
 }
 
 } // namespace DesktopChecks

@@ -1,6 +1,9 @@
 #include "desktop/wayland/WaylandDesktop.h"
 
 #include "desktop/KeyListeners.h"
+#include "desktop/evdev/EvdevKeyListener.h"
+#include "desktop/portal/PortalKeyboard.h"
+#include "desktop/portal/PortalShortcutListener.h"
 #include "desktop/wayland/DataControlClipboard.h"
 #include "desktop/wayland/ForeignToplevels.h"
 #include "desktop/wayland/RecordKeyCommands.h"
@@ -45,6 +48,70 @@ struct NoWindows : WindowProbe {
     bool isKeyboardGrabbed() override { return false; }
 };
 
+const char* const bindingNote =
+    "Your desktop offers apps no shortcuts: bind the record key to Parlwick's commands in your "
+    "compositor's settings (the README has the lines for sway).";
+
+// The record key's sources, with a note for setup on how it is heard.
+struct KeySources {
+    std::unique_ptr<KeyListeners> listeners = std::make_unique<KeyListeners>();
+    std::string description;
+    std::function<std::string()> note;
+};
+
+KeySources keySources(const WaylandDesktop::Wishes& wishes) {
+    KeySources sources;
+    std::vector<std::string> names;
+    std::string why;
+    if (PortalShortcutListener::isOffered(&why)) {
+        auto portal = std::make_unique<PortalShortcutListener>(wishes.key);
+        const PortalShortcutListener* shortcut = portal.get();
+        sources.listeners->add(std::move(portal));
+        names.emplace_back("portal shortcut");
+        sources.note = [shortcut] {
+            if (!shortcut->isAvailable()) {
+                return std::string(bindingNote);
+            }
+            const std::string trigger = shortcut->trigger();
+            if (!shortcut->isBound() || trigger.empty()) {
+                return std::string("Choose the record key in your desktop's shortcut settings, "
+                                   "under Parlwick.");
+            }
+            return "The record key is your desktop's shortcut for Parlwick: " + trigger + ".";
+        };
+    } else {
+        log("no shortcut portal: " + why);
+    }
+    if (wishes.readInputDevices) {
+        auto devices = std::make_unique<EvdevKeyListener>();
+        if (devices->isAvailable()) {
+            sources.listeners->add(std::move(devices));
+            names.emplace_back("input devices");
+            const std::string label(HotKeys::label(wishes.key));
+            sources.note = [label] {
+                return "Parlwick reads " + label + " from the keyboard devices.";
+            };
+        } else {
+            log("input devices unreadable: " + devices->unavailableReason());
+            const auto before = sources.note;
+            sources.note = [before] {
+                return (before ? before() : std::string(bindingNote)) + " " +
+                       EvdevKeyListener::accessHelp();
+            };
+        }
+    }
+    sources.listeners->add(
+        std::make_unique<RecordKeyCommands>(QString::fromStdString(wishes.busName)));
+    names.emplace_back("bus commands");
+    if (!sources.note) {
+        sources.note = [] { return std::string(bindingNote); };
+    }
+    for (const auto& name : names) {
+        sources.description += (sources.description.empty() ? "" : " + ") + name;
+    }
+    return sources;
+}
+
 } // namespace
 
 namespace WaylandDesktop {
@@ -60,13 +127,7 @@ std::string Choice::description() const {
            "; front app: " + windows;
 }
 
-std::unique_ptr<KeyListener> makeKeyListener(const std::string& busName) {
-    auto listeners = std::make_unique<KeyListeners>();
-    listeners->add(std::make_unique<RecordKeyCommands>(QString::fromStdString(busName)));
-    return listeners;
-}
-
-Desktop make(const std::string& busName, Choice* choice) {
+Desktop make(const Wishes& wishes, Choice* choice) {
     Choice chosen;
     Desktop desktop;
     std::string why;
@@ -77,16 +138,26 @@ Desktop make(const std::string& busName, Choice* choice) {
         connection->watch();
     }
 
-    desktop.keys = makeKeyListener(busName);
-    chosen.keys = "bus commands";
+    KeySources keys = keySources(wishes);
+    desktop.keys = std::move(keys.listeners);
+    desktop.recordKeyNote = std::move(keys.note);
+    chosen.keys = keys.description;
 
     if (connection && VirtualKeyboard::isOffered(*connection)) {
         desktop.synthesizer = std::make_unique<VirtualKeyboard>(connection);
         chosen.typing = "virtual keyboard";
+    } else if (PortalKeyboard::isOffered(&why)) {
+        auto portal = std::make_unique<PortalKeyboard>(wishes.portalToken);
+        // Asked once, now: the desktop's dialog comes before the first dictation.
+        portal->start();
+        desktop.synthesizer = std::move(portal);
+        chosen.typing = "remote desktop portal";
     } else if (hasXwayland()) {
+        log("no remote desktop portal: " + why);
         desktop.synthesizer = std::make_unique<X11KeySynthesizer>(*desktop.synthetic);
         chosen.typing = "xwayland (x11 windows only)";
     } else {
+        log("no remote desktop portal: " + why);
         desktop.synthesizer = std::make_unique<VirtualKeyboard>(connection);
         chosen.typing = "none";
     }
@@ -121,10 +192,17 @@ Desktop make(const std::string& busName, Choice* choice) {
     return desktop;
 }
 
+std::unique_ptr<KeyListener> makeKeyListener(const Wishes& wishes) {
+    return keySources(wishes).listeners;
+}
+
 std::string missingAccess() {
     std::string why;
     const auto connection = WaylandConnection::open(why);
     if (connection && VirtualKeyboard::isOffered(*connection)) {
+        return {};
+    }
+    if (PortalKeyboard::isOffered()) {
         return {};
     }
     if (hasXwayland() && X11Desktop::missingAccess().empty()) {

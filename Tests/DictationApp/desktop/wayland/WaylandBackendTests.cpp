@@ -174,7 +174,10 @@ TEST_F(WaylandBackendTest, TheFrontAppIsTheActivatedToplevelNamedByItsDesktopEnt
 TEST_F(WaylandBackendTest, TheSessionChoosesItsBackendsAndTheCompositorsBindingsDriveTheKey) {
     LogCapture logged;
     WaylandDesktop::Choice choice;
-    Desktop desktop = WaylandDesktop::make("org.parlwick.Test", &choice);
+    TempDir support;
+    Desktop desktop = WaylandDesktop::make(
+        {"org.parlwick.Test", HotKey::rightOption, false, support.path() / "portal-token"},
+        &choice);
     EXPECT_EQ(choice.description(), "record key: bus commands; typing: virtual keyboard; "
                                     "clipboard: zwlr_data_control_manager_v1; front app: "
                                     "foreign toplevels");
