@@ -4,14 +4,16 @@
 # and removed afterwards. When a part is missing or does not start, the command still runs, with
 # PARLWICK_WAYLAND_MISSING saying why, so its tests can skip with that reason.
 #
-# Extra sway configuration lines, for example "bindsym Ctrl+Alt+r exec ...": the file named by
-# PARLWICK_SWAY_CONFIG and the lines in PARLWICK_SWAY_LINES. A running test can add more with
-# "swaymsg bindsym ...".
+# Extra sway configuration lines, for example "bindsym Ctrl+Alt+r exec $as_caller COMMAND": the
+# file named by PARLWICK_SWAY_CONFIG and the lines in PARLWICK_SWAY_LINES. A running test adds
+# more with "swaymsg bindsym ... exec $PARLWICK_SWAY_EXEC COMMAND". COMMAND then runs as the
+# caller with the session's environment (its output in $XDG_RUNTIME_DIR/exec.log); a plain
+# "exec COMMAND" runs in sway's. Commands sent through swaymsg lose their quotes: put one with
+# spaces in its words into a script (WaylandSupport's bindCommand does).
 #
 # sway refuses to run as root. Run as root, it runs as the system user parlwick-sway (made once)
 # in a runtime folder of that user's own; the command still runs as root, with a runtime folder
-# of its own that links to sway's socket. Commands that sway itself starts (exec) then run as
-# parlwick-sway.
+# of its own that links to sway's socket.
 set -u
 
 # Listing a test program's cases needs no desktop.
@@ -78,6 +80,8 @@ export XDG_SESSION_TYPE=wayland
 
 config="$sway_runtime/config"
 {
+  # Extra lines bind keys to "exec $as_caller COMMAND" for COMMAND to run as the caller.
+  echo "set \$as_caller $sway_runtime/as-caller"
   echo "output HEADLESS-1 resolution 1280x800"
   # No X server: the tests are to prove the Wayland paths.
   echo "xwayland disable"

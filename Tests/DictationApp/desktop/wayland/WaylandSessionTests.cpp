@@ -72,14 +72,24 @@ TEST_F(WaylandSessionTest, SwayNamesTheFocusedApp) {
         EXPECT_EQ(focused->title, c.title);
         EXPECT_EQ(focused->pid, c.window->pid());
     }
-    // A bound key runs its command: what the backends' shortcut tests rely on.
+    // Bound keys run sway's commands, and programs as this test's user with its arguments whole
+    // (into a folder only that user may enter): what the shortcut tests rely on.
     EXPECT_TRUE(swaymsg("bindsym Ctrl+Alt+F9 focus right"));
     EXPECT_FALSE(swaymsg("no-such-command"));
-    wtype({"-M", "ctrl", "-M", "alt", "-k", "F9", "-m", "alt", "-m", "ctrl"});
+    const TempDir folder;
+    const std::string written = (folder / "it's a \"shortcut\" $HOME").string();
+    ASSERT_TRUE(
+        bindCommand("--release Ctrl+Alt+F10",
+                    {"/bin/sh", "-c",
+                     "id -u > \"$0\"; echo \"$DBUS_SESSION_BUS_ADDRESS\" >> \"$0\"", written}));
+    wtype({"-M", "ctrl", "-M", "alt", "-k", "F9", "-k", "F10", "-m", "alt", "-m", "ctrl"});
     EXPECT_TRUE(waitUntil([&] {
         const auto focused = focusedWindow();
         return focused && focused->appId == "org.parlwick.Notes";
     }));
+    EXPECT_TRUE(waitUntil([&] { return readAll(written).find('\n') != std::string::npos; }));
+    EXPECT_EQ(readAll(written),
+              std::to_string(::getuid()) + "\n" + std::getenv("DBUS_SESSION_BUS_ADDRESS") + "\n");
 }
 
 // The clipboard round-trips between programs in both directions, and a paste into the window
