@@ -255,6 +255,12 @@ class Gtk4Window {
         }
         return keys;
     }
+    // The keys still down once the window has had `seconds` to get the releases: a release
+    // reaches it after the text the press typed.
+    std::vector<std::string> keysStillDownAfter(double seconds = 2) const {
+        waitUntil([&] { return keysStillDown().empty(); }, seconds);
+        return keysStillDown();
+    }
     // One line per paste from the clipboard, naming the field.
     std::vector<std::string> clipboardReads() const { return lines("clipboard-reads.log"); }
     void close() { child_->stop(); }
