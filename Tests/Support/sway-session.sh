@@ -50,7 +50,19 @@ ensure_sway_user() {
 }
 
 base=$(mktemp -d /tmp/parlwick-wayland-XXXXXX)
-cleanup() { rm -rf "$base"; }
+# Services the session bus started may still be going: the document portal that GTK 4 brings
+# up keeps a FUSE mount in the runtime folder until it exits.
+cleanup() {
+  for _ in $(seq 30); do
+    awk -v base="$base/" 'index($2, base) == 1 { print $2 }' /proc/mounts 2>/dev/null |
+      while read -r mount; do
+        fusermount3 -u -z "$mount" 2>/dev/null || umount -l "$mount" 2>/dev/null
+      done
+    rm -rf "$base" 2>/dev/null
+    [ -e "$base" ] || return 0
+    sleep 0.1
+  done
+}
 if [ "$(id -u)" -eq 0 ]; then
   if ! ensure_sway_user; then
     cleanup
