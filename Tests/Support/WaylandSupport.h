@@ -61,6 +61,38 @@ inline bool swaymsg(const std::string& command) {
     return true;
 }
 
+// `word` quoted for the shell.
+inline std::string shellQuoted(const std::string& word) {
+    std::string quoted = "'";
+    for (const char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// Binds `keys` ("Ctrl+Alt+r", "--release Ctrl+Alt+r") to run the program and arguments `words`
+// as a shortcut the user set up in sway does, but as this test's user, in the session's
+// environment (sway-session.sh relays it); whether sway took the binding. The words go into a
+// script of their own, since sway's command parser takes quotes apart.
+inline bool bindCommand(const std::string& keys, const std::vector<std::string>& words) {
+    const char* asCaller = std::getenv("PARLWICK_SWAY_EXEC");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!asCaller || !runtime || words.empty()) {
+        return false;
+    }
+    static int count = 0;
+    const auto folder = std::filesystem::path(runtime) / "bindings";
+    std::filesystem::create_directories(folder);
+    const auto script = folder / ("binding-" + std::to_string(++count));
+    std::string text = "#!/bin/sh\nexec";
+    for (const auto& word : words) {
+        text += " " + shellQuoted(word);
+    }
+    writeAll(script, text + "\n");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    return swaymsg("bindsym " + keys + " exec " + asCaller + " " + script.string());
+}
+
 // The window that has the focus as sway names it.
 struct FocusedWindow {
     std::string appId;
@@ -222,6 +254,12 @@ class Gtk4Window {
             }
         }
         return keys;
+    }
+    // The keys still down once the window has had `seconds` to get the releases: a release
+    // reaches it after the text the press typed.
+    std::vector<std::string> keysStillDownAfter(double seconds = 2) const {
+        waitUntil([&] { return keysStillDown().empty(); }, seconds);
+        return keysStillDown();
     }
     // One line per paste from the clipboard, naming the field.
     std::vector<std::string> clipboardReads() const { return lines("clipboard-reads.log"); }

@@ -4,14 +4,16 @@
 # and removed afterwards. When a part is missing or does not start, the command still runs, with
 # PARLWICK_WAYLAND_MISSING saying why, so its tests can skip with that reason.
 #
-# Extra sway configuration lines, for example "bindsym Ctrl+Alt+r exec ...": the file named by
-# PARLWICK_SWAY_CONFIG and the lines in PARLWICK_SWAY_LINES. A running test can add more with
-# "swaymsg bindsym ...".
+# Extra sway configuration lines, for example "bindsym Ctrl+Alt+r exec $as_caller COMMAND": the
+# file named by PARLWICK_SWAY_CONFIG and the lines in PARLWICK_SWAY_LINES. A running test adds
+# more with "swaymsg bindsym ... exec $PARLWICK_SWAY_EXEC COMMAND". COMMAND then runs as the
+# caller with the session's environment (its output in $XDG_RUNTIME_DIR/exec.log); a plain
+# "exec COMMAND" runs in sway's. Commands sent through swaymsg lose their quotes: put one with
+# spaces in its words into a script (WaylandSupport's bindCommand does).
 #
 # sway refuses to run as root. Run as root, it runs as the system user parlwick-sway (made once)
 # in a runtime folder of that user's own; the command still runs as root, with a runtime folder
-# of its own that links to sway's socket. Commands that sway itself starts (exec) then run as
-# parlwick-sway.
+# of its own that links to sway's socket.
 set -u
 
 # Listing a test program's cases needs no desktop.
@@ -48,7 +50,19 @@ ensure_sway_user() {
 }
 
 base=$(mktemp -d /tmp/parlwick-wayland-XXXXXX)
-cleanup() { rm -rf "$base"; }
+# Services the session bus started may still be going: the document portal that GTK 4 brings
+# up keeps a FUSE mount in the runtime folder until it exits.
+cleanup() {
+  for _ in $(seq 30); do
+    awk -v base="$base/" 'index($2, base) == 1 { print $2 }' /proc/mounts 2>/dev/null |
+      while read -r mount; do
+        fusermount3 -u -z "$mount" 2>/dev/null || umount -l "$mount" 2>/dev/null
+      done
+    rm -rf "$base" 2>/dev/null
+    [ -e "$base" ] || return 0
+    sleep 0.1
+  done
+}
 if [ "$(id -u)" -eq 0 ]; then
   if ! ensure_sway_user; then
     cleanup
@@ -78,6 +92,8 @@ export XDG_SESSION_TYPE=wayland
 
 config="$sway_runtime/config"
 {
+  # Extra lines bind keys to "exec $as_caller COMMAND" for COMMAND to run as the caller.
+  echo "set \$as_caller $sway_runtime/as-caller"
   echo "output HEADLESS-1 resolution 1280x800"
   # No X server: the tests are to prove the Wayland paths.
   echo "xwayland disable"
