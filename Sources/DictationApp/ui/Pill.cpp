@@ -176,6 +176,11 @@ QRect Pill::placement(const QRect& available) {
 void Pill::show(PillModel::State state, const QString& message) {
     hideTimer_.stop();
     model_.setState(state, message);
+    // A Wayland window cannot float above the others unasked: a tiling compositor would give
+    // it the focus the dictation is about to type into. The tray carries the state there.
+    if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+        return;
+    }
     QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
