@@ -4,6 +4,9 @@
 #include "platform/Log.h"
 
 #include <QAbstractEventDispatcher>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QTimer>
 #include <atspi/atspi.h>
 #include <cstdlib>
@@ -66,6 +69,21 @@ bool hasSessionBus(std::string& why) {
     return false;
 }
 
+// Chromium, Electron and Qt apps build their accessibility tree only once the session says
+// something uses it; without that, their fields' focus and kind stay invisible.
+void switchOnAccessibility() {
+    QDBusMessage set = QDBusMessage::createMethodCall(
+        QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+    set << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled")
+        << QVariant::fromValue(QDBusVariant(true));
+    const QDBusMessage reply =
+        QDBusConnection::sessionBus().call(set, QDBus::Block, AtspiFocusProbe::timeoutMs);
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        log("could not switch on accessibility: " + reply.errorMessage().toLower().toStdString());
+    }
+}
+
 } // namespace
 
 struct AtspiFocusProbe::Impl {
@@ -103,6 +121,7 @@ struct AtspiFocusProbe::Impl {
         }
         available = true;
         atspi_set_timeout(timeoutMs, timeoutMs);
+        switchOnAccessibility();
         // AT-SPI delivers its events through GLib's default main context; a Qt built without
         // GLib does not run it, so run it here.
         const auto* dispatcher = QAbstractEventDispatcher::instance();

@@ -183,6 +183,12 @@ TEST_F(WaylandBackendTest, TheSessionChoosesItsBackendsAndTheCompositorsBindings
                                     "foreign toplevels");
     EXPECT_TRUE(logged.contains("wayland desktop: " + choice.description()));
     EXPECT_EQ(WaylandDesktop::missingAccess(), "");
+    // Accessibility is switched on for the apps that wait to be asked (Chromium, Qt).
+    EXPECT_NE(run("dbus-send", {"--session", "--print-reply=literal", "--dest=org.a11y.Bus",
+                                "/org/a11y/bus", "org.freedesktop.DBus.Properties.Get",
+                                "string:org.a11y.Status", "string:IsEnabled"})
+                  .find("boolean true"),
+              std::string::npos);
     ASSERT_TRUE(desktop.keys->isAvailable()) << desktop.keys->unavailableReason();
 
     std::vector<KeyEvent::Kind> events;
