@@ -18,8 +18,9 @@ struct Desktop {
     std::unique_ptr<SyntheticEvents> synthetic = std::make_unique<SyntheticEvents>();
     std::unique_ptr<KeyListener> keys;
     std::unique_ptr<KeySynthesizer> synthesizer;
-    std::unique_ptr<WindowProbe> windows;
+    // Before the windows, which may ask it (members go in reverse order).
     std::unique_ptr<FocusProbe> focus;
+    std::unique_ptr<WindowProbe> windows;
     std::unique_ptr<Clipboard> clipboard;
     // For setup: how the record key is heard where that is not simply the key itself (a
     // desktop shortcut, a compositor binding); empty otherwise. Main thread only.

@@ -10,10 +10,10 @@
 #include "desktop/wayland/VirtualKeyboard.h"
 #include "desktop/wayland/WaylandConnection.h"
 #include "desktop/x11/AtspiFocusProbe.h"
+#include "desktop/x11/AtspiWindowProbe.h"
 #include "desktop/x11/X11Clipboard.h"
 #include "desktop/x11/X11Desktop.h"
 #include "desktop/x11/X11KeySynthesizer.h"
-#include "desktop/x11/X11WindowProbe.h"
 #include "platform/Log.h"
 
 #include <QGuiApplication>
@@ -173,17 +173,18 @@ Desktop make(const Wishes& wishes, Choice* choice) {
         chosen.clipboard = "none";
     }
 
+    auto focus = std::make_unique<AtspiFocusProbe>();
     if (auto windows = connection ? ForeignToplevels::make(connection) : nullptr) {
         desktop.windows = std::move(windows);
         chosen.windows = "foreign toplevels";
-    } else if (hasXwayland()) {
-        desktop.windows = std::make_unique<X11WindowProbe>();
-        chosen.windows = "xwayland (x11 windows only)";
+    } else if (focus->isAvailable()) {
+        desktop.windows = std::make_unique<AtspiWindowProbe>(*focus);
+        chosen.windows = "at-spi";
     } else {
         desktop.windows = std::make_unique<NoWindows>();
         chosen.windows = "none";
     }
-    desktop.focus = std::make_unique<AtspiFocusProbe>();
+    desktop.focus = std::move(focus);
 
     log("wayland desktop: " + chosen.description());
     if (choice) {

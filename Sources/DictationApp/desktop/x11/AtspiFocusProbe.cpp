@@ -91,6 +91,8 @@ struct AtspiFocusProbe::Impl {
     bool available = false;
     GRef<AtspiEventListener> listener;
     GRef<AtspiAccessible> focused;
+    // The window focusedOwner() named last.
+    GRef<AtspiAccessible> ownerWindow;
     QTimer glibPump;
 
     Impl() {
@@ -152,6 +154,34 @@ struct AtspiFocusProbe::Impl {
         g_boxed_free(ATSPI_TYPE_EVENT, event);
     }
 
+    static std::string nameOf(AtspiAccessible* accessible) {
+        Failure failure;
+        gchar* name = atspi_accessible_get_name(accessible, failure.out());
+        std::string text = name && !failure ? name : "";
+        g_free(name);
+        return text;
+    }
+
+    // The frame, window or dialog the element sits in; null when the tree shows none.
+    static GRef<AtspiAccessible> windowOf(AtspiAccessible* accessible) {
+        GRef<AtspiAccessible> current(static_cast<AtspiAccessible*>(g_object_ref(accessible)));
+        // A bound, against a tree that loops.
+        for (int depth = 0; current && depth < 64; ++depth) {
+            Failure failure;
+            const AtspiRole role = atspi_accessible_get_role(current.get(), failure.out());
+            if (!failure && (role == ATSPI_ROLE_FRAME || role == ATSPI_ROLE_WINDOW ||
+                             role == ATSPI_ROLE_DIALOG)) {
+                return current;
+            }
+            Failure up;
+            current.reset(atspi_accessible_get_parent(current.get(), up.out()));
+            if (up) {
+                break;
+            }
+        }
+        return nullptr;
+    }
+
     static bool hasState(AtspiAccessible* accessible, AtspiStateType state) {
         GRef<AtspiStateSet> states(atspi_accessible_get_state_set(accessible));
         return states && atspi_state_set_contains(states.get(), state);
@@ -191,6 +221,44 @@ bool AtspiFocusProbe::isSecure(const FocusedElement& element) {
     Failure failure;
     return atspi_accessible_get_role(e->accessible(), failure.out()) == ATSPI_ROLE_PASSWORD_TEXT &&
            !failure;
+}
+
+std::optional<AtspiFocusProbe::Owner> AtspiFocusProbe::focusedOwner() {
+    const auto element = focusedElement();
+    if (!element) {
+        return std::nullopt;
+    }
+    AtspiAccessible* accessible = static_cast<const Element&>(*element).accessible();
+    Owner owner;
+    Failure failure;
+    GRef<AtspiAccessible> application(atspi_accessible_get_application(accessible, failure.out()));
+    if (!application || failure) {
+        return std::nullopt;
+    }
+    owner.application = Impl::nameOf(application.get());
+    Failure process;
+    const guint pid = atspi_accessible_get_process_id(accessible, process.out());
+    if (!process && pid > 0) {
+        owner.pid = pid;
+    }
+    impl_->ownerWindow = Impl::windowOf(accessible);
+    if (impl_->ownerWindow) {
+        owner.window = reinterpret_cast<std::uintptr_t>(impl_->ownerWindow.get());
+        owner.windowTitle = Impl::nameOf(impl_->ownerWindow.get());
+    }
+    return owner;
+}
+
+std::optional<std::string> AtspiFocusProbe::windowTitle(std::uint64_t window) {
+    if (!impl_->ownerWindow || window == 0 ||
+        reinterpret_cast<std::uintptr_t>(impl_->ownerWindow.get()) != window) {
+        return std::nullopt;
+    }
+    std::string title = Impl::nameOf(impl_->ownerWindow.get());
+    if (title.empty()) {
+        return std::nullopt;
+    }
+    return title;
 }
 
 std::optional<FieldState> AtspiFocusProbe::state(const FocusedElement& element) {

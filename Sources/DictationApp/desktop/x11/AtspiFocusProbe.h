@@ -2,7 +2,9 @@
 
 #include "desktop/FocusProbe.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 // The focused element through AT-SPI. The bus has no "what has focus" query, so the probe
@@ -23,6 +25,19 @@ class AtspiFocusProbe : public FocusProbe {
     std::shared_ptr<const FocusedElement> focusedElement() override;
     bool isSecure(const FocusedElement& element) override;
     std::optional<FieldState> state(const FocusedElement& element) override;
+
+    // The application and the window around the focused element, for desktops that do not
+    // say which window is active.
+    struct Owner {
+        std::string application;
+        std::string windowTitle;
+        std::optional<std::int64_t> pid;
+        // The same number for the same window while it lives.
+        std::uint64_t window = 0;
+    };
+    std::optional<Owner> focusedOwner();
+    // The title of a window focusedOwner() named last; nothing once another one was named.
+    std::optional<std::string> windowTitle(std::uint64_t window);
 
   private:
     struct Impl;

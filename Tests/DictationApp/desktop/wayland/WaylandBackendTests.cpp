@@ -9,6 +9,8 @@
 #include "desktop/wayland/VirtualKeyboard.h"
 #include "desktop/wayland/WaylandConnection.h"
 #include "desktop/wayland/WaylandDesktop.h"
+#include "desktop/x11/AtspiFocusProbe.h"
+#include "desktop/x11/AtspiWindowProbe.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -169,6 +171,37 @@ TEST_F(WaylandBackendTest, TheFrontAppIsTheActivatedToplevelNamedByItsDesktopEnt
     spin(0.3);
     EXPECT_EQ(windows->title(mailWindow), std::nullopt) << "a closed window has no title";
     qunsetenv("XDG_DATA_HOME");
+}
+
+// Where the compositor names no window, the accessibility tree tells the front app.
+TEST_F(WaylandBackendTest, TheAccessibilityTreeNamesTheFrontAppWhereNothingElseDoes) {
+    AtspiFocusProbe focus;
+    ASSERT_TRUE(focus.isAvailable()) << focus.unavailableReason();
+    AtspiWindowProbe windows(focus);
+    Gtk4Window mail("Inbox", "org.parlwick.Mail");
+    ASSERT_TRUE(mail.ready());
+    Gtk4Window chat("general", "org.parlwick.Chat");
+    ASSERT_TRUE(chat.ready());
+
+    // The probe learns of focus as it moves.
+    chat.focus("password");
+    chat.focus("normal");
+    waitUntil([&] { return focus.focusedElement() != nullptr; });
+    ASSERT_TRUE(waitUntil([&] { return windows.frontmost().has_value(); }));
+    const auto chatWindow = *windows.frontmost();
+    EXPECT_FALSE(chatWindow.appName.empty());
+    EXPECT_EQ(chatWindow.pid, chat.pid());
+    EXPECT_EQ(windows.title(chatWindow), "general");
+
+    mail.focus("password");
+    ASSERT_TRUE(waitUntil([&] {
+        const auto front = windows.frontmost();
+        return front && front->pid == mail.pid();
+    }));
+    const auto mailWindow = *windows.frontmost();
+    EXPECT_NE(mailWindow.id, chatWindow.id);
+    EXPECT_EQ(windows.title(mailWindow), "Inbox");
+    EXPECT_EQ(windows.title(chatWindow), std::nullopt) << "only the window named last";
 }
 
 TEST_F(WaylandBackendTest, TheSessionChoosesItsBackendsAndTheCompositorsBindingsDriveTheKey) {
