@@ -28,6 +28,9 @@ SetupModel::SetupModel(HotKey key, Settings& settings, Checks checks,
     microphone_ = first.microphone;
     missingFieldChecks_ = first.missingFieldChecks;
     missingAccess_ = checks_.missingDesktopAccess();
+    if (checks_.recordKeyNote) {
+        recordKeyNote_ = checks_.recordKeyNote();
+    }
     storeIfComplete();
     timer_ = scheduler.start(pollSeconds, true, [this] { refresh(); });
 }
@@ -61,6 +64,13 @@ void SetupModel::refresh() {
         }
         missingAccess_ = std::move(missing);
         emit changed();
+    }
+    // A desktop shortcut may be bound, or rebound, at any time.
+    if (checks_.recordKeyNote) {
+        if (std::string note = checks_.recordKeyNote(); note != recordKeyNote_) {
+            recordKeyNote_ = std::move(note);
+            emit changed();
+        }
     }
     storeIfComplete();
     if (asking_) {

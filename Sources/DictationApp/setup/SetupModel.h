@@ -56,7 +56,7 @@ class SetupModel : public QObject {
         bool wayland = false;
         // How the record key is heard here, for the user; empty when it is just the key (main
         // thread). Set once the desktop exists.
-        std::function<std::string()> recordKeyNote;
+        std::function<std::string()> recordKeyNote = {};
     };
 
     // Checks everything once before it returns, then every `pollSeconds` on `scheduler`.
@@ -76,9 +76,7 @@ class SetupModel : public QObject {
     const std::string& missingDesktopAccess() const { return missingAccess_; }
     const std::string& missingFieldChecks() const { return missingFieldChecks_; }
     bool isWayland() const { return checks_.wayland; }
-    std::string recordKeyNote() const {
-        return checks_.recordKeyNote ? checks_.recordKeyNote() : std::string();
-    }
+    const std::string& recordKeyNote() const { return recordKeyNote_; }
     const Download& download() const { return download_; }
     void setDownload(Download download);
     HotKey key() const { return key_; }
@@ -133,6 +131,7 @@ class SetupModel : public QObject {
     Deliver deliver_;
     MicrophoneCheck microphone_;
     std::string missingAccess_;
+    std::string recordKeyNote_;
     std::string missingFieldChecks_;
     Download download_;
     bool asking_ = false;

@@ -58,6 +58,17 @@ GeneralTab::GeneralTab(AppState& state, QWidget* parent) : QWidget(parent), stat
 
     sound_ = SettingsRows::toggle(QStringLiteral("Sound when you let go"));
     column->addWidget(sound_);
+    // Wayland desktops keep keys from apps; some offer no shortcut for them either.
+    inputDevices_ = SettingsRows::toggle(QStringLiteral("Read the record key from the keyboard"));
+    column->addWidget(inputDevices_);
+    QLabel* inputDevicesNote = ScreenParts::note(
+        QStringLiteral("For desktops without app shortcuts. Needs the input group, and then "
+                       "any program you run can read what you type. Takes effect when "
+                       "Parlwick starts again."));
+    column->addWidget(inputDevicesNote);
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    inputDevices_->setVisible(wayland);
+    inputDevicesNote->setVisible(wayland);
     // Disabled in builds without an update feed.
     updates_ = SettingsRows::toggle(QStringLiteral("Check for updates automatically"));
     column->addWidget(updates_);
@@ -94,6 +105,8 @@ GeneralTab::GeneralTab(AppState& state, QWidget* parent) : QWidget(parent), stat
     connect(openAtLogin_, &QCheckBox::toggled, this, &GeneralTab::changeOpenAtLogin);
     connect(sound_, &QCheckBox::toggled, this,
             [this](bool on) { state_.settings().set(SettingKeys::playSound, on); });
+    connect(inputDevices_, &QCheckBox::toggled, this,
+            [this](bool on) { state_.settings().set(SettingKeys::readInputDevices, on); });
     connect(updates_, &QCheckBox::toggled, this, [this](bool on) {
         if (Updates* updates = state_.updates()) {
             updates->setChecksAutomatically(on);
@@ -127,6 +140,8 @@ void GeneralTab::showSettings() {
     look_->setCurrentIndex(static_cast<int>(state_.look()));
     const QSignalBlocker soundBlocker(sound_);
     sound_->setChecked(settings.get(SettingKeys::playSound));
+    const QSignalBlocker inputBlocker(inputDevices_);
+    inputDevices_->setChecked(settings.get(SettingKeys::readInputDevices));
     const QSignalBlocker crashBlocker(crashReports_);
     crashReports_->setChecked(settings.get(SettingKeys::offersCrashReports));
     showUpdates();

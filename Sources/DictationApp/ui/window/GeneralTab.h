@@ -8,7 +8,8 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 
-// General settings: record key, theme, open at login, sound, updates, crash reports, the log.
+// General settings: record key, theme, open at login, sound, reading the keyboard on Wayland,
+// updates, crash reports, the log.
 class GeneralTab : public QWidget {
     Q_OBJECT
   public:
@@ -34,6 +35,8 @@ class GeneralTab : public QWidget {
     QCheckBox* openAtLogin_ = nullptr;
     QLabel* openAtLoginProblem_ = nullptr;
     QCheckBox* sound_ = nullptr;
+    // Wayland sessions only.
+    QCheckBox* inputDevices_ = nullptr;
     QCheckBox* updates_ = nullptr;
     QLabel* updatesLine_ = nullptr;
     QMetaObject::Connection updatesConnection_;

@@ -103,6 +103,33 @@ TEST_F(SetupWindowTest, EachStateShowsItsTextsMarksAndCount) {
     }
 }
 
+TEST_F(SetupWindowTest, AWaylandSessionIsToldInItsOwnTermsWithHowTheKeyIsHeard) {
+    SetupModel::Checks checks;
+    checks.wayland = true;
+    auto note = std::make_shared<std::string>("Bind the record key in your compositor.");
+    checks.recordKeyNote = [note] { return *note; };
+    SetupWorld world(true, std::move(checks));
+    world.window->show();
+    world.waitForAnswer();
+    world.answers->missingAccess =
+        "the compositor offers no virtual keyboard and no remote desktop portal";
+    world.tick();
+    EXPECT_TRUE(world.label(
+        "So it can type into other apps. Parlwick needs a compositor with a virtual keyboard "
+        "(sway and other wlroots desktops) or the remote desktop portal (GNOME, KDE). Missing "
+        "here: the compositor offers no virtual keyboard and no remote desktop portal."));
+
+    world.answers->missingAccess.clear();
+    world.tick();
+    EXPECT_TRUE(world.label(
+        "Allowed. It can type into other apps. Bind the record key in your compositor."));
+    // The note follows the desktop, as a portal shortcut gets bound.
+    *note = "The record key is your desktop's shortcut for Parlwick: Alt_R.";
+    world.tick();
+    EXPECT_TRUE(world.label("Allowed. It can type into other apps. The record key is your "
+                            "desktop's shortcut for Parlwick: Alt_R."));
+}
+
 TEST_F(SetupWindowTest, TheWelcomeIsTheWholeStory) {
     SetupWorld world;
     world.window->show();

@@ -106,6 +106,35 @@ TEST_F(SettingsTabs, GeneralWritesEveryChoiceToTheSettingsFileAndFollowsChangesM
     EXPECT_EQ(opened.source(), QUrl::fromLocalFile(QString::fromStdString(paths.log().string())));
 }
 
+TEST_F(SettingsTabs, ReadingTheKeyboardIsOfferedOnWaylandOnlyAndOffUntilChosen) {
+    const QByteArray saved = qgetenv("WAYLAND_DISPLAY");
+    for (const bool wayland : {false, true}) {
+        SCOPED_TRACE(wayland);
+        if (wayland) {
+            qputenv("WAYLAND_DISPLAY", "wayland-0");
+        } else {
+            qunsetenv("WAYLAND_DISPLAY");
+        }
+        GeneralTab tab(*state);
+        tab.show();
+        auto* devices = named<QCheckBox>(&tab, "Read the record key from the keyboard");
+        ASSERT_NE(devices, nullptr);
+        EXPECT_EQ(devices->isVisible(), wayland);
+        if (wayland) {
+            EXPECT_FALSE(devices->isChecked());
+            devices->click();
+            EXPECT_TRUE(file().get(SettingKeys::readInputDevices));
+            devices->click();
+            EXPECT_FALSE(file().get(SettingKeys::readInputDevices));
+        }
+    }
+    if (saved.isEmpty()) {
+        qunsetenv("WAYLAND_DISPLAY");
+    } else {
+        qputenv("WAYLAND_DISPLAY", saved);
+    }
+}
+
 TEST_F(SettingsTabs, OfferingCrashReportsStartsFromNowSoOlderReportsAreNeverOffered) {
     GeneralTab tab(*state);
     auto* offers = named<QCheckBox>(&tab, "Offer to share crash reports");
