@@ -26,7 +26,6 @@ const QString scriptingInterface = QStringLiteral("org.kde.kwin.Scripting");
 const QString scriptInterface = QStringLiteral("org.kde.kwin.Script");
 const QString accessDenied = QStringLiteral("org.freedesktop.DBus.Error.AccessDenied");
 const QString invalidArgs = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
-const QString unknownMethod = QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod");
 
 // KWin is the compositor: a call it does not answer at once is not worth waiting long for.
 constexpr int callTimeoutMs = 3000;
@@ -76,12 +75,12 @@ bool isString(const QVariant& value) {
 // the argument types KWin's script engine chose, and replies by itself.
 class ActiveWindowObject : public QDBusVirtualObject {
   public:
-    explicit ActiveWindowObject(std::function<void(const QDBusMessage&)> handler)
+    explicit ActiveWindowObject(std::function<bool(const QDBusMessage&)> handler)
         : handler_(std::move(handler)) {}
 
+    // False leaves the call to Qt, which answers introspection itself.
     bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
-        handler_(message);
-        return true;
+        return handler_(message);
     }
 
     QString introspect(const QString&) const override {
@@ -98,7 +97,7 @@ class ActiveWindowObject : public QDBusVirtualObject {
     }
 
   private:
-    std::function<void(const QDBusMessage&)> handler_;
+    std::function<bool(const QDBusMessage&)> handler_;
 };
 
 } // namespace
@@ -116,7 +115,7 @@ struct KWinWindowProbe::Impl {
     std::uint64_t id = 0;
     std::uint64_t lastId = 0;
     bool warnedStranger = false;
-    ActiveWindowObject object{[this](const QDBusMessage& message) { handle(message); }};
+    ActiveWindowObject object{[this](const QDBusMessage& message) { return handle(message); }};
     QDBusServiceWatcher watcher;
 
     Impl(QDBusConnection connection, QString name)
@@ -197,14 +196,11 @@ struct KWinWindowProbe::Impl {
         bus.send(error.isEmpty() ? message.createReply() : message.createErrorReply(error, why));
     }
 
-    void handle(const QDBusMessage& message) {
-        if (message.type() != QDBusMessage::MethodCallMessage) {
-            return;
-        }
-        if (message.interface() != QLatin1String(ActiveWindowScript::interfaceName) &&
-            !message.interface().isEmpty()) {
-            reply(message, unknownMethod, QStringLiteral("no such interface"));
-            return;
+    bool handle(const QDBusMessage& message) {
+        if (message.type() != QDBusMessage::MethodCallMessage ||
+            (message.interface() != QLatin1String(ActiveWindowScript::interfaceName) &&
+             !message.interface().isEmpty())) {
+            return false;
         }
         // Any program on the bus can call us; only KWin knows which window is active.
         if (kwinOwner.isEmpty() || message.service() != kwinOwner) {
@@ -214,22 +210,23 @@ struct KWinWindowProbe::Impl {
                     message.service().toStdString() + ", which is not kwin");
             }
             reply(message, accessDenied, QStringLiteral("only kwin reports windows"));
-            return;
+            return true;
         }
         const QVariantList arguments = message.arguments();
         if (message.member() == QLatin1String("Closed") && arguments.isEmpty()) {
             current.reset();
             reply(message);
-            return;
+            return true;
         }
         if (message.member() == QLatin1String("Activated") && arguments.size() == 4 &&
             isString(arguments[0]) && isString(arguments[1]) && isString(arguments[2])) {
             take(Report{arguments[0].toString(), arguments[1].toString(), arguments[2].toString(),
                         pidOf(arguments[3])});
             reply(message);
-            return;
+            return true;
         }
         reply(message, invalidArgs, QStringLiteral("expected Activated(sssi) or Closed()"));
+        return true;
     }
 
     void take(Report report) {
