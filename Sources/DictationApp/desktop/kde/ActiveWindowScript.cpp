@@ -6,15 +6,16 @@ namespace ActiveWindowScript {
 
 bool isValidBusName(const QString& busName) {
     // The bus's own rules, so the name is safe inside a JavaScript string literal.
-    static const QRegularExpression wellFormed(
-        QStringLiteral("^(:[A-Za-z0-9_-]+(\\.[A-Za-z0-9_-]+)+|"
-                       "[A-Za-z_-][A-Za-z0-9_-]*(\\.[A-Za-z_-][A-Za-z0-9_-]*)+)$"));
+    static const QRegularExpression wellFormed(QRegularExpression::anchoredPattern(
+        QStringLiteral(":[A-Za-z0-9_-]+(\\.[A-Za-z0-9_-]+)+|"
+                       "[A-Za-z_-][A-Za-z0-9_-]*(\\.[A-Za-z_-][A-Za-z0-9_-]*)+")));
     return busName.size() <= 255 && wellFormed.match(busName).hasMatch();
 }
 
 QString text(const QString& busName) {
-    // KWin 5 gives resourceClass as a byte array: String() makes every argument a string.
-    // Nothing here keeps state beyond the window being watched for caption changes.
+    // KWin 5 declares resourceClass and resourceName as byte arrays, which a JavaScript engine
+    // hands over as an ArrayBuffer; KWin 6 as strings. text() makes every argument a string,
+    // and a window without a process still reports a number.
     return QStringLiteral(
                "// Reports the active window to Parlwick over the session bus; loaded by\n"
                "// Parlwick while it runs and unloaded when it quits.\n"
@@ -23,11 +24,23 @@ QString text(const QString& busName) {
                "var iface = \"%3\";\n"
                "var shown = null;\n"
                "\n"
+               "function text(value) {\n"
+               "    if (value instanceof ArrayBuffer) {\n"
+               "        var bytes = new Uint8Array(value);\n"
+               "        var result = \"\";\n"
+               "        for (var i = 0; i < bytes.length; ++i) {\n"
+               "            result += String.fromCharCode(bytes[i]);\n"
+               "        }\n"
+               "        return result;\n"
+               "    }\n"
+               "    return value === undefined || value === null ? \"\" : String(value);\n"
+               "}\n"
+               "\n"
                "function send() {\n"
                "    if (shown) {\n"
-               "        callDBus(service, path, iface, \"Activated\", "
-               "String(shown.resourceClass),\n"
-               "                 String(shown.resourceName), String(shown.caption), shown.pid);\n"
+               "        callDBus(service, path, iface, \"Activated\", text(shown.resourceClass),\n"
+               "                 text(shown.resourceName), text(shown.caption), Number(shown.pid) "
+               "|| 0);\n"
                "    } else {\n"
                "        callDBus(service, path, iface, \"Closed\");\n"
                "    }\n"
