@@ -32,7 +32,7 @@ build_packages=(
   qt6-base-dev qt6-qpa-plugins libqt6svg6 libcurl4-openssl-dev libpulse-dev libssl-dev curl openssl
   libx11-dev libxi-dev libxtst-dev libatspi2.0-dev libevdev-dev libcanberra-dev sound-theme-freedesktop
   libwayland-dev libwayland-bin libxkbcommon-dev qt6-wayland
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev qt6-declarative-dev
 )
 
 # The desktop, audio and speech tools the suites drive (sway and its tools for the Wayland
