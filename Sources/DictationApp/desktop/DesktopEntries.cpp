@@ -255,4 +255,14 @@ std::optional<std::string> displayName(const Program& program,
     return std::nullopt;
 }
 
+std::string nameOr(const Program& program, const std::string& fallback) {
+    return displayName(program, folders()).value_or(fallback);
+}
+
+std::string executableOf(std::int64_t pid) {
+    std::error_code error;
+    const auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
+    return error ? std::string() : exe.filename().string();
+}
+
 } // namespace DesktopEntries

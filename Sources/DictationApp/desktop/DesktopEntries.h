@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -29,5 +30,10 @@ std::vector<std::filesystem::path> folders();
 // entries read are kept until a folder changes.
 std::optional<std::string> displayName(const Program& program,
                                        const std::vector<std::filesystem::path>& folders);
+// The display name from the usual folders, else `fallback`.
+std::string nameOr(const Program& program, const std::string& fallback);
+
+// A running process's executable file name; empty when it cannot be read.
+std::string executableOf(std::int64_t pid);
 
 } // namespace DesktopEntries

@@ -78,15 +78,15 @@ class WaylandDictation : public testing::Test {
         // libwayland-client with no frame of Qt's for a fast unwinder to see. Our own Wayland
         // objects are held to LeakSanitizer by the backends' tests, which load no Qt platform.
         writeAll(work / "lsan.supp", readAll(LSAN_SUPPRESSIONS) + "leak:libwayland-client.so\n");
-        parlwick =
-            std::make_unique<BackgroundProcess>(std::vector<std::string>{PARLWICK_EXECUTABLE},
-                                                std::vector<std::pair<std::string, std::string>>{
-                                                    {"XDG_CONFIG_HOME", (work / "config").string()},
-                                                    {"XDG_DATA_HOME", (work / "data").string()},
-                                                    {"XDG_STATE_HOME", (work / "state").string()},
-                                                    {"GGML_NO_BACKTRACE", "1"},
+        parlwick = std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{PARLWICK_EXECUTABLE},
+            std::vector<std::pair<std::string, std::string>>{
+                {"XDG_CONFIG_HOME", (work / "config").string()},
+                {"XDG_DATA_HOME", (work / "data").string()},
+                {"XDG_STATE_HOME", (work / "state").string()},
+                {"GGML_NO_BACKTRACE", "1"},
                 {"LSAN_OPTIONS", "suppressions=" + (work / "lsan.supp").string()}},
-                                                log().string());
+            log().string());
         ASSERT_TRUE(waitUntil([&] { return contains("ready. hold right Alt to talk"); }, 30))
             << logText();
     }
@@ -100,6 +100,13 @@ class WaylandDictation : public testing::Test {
         const std::string csv = readAll(work / "runs.csv");
         const auto lines = static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n'));
         return lines == 0 ? 0 : lines - 1;
+    }
+
+    // Moves the keyboard to a field, and gives the focus event time to reach parlwick over
+    // the accessibility bus, as a user's pause before speaking does.
+    void focus(const std::string& field) {
+        window->focus(field);
+        spin(0.5);
     }
 
     // Holds right Alt on the keyboard while the speech plays: one wtype for the press and
@@ -126,7 +133,7 @@ TEST_F(WaylandDictation, AHeldKeyPastesTheTextAndTheClipboardComesBackAfterTheRe
     EXPECT_TRUE(contains("wayland desktop: record key: bus commands; typing: virtual keyboard; "
                          "clipboard: zwlr_data_control_manager_v1; front app: foreign toplevels"))
         << logText();
-    window->focus("normal");
+    focus("normal");
     holdAndSpeak();
     EXPECT_EQ(window->waitForText("normal", typed, 30), typed) << logText();
     EXPECT_EQ(window->clipboardReads().size(), 1u) << "pasted, not typed";
@@ -143,7 +150,7 @@ TEST_F(WaylandDictation, AHeldKeyPastesTheTextAndTheClipboardComesBackAfterTheRe
 
 TEST_F(WaylandDictation, APasswordFieldIsTypedAndNotRecorded) {
     start();
-    window->focus("password");
+    focus("password");
     holdAndSpeak();
     EXPECT_EQ(window->waitForText("password", typed, 30), typed) << logText();
     EXPECT_TRUE(waitUntil([&] { return contains("not saved: a password field was in use"); }, 10))
@@ -173,7 +180,7 @@ TEST_F(WaylandDictation, QuittingMidTypingLeavesNoKeyDown) {
     }
     TestModels::writeWhisper(work / "models" / "ggml-large-v3-turbo-q5_0.bin", sentence);
     start();
-    window->focus("password"); // typed, character by character
+    focus("password"); // typed, character by character
     holdAndSpeak();
     ASSERT_TRUE(waitUntil([&] { return window->text("password").size() >= 20; }, 30)) << logText();
     const int status = parlwick->end(SIGTERM);

@@ -61,12 +61,6 @@ std::optional<std::int64_t> pidOf(const QVariant& value) {
     return number;
 }
 
-std::string executableOf(std::int64_t pid) {
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
-    return error ? std::string() : exe.filename().string();
-}
-
 bool isString(const QVariant& value) {
     return value.metaType() == QMetaType::fromType<QString>();
 }
@@ -322,10 +316,9 @@ std::optional<FrontWindow> KWinWindowProbe::frontmost() {
     program.instance = report.resourceName.toStdString();
     program.className = front.windowClass;
     if (report.pid) {
-        program.executable = executableOf(*report.pid);
+        program.executable = DesktopEntries::executableOf(*report.pid);
     }
-    front.appName =
-        DesktopEntries::displayName(program, DesktopEntries::folders()).value_or(front.windowClass);
+    front.appName = DesktopEntries::nameOr(program, front.windowClass);
     return front;
 }
 

@@ -1,6 +1,7 @@
 #include "desktop/portal/PortalKeyboard.h"
 
 #include "Files.h"
+#include "desktop/TypedKeysyms.h"
 #include "desktop/portal/PortalRequest.h"
 #include "platform/Log.h"
 
@@ -28,35 +29,6 @@ constexpr std::chrono::seconds quickTimeout{30};
 constexpr std::chrono::minutes startTimeout{5};
 // A key the portal has not taken by then is not coming.
 constexpr int keyTimeoutMs = 5000;
-
-// The keysym that types one character; nothing for control characters, which dictated text
-// must never turn into Escape or Delete.
-std::optional<std::uint32_t> keysymFor(char32_t c) {
-    if (c == U'\n') {
-        return XKB_KEY_Return;
-    }
-    if (c == U'\t') {
-        return XKB_KEY_Tab;
-    }
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-        return std::nullopt;
-    }
-    const xkb_keysym_t sym = xkb_utf32_to_keysym(static_cast<std::uint32_t>(c));
-    if (sym == XKB_KEY_NoSymbol) {
-        return std::nullopt;
-    }
-    return sym;
-}
-
-std::vector<std::uint32_t> keysymsFor(const std::string& text) {
-    std::vector<std::uint32_t> syms;
-    for (const char32_t c : QString::fromStdString(text).toUcs4()) {
-        if (const auto sym = keysymFor(c)) {
-            syms.push_back(*sym);
-        }
-    }
-    return syms;
-}
 
 // A token the portal made: a UUID today. Anything else in the file was not written by us.
 bool looksLikeToken(const std::string& token) {
@@ -348,7 +320,7 @@ struct PortalKeyboard::Impl {
             return *answer;
         }
         typing = std::make_shared<Typing>();
-        typing->syms = keysymsFor(text);
+        typing->syms = TypedKeysyms::forText(text);
         typing->done = std::move(done);
         QTimer::singleShot(0, &context, [this, job = typing] { typeStep(job); });
         return SynthesisResult::ok();

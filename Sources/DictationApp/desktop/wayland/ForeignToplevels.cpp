@@ -152,8 +152,7 @@ std::optional<FrontWindow> ForeignToplevels::frontmost() {
     DesktopEntries::Program program;
     program.instance = active->appId;
     program.className = active->appId;
-    front.appName =
-        DesktopEntries::displayName(program, DesktopEntries::folders()).value_or(active->appId);
+    front.appName = DesktopEntries::nameOr(program, active->appId);
     return front;
 }
 

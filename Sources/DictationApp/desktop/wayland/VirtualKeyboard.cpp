@@ -1,5 +1,6 @@
 #include "desktop/wayland/VirtualKeyboard.h"
 
+#include "desktop/TypedKeysyms.h"
 #include "desktop/wayland/WaylandConnection.h"
 #include "desktop/wayland/WaylandKeymap.h"
 #include "platform/Log.h"
@@ -161,7 +162,7 @@ struct VirtualKeyboard::Impl {
             return SynthesisResult::retry("typing is in progress");
         }
         auto job = std::make_shared<Typing>();
-        job->syms = WaylandKeymap::keysymsFor(text);
+        job->syms = TypedKeysyms::forText(text);
         job->done = std::move(done);
         typing = true;
         QTimer::singleShot(0, &context, [this, job] { step(job); });

@@ -2,6 +2,7 @@
 
 #include "desktop/KeyListeners.h"
 #include "desktop/evdev/EvdevKeyListener.h"
+#include "desktop/kde/KWinWindowProbe.h"
 #include "desktop/portal/PortalKeyboard.h"
 #include "desktop/portal/PortalShortcutListener.h"
 #include "desktop/wayland/DataControlClipboard.h"
@@ -177,6 +178,9 @@ Desktop make(const Wishes& wishes, Choice* choice) {
     if (auto windows = connection ? ForeignToplevels::make(connection) : nullptr) {
         desktop.windows = std::move(windows);
         chosen.windows = "foreign toplevels";
+    } else if (auto kwin = KWinWindowProbe::make(QString::fromStdString(wishes.busName))) {
+        desktop.windows = std::move(kwin);
+        chosen.windows = "kwin script";
     } else if (focus->isAvailable()) {
         desktop.windows = std::make_unique<AtspiWindowProbe>(*focus);
         chosen.windows = "at-spi";

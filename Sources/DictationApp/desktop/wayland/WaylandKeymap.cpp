@@ -1,33 +1,8 @@
 #include "desktop/wayland/WaylandKeymap.h"
 
-#include <unicode/unistr.h>
 #include <xkbcommon/xkbcommon.h>
 
 namespace WaylandKeymap {
-
-Keysym keysymFor(char32_t c) {
-    if (c == U'\n') {
-        return XKB_KEY_Return;
-    }
-    if (c == U'\t') {
-        return XKB_KEY_Tab;
-    }
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-        return XKB_KEY_NoSymbol;
-    }
-    return xkb_utf32_to_keysym(static_cast<std::uint32_t>(c));
-}
-
-std::vector<Keysym> keysymsFor(const std::string& utf8) {
-    std::vector<Keysym> syms;
-    const icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(utf8);
-    for (int32_t i = 0; i < unicode.length(); i = unicode.moveIndex32(i, 1)) {
-        if (const Keysym sym = keysymFor(static_cast<char32_t>(unicode.char32At(i)))) {
-            syms.push_back(sym);
-        }
-    }
-    return syms;
-}
 
 namespace {
 

@@ -22,11 +22,6 @@ inline constexpr std::size_t maxTypingKeys = 240;
 inline constexpr std::uint32_t shiftMask = 1u << 0;
 inline constexpr std::uint32_t controlMask = 1u << 2;
 
-// The keysym that types one character; 0 for control characters that have none.
-Keysym keysymFor(char32_t c);
-// Every character's keysym, in order, leaving out those without one.
-std::vector<Keysym> keysymsFor(const std::string& utf8);
-
 // The keymap text, with `typing` (at most maxTypingKeys, no repeats) on the keycodes from
 // firstTypingKey on.
 std::string text(const std::vector<Keysym>& typing);

@@ -3,8 +3,6 @@
 #include "desktop/DesktopEntries.h"
 #include "desktop/x11/AtspiFocusProbe.h"
 
-#include <filesystem>
-
 bool AtspiWindowProbe::isAvailable() const {
     return focus_.isAvailable();
 }
@@ -22,14 +20,9 @@ std::optional<FrontWindow> AtspiWindowProbe::frontmost() {
     program.instance = owner->application;
     program.className = owner->application;
     if (owner->pid) {
-        std::error_code unreadable;
-        program.executable = std::filesystem::read_symlink(
-                                 "/proc/" + std::to_string(*owner->pid) + "/exe", unreadable)
-                                 .filename()
-                                 .string();
+        program.executable = DesktopEntries::executableOf(*owner->pid);
     }
-    front.appName = DesktopEntries::displayName(program, DesktopEntries::folders())
-                        .value_or(owner->application);
+    front.appName = DesktopEntries::nameOr(program, owner->application);
     return front;
 }
 

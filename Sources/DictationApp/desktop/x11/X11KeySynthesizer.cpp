@@ -1,10 +1,10 @@
 #include "desktop/x11/X11KeySynthesizer.h"
 
+#include "desktop/TypedKeysyms.h"
 #include "platform/Log.h"
 
 #include <QObject>
 #include <QTimer>
-#include <unicode/unistr.h>
 
 // After Qt: Xlib's macros would break Qt's headers.
 #include "desktop/x11/X11Display.h"
@@ -17,32 +17,6 @@
 #include <vector>
 
 namespace {
-
-// The keysym that types one character; nothing for control characters that have none.
-std::optional<KeySym> keysymFor(char32_t c) {
-    if (c == U'\n') {
-        return XK_Return;
-    }
-    if (c == U'\t') {
-        return XK_Tab;
-    }
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-        return std::nullopt;
-    }
-    // Latin-1 keysyms are the code points; every other character has a Unicode keysym.
-    return c < 0x100 ? KeySym(c) : KeySym(0x01000000 | c);
-}
-
-std::vector<KeySym> keysymsFor(const std::string& text) {
-    std::vector<KeySym> syms;
-    const icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(text);
-    for (int32_t i = 0; i < unicode.length(); i = unicode.moveIndex32(i, 1)) {
-        if (const auto sym = keysymFor(static_cast<char32_t>(unicode.char32At(i)))) {
-            syms.push_back(*sym);
-        }
-    }
-    return syms;
-}
 
 // The keyboard mapping as the core protocol shows it: for each keycode from `first`, `perCode`
 // keysyms, the first two groups' two levels leading.
@@ -305,7 +279,9 @@ struct X11KeySynthesizer::Impl {
             return SynthesisResult::retry("a modifier is still held (" + *held + ")");
         }
         auto job = std::make_shared<Typing>();
-        job->syms = keysymsFor(text);
+        for (const std::uint32_t sym : TypedKeysyms::forText(text)) {
+            job->syms.push_back(sym);
+        }
         job->keys = spares(keymap(), maxKeys, vSpare);
         job->meaning.assign(job->keys.size(), NoSymbol);
         job->lastUse.assign(job->keys.size(), 0);

@@ -36,12 +36,6 @@ std::optional<std::vector<Item>> property(Display* display, Window window, Atom 
     return items;
 }
 
-std::string executableOf(std::int64_t pid) {
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
-    return error ? std::string() : exe.filename().string();
-}
-
 } // namespace
 
 struct X11WindowProbe::Impl {
@@ -104,14 +98,13 @@ std::optional<FrontWindow> X11WindowProbe::frontmost() {
     if (const auto pid = property<unsigned long>(d, window, impl_->wmPid, XA_CARDINAL);
         pid && !pid->empty()) {
         front.pid = static_cast<std::int64_t>(pid->front());
-        program.executable = executableOf(*front.pid);
+        program.executable = DesktopEntries::executableOf(*front.pid);
     }
     front.windowClass = program.className;
     if (program.className.empty() && program.instance.empty() && !front.pid) {
         log("window probe: the active window has no class and no process id");
     }
-    front.appName =
-        DesktopEntries::displayName(program, DesktopEntries::folders()).value_or(program.className);
+    front.appName = DesktopEntries::nameOr(program, program.className);
     return front;
 }
 

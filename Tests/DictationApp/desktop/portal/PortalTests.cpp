@@ -1,6 +1,7 @@
 // The portal clients against the real xdg-desktop-portal frontend on a private session bus,
 // with a desktop's half of our own behind it (Tests/Support/portal-test-backend.py).
 #include "BackgroundProcess.h"
+#include "DesktopSupport.h"
 #include "LogCapture.h"
 #include "TestSupport.h"
 #include "desktop/portal/PortalKeyboard.h"
@@ -28,18 +29,9 @@ namespace {
 const char* const frontend = "/usr/libexec/xdg-desktop-portal";
 const QString backendName = QStringLiteral("org.freedesktop.impl.portal.desktop.mock");
 
-// Runs the main loop until `done` holds or `seconds` pass; whether it held.
+// Portal round trips pass through the frontend's threads: they get longer than the default.
 bool waitUntil(const std::function<bool()>& done, double seconds = 10) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > seconds * 1000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
+    return DesktopSupport::waitUntil(done, seconds);
 }
 
 bool nameIsOwned(const QString& name) {
