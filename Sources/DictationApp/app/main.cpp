@@ -92,8 +92,7 @@ int main(int argc, char** argv) {
 
     // Our windows are X11 ones wherever Xwayland runs: the pill can place itself there, and
     // GNOME's clipboard is reached through it. Without it they are Wayland windows.
-    const bool wayland =
-        WaylandDesktop::isSession() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const bool wayland = WaylandDesktop::isSession();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM",
                 wayland && qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland" : "xcb");

@@ -77,7 +77,7 @@ SetupModel::Checks make(std::string clientName) {
         }
         return SetupModel::MicrophoneCheck{SetupModel::Microphone::denied, false};
     };
-    if (WaylandDesktop::isSession() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+    if (WaylandDesktop::isSession()) {
         return {std::move(microphone),
                 &missingAccessibilityBus,
                 &WaylandDesktop::missingAccess,

@@ -1,5 +1,6 @@
 #include "desktop/evdev/EvdevKeyListener.h"
 
+#include "Files.h"
 #include "desktop/evdev/EvdevDecoder.h"
 #include "platform/Log.h"
 
@@ -14,28 +15,6 @@
 #include <utility>
 
 namespace {
-
-// A file descriptor closed with its owner.
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-  private:
-    int fd_ = -1;
-};
 
 struct EvdevFree {
     void operator()(libevdev* device) const { libevdev_free(device); }
@@ -64,12 +43,12 @@ bool isKeyboard(const libevdev* device) {
 
 struct EvdevKeyListener::Impl {
     struct Device {
-        Fd fd;
+        Files::Descriptor fd;
         EvdevHandle evdev;
         EvdevDecoder decoder;
         std::unique_ptr<QSocketNotifier> notifier;
 
-        Device(Fd file, EvdevHandle handle)
+        Device(Files::Descriptor file, EvdevHandle handle)
             : fd(std::move(file)), evdev(std::move(handle)),
               decoder([raw = evdev.get()](unsigned code) {
                   int value = 0;
@@ -89,7 +68,7 @@ struct EvdevKeyListener::Impl {
     bool available = false;
     std::map<std::string, std::unique_ptr<Device>> devices;
     std::function<void(const KeyEvent&)> sink;
-    Fd inotify;
+    Files::Descriptor inotify;
     std::unique_ptr<QSocketNotifier> inotifyNotifier;
 
     explicit Impl(std::filesystem::path inputFolder) : folder(std::move(inputFolder)) { scan(); }
@@ -98,8 +77,8 @@ struct EvdevKeyListener::Impl {
         Opened opened;
         // Never EVIOCGRAB: the keys must reach the compositor as before. O_NOCTTY: a terminal
         // under an event node's name must not become ours.
-        Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-        if (!fd) {
+        Files::Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        if (!fd.isOpen()) {
             opened.error = errno;
             return opened;
         }
@@ -241,13 +220,13 @@ struct EvdevKeyListener::Impl {
     }
 
     void watch() {
-        inotify = Fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-        if (!inotify || inotify_add_watch(inotify.get(), folder.c_str(),
-                                          IN_CREATE | IN_ATTRIB | IN_DELETE | IN_MOVED_TO |
-                                              IN_MOVED_FROM) < 0) {
+        inotify = Files::Descriptor(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        if (!inotify.isOpen() || inotify_add_watch(inotify.get(), folder.c_str(),
+                                                   IN_CREATE | IN_ATTRIB | IN_DELETE | IN_MOVED_TO |
+                                                       IN_MOVED_FROM) < 0) {
             log("evdev listener: cannot watch " + folder.string() +
                 " for new devices; keyboards plugged in later go unheard");
-            inotify = Fd();
+            inotify = Files::Descriptor();
             return;
         }
         inotifyNotifier = std::make_unique<QSocketNotifier>(inotify.get(), QSocketNotifier::Read);

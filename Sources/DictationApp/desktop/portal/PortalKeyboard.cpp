@@ -82,8 +82,7 @@ struct PortalKeyboard::Impl {
         // Answered before the session closes, so no release can come after the end.
         releaseAll(true);
         if (!session.isEmpty()) {
-            bus.send(QDBusMessage::createMethodCall(
-                Portal::service, session, Portal::sessionInterface, QStringLiteral("Close")));
+            Portal::closeSession(bus, session);
         }
     }
 
@@ -133,12 +132,8 @@ struct PortalKeyboard::Impl {
                                 fail("no remote desktop session: " + response.reason);
                                 return;
                             }
-                            const QVariant handle =
-                                response.results.value(QStringLiteral("session_handle"));
-                            const QString path =
-                                handle.metaType() == QMetaType::fromType<QDBusObjectPath>()
-                                    ? handle.value<QDBusObjectPath>().path()
-                                    : handle.toString();
+                            const QString path = Portal::pathOf(
+                                response.results.value(QStringLiteral("session_handle")));
                             if (!path.isEmpty() && path != session) {
                                 watchClosed(false);
                                 session = path;
@@ -232,6 +227,14 @@ struct PortalKeyboard::Impl {
         return std::nullopt;
     }
 
+    QDBusMessage keysymCall(std::uint32_t sym, bool press) const {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            Portal::service, Portal::path, remoteInterface, QStringLiteral("NotifyKeyboardKeysym"));
+        call << QVariant::fromValue(QDBusObjectPath(session)) << QVariantMap()
+             << static_cast<int>(sym) << static_cast<unsigned>(press ? 1 : 0);
+        return call;
+    }
+
     void key(std::uint32_t sym, bool press) {
         queue.emplace_back(sym, press);
         pump();
@@ -249,11 +252,7 @@ struct PortalKeyboard::Impl {
                    at != pressed.end()) {
             pressed.erase(at);
         }
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            Portal::service, Portal::path, remoteInterface, QStringLiteral("NotifyKeyboardKeysym"));
-        call << QVariant::fromValue(QDBusObjectPath(session)) << QVariantMap()
-             << static_cast<int>(sym) << static_cast<unsigned>(press ? 1 : 0);
-        inFlight = bus.asyncCall(call, keyTimeoutMs);
+        inFlight = bus.asyncCall(keysymCall(sym, press), keyTimeoutMs);
         auto* watcher = new QDBusPendingCallWatcher(*inFlight, &context);
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context, [this, watcher] {
             watcher->deleteLater();
@@ -284,11 +283,7 @@ struct PortalKeyboard::Impl {
         while (!pressed.empty()) {
             const std::uint32_t sym = pressed.back();
             pressed.pop_back();
-            QDBusMessage call =
-                QDBusMessage::createMethodCall(Portal::service, Portal::path, remoteInterface,
-                                               QStringLiteral("NotifyKeyboardKeysym"));
-            call << QVariant::fromValue(QDBusObjectPath(session)) << QVariantMap()
-                 << static_cast<int>(sym) << 0U;
+            const QDBusMessage call = keysymCall(sym, false);
             if (wait) {
                 bus.call(call, QDBus::Block, keyTimeoutMs / 5);
             } else {

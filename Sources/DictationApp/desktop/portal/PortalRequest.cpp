@@ -176,6 +176,18 @@ unsigned version(QDBusConnection bus, const QString& interface, std::string* why
     return number;
 }
 
+QString pathOf(const QVariant& value) {
+    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>()) {
+        return value.value<QDBusObjectPath>().path();
+    }
+    return value.toString();
+}
+
+void closeSession(QDBusConnection bus, const QString& session) {
+    bus.send(QDBusMessage::createMethodCall(service, session, sessionInterface,
+                                            QStringLiteral("Close")));
+}
+
 std::string errorText(const QString& name, const QString& message) {
     QString text = message.isEmpty() ? name : message;
     text = text.section(QLatin1Char('\n'), 0, 0).left(200).toLower();

@@ -70,6 +70,12 @@ void request(QDBusConnection bus, const QString& interface, const QString& metho
 unsigned version(QDBusConnection bus, const QString& interface, std::string* why,
                  std::chrono::milliseconds timeout = std::chrono::seconds(3));
 
+// A session handle: a string from some portals, an object path from others.
+QString pathOf(const QVariant& value);
+
+// Ends the session at `session`, without waiting for the answer.
+void closeSession(QDBusConnection bus, const QString& session);
+
 // The start of a D-Bus error for the log: its message, lower-case, at most a line.
 std::string errorText(const QString& name, const QString& message);
 

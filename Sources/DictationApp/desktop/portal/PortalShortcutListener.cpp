@@ -52,14 +52,6 @@ void registerTypes() {
     (void)registered;
 }
 
-// A session handle arrives as a string from some portals and as an object path from others.
-QString pathOf(const QVariant& value) {
-    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>()) {
-        return value.value<QDBusObjectPath>().path();
-    }
-    return value.toString();
-}
-
 QList<PortalShortcut> shortcutsOf(const QVariant& value) {
     if (value.canConvert<QDBusArgument>()) {
         const auto argument = value.value<QDBusArgument>();
@@ -94,8 +86,7 @@ struct PortalShortcutListener::Impl {
     ~Impl() {
         unsubscribe();
         if (!session.isEmpty()) {
-            bus.send(QDBusMessage::createMethodCall(
-                Portal::service, session, Portal::sessionInterface, QStringLiteral("Close")));
+            Portal::closeSession(bus, session);
         }
     }
 
@@ -126,8 +117,8 @@ struct PortalShortcutListener::Impl {
                                 fail("no shortcut session: " + response.reason);
                                 return;
                             }
-                            const QString handle =
-                                pathOf(response.results.value(QStringLiteral("session_handle")));
+                            const QString handle = Portal::pathOf(
+                                response.results.value(QStringLiteral("session_handle")));
                             if (!handle.isEmpty() && handle != session) {
                                 unsubscribe();
                                 session = handle;
@@ -191,7 +182,7 @@ struct PortalShortcutListener::Impl {
             }
             return;
         }
-        if (arguments.size() < 2 || pathOf(arguments.at(0)) != session || !available) {
+        if (arguments.size() < 2 || Portal::pathOf(arguments.at(0)) != session || !available) {
             return;
         }
         if (member == QLatin1String("ShortcutsChanged")) {

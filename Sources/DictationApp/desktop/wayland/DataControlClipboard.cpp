@@ -1,5 +1,6 @@
 #include "desktop/wayland/DataControlClipboard.h"
 
+#include "Files.h"
 #include "desktop/wayland/WaylandConnection.h"
 #include "ext-data-control-v1-client-protocol.h"
 #include "platform/Log.h"
@@ -82,11 +83,11 @@ bool isTextType(const std::string& type) {
 
 // Writes all of `bytes` to a reader that may be slow, giving up after a while so a reader
 // that never reads cannot hold the main thread.
-void serve(int fd, const std::string& bytes) {
+void serve(Files::Descriptor fd, const std::string& bytes) {
     std::size_t done = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             continue;
@@ -97,13 +98,12 @@ void serve(int fd, const std::string& bytes) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (n < 0 && errno == EAGAIN && left.count() > 0) {
-            pollfd out{fd, POLLOUT, 0};
+            pollfd out{fd.get(), POLLOUT, 0};
             ::poll(&out, 1, static_cast<int>(left.count()));
             continue;
         }
         break;
     }
-    ::close(fd);
 }
 
 template <class P> class Control final : public DataControlClipboard {
@@ -212,28 +212,30 @@ template <class P> class Control final : public DataControlClipboard {
 
     std::optional<std::string> read(typename P::Offer* offer, const std::string& type,
                                     std::chrono::steady_clock::time_point deadline) {
-        int pipe[2];
-        if (::pipe2(pipe, O_CLOEXEC) != 0) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
             return std::nullopt;
         }
-        P::receive(offer, type.c_str(), pipe[1]);
-        ::close(pipe[1]);
-        if (!connection_->flush()) {
-            ::close(pipe[0]);
-            return std::nullopt;
+        const Files::Descriptor in(ends[0]);
+        {
+            // Ours closed once the compositor has its copy, so the owner's close ends the read.
+            const Files::Descriptor out(ends[1]);
+            P::receive(offer, type.c_str(), out.get());
+            if (!connection_->flush()) {
+                return std::nullopt;
+            }
         }
         std::string bytes;
         char buffer[65536];
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            pollfd in{pipe[0], POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&in, 1, static_cast<int>(left.count())) <= 0) {
-                ::close(pipe[0]);
+            pollfd ready{in.get(), POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
                 log("clipboard owner did not answer in time");
                 return std::nullopt;
             }
-            const ssize_t n = ::read(pipe[0], buffer, sizeof buffer);
+            const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -242,7 +244,6 @@ template <class P> class Control final : public DataControlClipboard {
             }
             bytes.append(buffer, static_cast<std::size_t>(n));
         }
-        ::close(pipe[0]);
         return bytes;
     }
 
@@ -285,21 +286,17 @@ template <class P> class Control final : public DataControlClipboard {
 
     static void send(void* data, typename P::Source* source, const char* type, int fd) {
         auto* self = static_cast<Control*>(data);
+        Files::Descriptor reader(fd);
         const auto found = self->sources_.find(source);
         if (found == self->sources_.end()) {
-            ::close(fd);
             return;
         }
         const Served& served = found->second;
         for (const auto& [offered, bytes] : served.contents.formats) {
             if (offered == type) {
-                serve(fd, bytes);
-                fd = -1;
+                serve(std::move(reader), bytes);
                 break;
             }
-        }
-        if (fd >= 0) {
-            ::close(fd);
         }
         const std::uint64_t write = served.write;
         if (write != 0 && isTextType(type) && self->fetched_.insert(write).second) {

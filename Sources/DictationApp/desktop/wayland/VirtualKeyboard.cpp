@@ -1,5 +1,6 @@
 #include "desktop/wayland/VirtualKeyboard.h"
 
+#include "Files.h"
 #include "desktop/TypedKeysyms.h"
 #include "desktop/wayland/WaylandConnection.h"
 #include "desktop/wayland/WaylandKeymap.h"
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <set>
 #include <sys/mman.h>
-#include <unistd.h>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -76,19 +76,19 @@ struct VirtualKeyboard::Impl {
 
     bool upload(const std::vector<WaylandKeymap::Keysym>& typing) {
         const std::string keymap = WaylandKeymap::text(typing);
-        const int fd = memfd_create("parlwick-keymap", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-        if (fd < 0) {
+        const Files::Descriptor fd(
+            memfd_create("parlwick-keymap", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+        if (!fd.isOpen()) {
             log(std::string("could not make a keymap: ") + std::strerror(errno));
             return false;
         }
         // The compositor maps it; the terminating NUL is part of the format.
-        const bool written = ::write(fd, keymap.c_str(), keymap.size() + 1) ==
-                             static_cast<ssize_t>(keymap.size() + 1);
+        const std::string_view bytes(keymap.c_str(), keymap.size() + 1);
+        const bool written = Files::writeAll(fd.get(), bytes);
         if (written) {
-            zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
-                                           static_cast<std::uint32_t>(keymap.size() + 1));
+            zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd.get(),
+                                           static_cast<std::uint32_t>(bytes.size()));
         }
-        ::close(fd);
         mapped = typing;
         return written && connection->flush();
     }

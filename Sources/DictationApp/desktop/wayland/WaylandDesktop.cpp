@@ -63,9 +63,11 @@ struct KeySources {
 KeySources keySources(const WaylandDesktop::Wishes& wishes) {
     KeySources sources;
     std::vector<std::string> names;
-    std::string why;
-    if (PortalShortcutListener::isOffered(&why)) {
-        auto portal = std::make_unique<PortalShortcutListener>(wishes.key);
+    // Unavailable from the start when the portal offers no shortcuts.
+    if (auto portal = std::make_unique<PortalShortcutListener>(wishes.key);
+        !portal->isAvailable()) {
+        log("no shortcut portal: " + portal->unavailableReason());
+    } else {
         const PortalShortcutListener* shortcut = portal.get();
         sources.listeners->add(std::move(portal));
         names.emplace_back("portal shortcut");
@@ -80,8 +82,6 @@ KeySources keySources(const WaylandDesktop::Wishes& wishes) {
             }
             return "The record key is your desktop's shortcut for Parlwick: " + trigger + ".";
         };
-    } else {
-        log("no shortcut portal: " + why);
     }
     if (wishes.readInputDevices) {
         auto devices = std::make_unique<EvdevKeyListener>();
@@ -119,8 +119,7 @@ namespace WaylandDesktop {
 
 bool isSession() {
     const char* display = std::getenv("WAYLAND_DISPLAY");
-    const char* type = std::getenv("XDG_SESSION_TYPE");
-    return (display && *display) || (type && std::string(type) == "wayland");
+    return display && *display;
 }
 
 std::string Choice::description() const {
@@ -147,20 +146,21 @@ Desktop make(const Wishes& wishes, Choice* choice) {
     if (connection && VirtualKeyboard::isOffered(*connection)) {
         desktop.synthesizer = std::make_unique<VirtualKeyboard>(connection);
         chosen.typing = "virtual keyboard";
-    } else if (PortalKeyboard::isOffered(&why)) {
-        auto portal = std::make_unique<PortalKeyboard>(wishes.portalToken);
+    } else if (auto portal = std::make_unique<PortalKeyboard>(wishes.portalToken);
+               portal->isAvailable()) {
         // Asked once, now: the desktop's dialog comes before the first dictation.
         portal->start();
         desktop.synthesizer = std::move(portal);
         chosen.typing = "remote desktop portal";
-    } else if (hasXwayland()) {
-        log("no remote desktop portal: " + why);
-        desktop.synthesizer = std::make_unique<X11KeySynthesizer>(*desktop.synthetic);
-        chosen.typing = "xwayland (x11 windows only)";
     } else {
-        log("no remote desktop portal: " + why);
-        desktop.synthesizer = std::make_unique<VirtualKeyboard>(connection);
-        chosen.typing = "none";
+        log("no remote desktop portal: " + portal->unavailableReason());
+        if (hasXwayland()) {
+            desktop.synthesizer = std::make_unique<X11KeySynthesizer>(*desktop.synthetic);
+            chosen.typing = "xwayland (x11 windows only)";
+        } else {
+            desktop.synthesizer = std::make_unique<VirtualKeyboard>(connection);
+            chosen.typing = "none";
+        }
     }
 
     if (auto clipboard = connection ? DataControlClipboard::make(connection) : nullptr) {

@@ -13,8 +13,7 @@
 // Xwayland's X11 backends as the last resort. Needs the QGuiApplication to exist.
 namespace WaylandDesktop {
 
-// Whether this is a Wayland session: a compositor named in WAYLAND_DISPLAY, or the session
-// type says so.
+// Whether this is a Wayland session: WAYLAND_DISPLAY names a compositor to connect to.
 bool isSession();
 
 // Which backend serves each concern, for the log and for setup.
