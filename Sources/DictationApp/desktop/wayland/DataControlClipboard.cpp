@@ -84,6 +84,9 @@ bool isTextType(const std::string& type) {
 // Writes all of `bytes` to a reader that may be slow, giving up after a while so a reader
 // that never reads cannot hold the main thread.
 void serve(Files::Descriptor fd, const std::string& bytes) {
+    // The compositor hands over a blocking pipe: without this a reader that never reads would
+    // block the write past any deadline.
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
     std::size_t done = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (done < bytes.size()) {

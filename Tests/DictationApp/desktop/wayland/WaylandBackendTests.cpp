@@ -137,6 +137,25 @@ TEST_F(WaylandBackendTest, APasteThroughDataControlIsFetchedThenTheClipboardCome
     EXPECT_TRUE(window.keysStillDown().empty());
 }
 
+// A reader that asks for our clipboard and never reads cannot hold the program.
+TEST_F(WaylandBackendTest, AReaderThatNeverReadsDoesNotHoldTheClipboard) {
+    auto clipboard = DataControlClipboard::make(connection);
+    ASSERT_TRUE(clipboard);
+    ClipboardContents contents;
+    contents.formats.emplace_back("text/plain;charset=utf-8", "the user's text");
+    // More than a pipe holds, so the write waits on the reader.
+    contents.formats.emplace_back("image/png", std::string(4 << 20, 'x'));
+    clipboard->restore(contents);
+
+    QProcess stuck;
+    stuck.start("sh", {"-c", "wl-paste --type image/png | sleep 15"});
+    ASSERT_TRUE(stuck.waitForStarted());
+    spin(0.5);
+    EXPECT_EQ(paste(), "the user's text") << "the next reader is served in time";
+    stuck.kill();
+    stuck.waitForFinished();
+}
+
 TEST_F(WaylandBackendTest, TheFrontAppIsTheActivatedToplevelNamedByItsDesktopEntry) {
     TempDir data;
     std::filesystem::create_directories(data.path() / "applications");
