@@ -27,6 +27,8 @@ grep -qx "Exec=/usr/bin/parlwick" /usr/share/applications/org.parlwick.Parlwick.
 desktop-file-validate /usr/share/applications/org.parlwick.Parlwick.desktop
 [ -f /usr/share/icons/hicolor/scalable/apps/org.parlwick.Parlwick.svg ] || fail "no icon"
 [ -x /usr/libexec/parlwick/whisper-server ] || fail "the speech server is not in the package"
+ls /usr/libexec/parlwick/libggml-cpu-*.so >/dev/null 2>&1 || fail "the processor backends are not in the package"
+/usr/libexec/parlwick/whisper-server --help >/dev/null 2>&1 || fail "the packaged speech server does not run"
 
 echo "==> removing the package"
 files=$(dpkg-query -L parlwick)

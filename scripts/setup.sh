@@ -53,13 +53,31 @@ test_packages=(
   locales
 )
 
-# What building the speech tools needs beyond build_packages: npm fetches their source.
-whisper_build_packages=(nodejs npm)
+# What building the speech tools needs beyond build_packages: npm fetches their source; the
+# Vulkan backend needs the loader's headers, the shader compiler and SPIR-V's headers.
+whisper_build_packages=(nodejs npm libvulkan-dev glslc spirv-headers)
+# What the speech tools need to run: the Vulkan loader, and Mesa's drivers (whose software
+# device stands in for a graphics card in the tests).
+whisper_run_packages=(libvulkan1 mesa-vulkan-drivers)
 
-# The speech tools: whisper.cpp 1.9.1 as the npm package nodejs-whisper@0.3.1 carries it.
+# The speech tools: whisper.cpp 1.9.1 as the npm package nodejs-whisper@0.3.1 carries it, with
+# our patch. ggml's processor backend is built for every x86-64 level and the Vulkan backend
+# beside it, as libraries the server loads at run time, the best its computer runs.
 whisper_package="nodejs-whisper@0.3.1"
 whisper_tools=(whisper-server whisper-vad-speech-segments)
 whisper_prefix="${WHISPER_PREFIX:-/usr/local}"
+# The tools, whisper-quantize (for the benchmarks' models) and their libraries, side by side:
+# they find each other through $ORIGIN.
+whisper_home="$whisper_prefix/lib/parlwick-whisper"
+whisper_patch="$repo/scripts/whisper/parlwick.patch"
+whisper_options=(-DCMAKE_BUILD_TYPE=Release -DWHISPER_BUILD_TESTS=OFF -DGGML_NATIVE=OFF
+  -DBUILD_SHARED_LIBS=ON -DGGML_BACKEND_DL=ON -DGGML_CPU_ALL_VARIANTS=ON -DGGML_VULKAN=ON
+  '-DCMAKE_INSTALL_RPATH=$ORIGIN' -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON)
+# What an installed build must match to be kept: the source, the patch and the options.
+whisper_stamp() {
+  printf '%s\n%s\n%s\n' "$whisper_package" "$(sha256sum <"$whisper_patch" | cut -d' ' -f1)" \
+    "${whisper_options[*]}"
+}
 
 # The installed packages and the names they provide: a Node.js package from another archive
 # provides npm, and installing Debian's npm beside it would replace it.
@@ -85,10 +103,12 @@ missing_packages() {
   done
 }
 
+# Our build of the tools, current with this checkout.
 whisper_tools_present() {
   local tool
-  for tool in "${whisper_tools[@]}"; do
-    command -v "$tool" >/dev/null 2>&1 || [ -x "$whisper_prefix/bin/$tool" ] || return 1
+  [ -f "$whisper_home/BUILD" ] && [ "$(cat "$whisper_home/BUILD")" = "$(whisper_stamp)" ] || return 1
+  for tool in "${whisper_tools[@]}" whisper-quantize; do
+    [ -x "$whisper_home/$tool" ] || return 1
   done
 }
 
@@ -97,6 +117,7 @@ whisper_tools_present() {
 install_packages() {
   local wanted=("${build_packages[@]}")
   [ "$with_tests" -eq 1 ] && wanted+=("${test_packages[@]}")
+  wanted+=("${whisper_run_packages[@]}")
   whisper_tools_present || wanted+=("${whisper_build_packages[@]}")
   local missing
   missing=$(missing_packages "${wanted[@]}")
@@ -110,9 +131,9 @@ install_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
 }
 
-# Builds whisper-server and whisper-vad-speech-segments from the whisper.cpp source inside the
-# npm package, unless both are already on PATH or installed. Built static, they need no
-# libraries of their own.
+# Builds whisper-server, whisper-vad-speech-segments and whisper-quantize from the whisper.cpp
+# source inside the npm package with our patch, unless this very build is installed already.
+# The tools and their libraries go into one folder; the two tools are linked into bin.
 install_whisper_tools() {
   local tool
   if whisper_tools_present; then
@@ -120,7 +141,7 @@ install_whisper_tools() {
     return
   fi
 
-  say "speech tools: building whisper.cpp from $whisper_package (about 2 minutes)"
+  say "speech tools: building whisper.cpp from $whisper_package (about 30 minutes on two cores)"
   local work="$repo/build/whisper"
   rm -rf "$work"
   mkdir -p "$work"
@@ -137,13 +158,22 @@ install_whisper_tools() {
     exit 1
   fi
   tar -xzf "$work/$tarball" -C "$work" package/cpp/whisper.cpp
-  cmake -S "$work/package/cpp/whisper.cpp" -B "$work/build" -DCMAKE_BUILD_TYPE=Release \
-    -DWHISPER_BUILD_TESTS=OFF -DGGML_NATIVE=OFF -DBUILD_SHARED_LIBS=OFF >/dev/null
-  cmake --build "$work/build" -j "$(nproc)" --target "${whisper_tools[@]}"
-  for tool in "${whisper_tools[@]}"; do
-    as_root install -D -m 0755 "$work/build/bin/$tool" "$whisper_prefix/bin/$tool"
+  local source="$work/package/cpp/whisper.cpp"
+  patch -d "$source" -p1 --quiet --forward <"$whisper_patch"
+  cmake -S "$source" -B "$work/build" -G Ninja "${whisper_options[@]}" >/dev/null
+  cmake --build "$work/build" -j "$(nproc)" --target "${whisper_tools[@]}" whisper-quantize
+  as_root rm -rf "$whisper_home"
+  as_root install -d -m 0755 "$whisper_home"
+  for tool in "${whisper_tools[@]}" whisper-quantize; do
+    as_root install -m 0755 "$work/build/bin/$tool" "$whisper_home/$tool"
   done
-  say "speech tools: installed in $whisper_prefix/bin"
+  # The libraries with their version links, as the build made them.
+  as_root cp -P "$work"/build/bin/lib*.so* "$whisper_home/"
+  for tool in "${whisper_tools[@]}"; do
+    as_root ln -sfn "$whisper_home/$tool" "$whisper_prefix/bin/$tool"
+  done
+  whisper_stamp | as_root tee "$whisper_home/BUILD" >/dev/null
+  say "speech tools: installed in $whisper_home, linked from $whisper_prefix/bin"
 }
 
 # Puts the two model files into ./models for terminal mode with the program's own downloader,
