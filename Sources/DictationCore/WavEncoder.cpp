@@ -63,4 +63,11 @@ std::string encode(std::span<const float> samples) {
     return bytes;
 }
 
+double secondsOf(std::string_view wav) {
+    if (wav.size() <= headerSize) {
+        return 0;
+    }
+    return static_cast<double>((wav.size() - headerSize) / sizeof(std::int16_t)) / sampleRate;
+}
+
 } // namespace WavEncoder

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 // The WAV bytes the speech tools read: 16-bit PCM, mono, 16 kHz, the canonical 44-byte header.
 namespace WavEncoder {
@@ -16,5 +17,8 @@ inline constexpr std::size_t headerSize = 44;
 std::string encode(std::span<const float> samples);
 
 std::int16_t pcmValue(float sample);
+
+// The length of the audio in bytes made by encode; 0 for anything shorter than a header.
+double secondsOf(std::string_view wav);
 
 } // namespace WavEncoder
