@@ -41,6 +41,7 @@ AppShell::AppShell(Parts parts)
       menu_(state_, parts.controller.state()), feed_(state_, parts.controller.state()),
       updates_(Updates::forBundle(paths_, settings_, parts.scheduler, parts.deliver)),
       downloader_(paths_.models(), std::move(parts.models), parts.scheduler, parts.deliver) {
+    state_.speechDevice = [engine = parts.engine] { return engine->deviceDescription(); };
     wire();
 }
 

@@ -27,13 +27,22 @@ void onSignal(int) {
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
+// The engine as the user set it up: the threads they chose, else one per core.
+WhisperServer::Setup engineSetup(const Paths& paths) {
+    auto setup = WhisperServer::Setup::standard(paths);
+    const int threads = SettingsFile(paths.settings()).get(SettingKeys::speechThreads);
+    if (threads >= 1 && threads <= 64) {
+        setup.threads = threads;
+    }
+    return setup;
+}
+
 } // namespace
 
 Startup::Startup(Options options, Paths paths, Platform platform)
     : options_(std::move(options)), paths_(std::move(paths)), platform_(std::move(platform)),
       server_(std::make_shared<WhisperServer>(paths_.models() / WhisperServer::modelFile,
-                                              options_.language,
-                                              WhisperServer::Setup::standard(paths_))),
+                                              options_.language, engineSetup(paths_))),
       timingLog_{paths_.runs()},
       recorder_(std::make_unique<PulseRecorder>(paths_.appName(), clock_)),
       state_(std::make_unique<SharedState>(options_.key)) {}
@@ -137,7 +146,7 @@ void Startup::warmUp() {
             cleaner->warmUp();
         }
         try {
-            (void)server->transcribe(silence);
+            server->warmUp();
         } catch (const std::exception& error) {
             log(std::string("whisper failed to start: ") + error.what());
         }

@@ -64,6 +64,21 @@ template <> struct Codec<bool> {
     static std::optional<QVariant> encode(bool value) { return QVariant(value); }
 };
 
+// A whole number written in decimal; anything else (a fraction, words) is no number.
+template <> struct Codec<int> {
+    static std::optional<int> decode(const QVariant& value) {
+        bool ok = false;
+        int number = 0;
+        if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong) {
+            number = value.toInt(&ok);
+        } else if (const auto text = asString(value)) {
+            number = text->trimmed().toInt(&ok, 10);
+        }
+        return ok ? std::optional(number) : std::nullopt;
+    }
+    static std::optional<QVariant> encode(int value) { return QVariant(value); }
+};
+
 template <> struct Codec<std::string> {
     static std::optional<std::string> decode(const QVariant& value) {
         const auto text = asString(value);
@@ -157,6 +172,7 @@ void SettingsFile::set(const Setting<Value>& key, const Value& value) const {
     template __VA_ARGS__ SettingsFile::get(const Setting<__VA_ARGS__>&) const;                     \
     template void SettingsFile::set(const Setting<__VA_ARGS__>&, const __VA_ARGS__&) const;
 PARLWICK_SETTING_TYPE(bool)
+PARLWICK_SETTING_TYPE(int)
 PARLWICK_SETTING_TYPE(Retention)
 PARLWICK_SETTING_TYPE(Look)
 PARLWICK_SETTING_TYPE(WritingStyle)

@@ -41,6 +41,8 @@ inline constexpr Setting<bool> hasCompletedSetup{"hasCompletedSetup", false};
 // On Wayland, read the record key from the keyboard devices (it needs the input group).
 inline constexpr Setting<bool> readInputDevices{"readInputDevices", false};
 inline constexpr Setting<bool> hidesSteps{"hidesSteps", false};
+// The speech engine's threads; 0 (or anything outside 1 to 64): one per physical core, at most 8.
+inline constexpr Setting<int> speechThreads{"speechThreads", 0};
 inline constexpr Setting<Look> look{"look", Look::light};
 // Nothing: the account's full name.
 inline constexpr Setting<std::optional<std::string>> profileName{"profileName", std::nullopt};

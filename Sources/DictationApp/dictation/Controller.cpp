@@ -185,6 +185,8 @@ void Controller::stop() {
         receiver(std::move(recording.samples));
         return;
     }
+    // A live preview still running would hold up the final transcription: it ends now.
+    server_.giveWay();
     // Live words that already heard speech make the speech check redundant. The job goes first
     // so the worker starts while the sound and the display are dealt with here.
     const bool checkSpeech = !heardSpeech_;
@@ -396,14 +398,21 @@ void Controller::liveWordsTick(std::int64_t session) {
     if (liveBusy_) {
         return;
     }
+    auto snapshot = recorder_->snapshot(liveWordsWindow);
+    // Live words that cannot keep up with their interval would only queue before the final
+    // text: on an engine that slow (or not measured yet) the pill shows the level alone.
+    const double seconds = static_cast<double>(snapshot.size()) / Recorder::sampleRate;
+    if (!server_.keepsUp(seconds, liveWordsInterval)) {
+        return;
+    }
     liveBusy_ = true;
-    live_.async([work = work(), snapshot = recorder_->snapshot(liveWordsWindow), session] {
+    live_.async([work = work(), snapshot = std::move(snapshot), session] {
         bool silent = true;
         std::optional<std::string> text;
         try {
             silent = work.isSilent(snapshot);
             if (!silent) {
-                text = work.server->attempt(WavEncoder::encode(snapshot), work.server->prompt());
+                text = work.server->preview(WavEncoder::encode(snapshot), work.server->prompt());
             }
         } catch (const std::exception&) {
             // Live words are a preview; the final transcription reports failures.

@@ -328,7 +328,8 @@ std::string run(const std::vector<std::string>& arguments,
 }
 
 int spawnProgram(pid_t& pid, const std::vector<std::string>& arguments,
-                 const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes) {
+                 const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes,
+                 char* const* environment) {
     if (arguments.empty()) {
         return EINVAL;
     }
@@ -339,5 +340,6 @@ int spawnProgram(pid_t& pid, const std::vector<std::string>& arguments,
     }
     argv.push_back(nullptr);
     // The program is named directly, so nothing in it is read as an option or an assignment.
-    return ::posix_spawnp(&pid, argv[0], actions, attributes, argv.data(), environ);
+    return ::posix_spawnp(&pid, argv[0], actions, attributes, argv.data(),
+                          environment ? environment : environ);
 }

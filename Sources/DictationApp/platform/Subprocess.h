@@ -25,8 +25,8 @@ std::string run(const std::vector<std::string>& arguments,
                 double timeoutSeconds = 30);
 
 // Starts the program named by the first argument, found as `run` finds it, with the given file
-// actions and attributes (either may be null). Returns 0 and sets `pid`, or the error
-// posix_spawnp gave (EINVAL for no arguments).
+// actions and attributes (either may be null) and environment (null: this process's). Returns 0
+// and sets `pid`, or the error posix_spawnp gave (EINVAL for no arguments).
 int spawnProgram(pid_t& pid, const std::vector<std::string>& arguments,
                  const posix_spawn_file_actions_t* actions,
-                 const posix_spawnattr_t* attributes = nullptr);
+                 const posix_spawnattr_t* attributes = nullptr, char* const* environment = nullptr);

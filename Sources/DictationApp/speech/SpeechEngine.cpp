@@ -2,9 +2,11 @@
 
 #include "Text.h"
 #include "Vocabulary.h"
+#include "WavEncoder.h"
 
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 std::string SpeechEngine::vocabularyPrompt(const std::filesystem::path& words) {
     std::ifstream in(words, std::ios::binary);
@@ -17,4 +19,9 @@ std::string SpeechEngine::vocabularyPrompt(const std::filesystem::path& words) {
         return {};
     }
     return Vocabulary::prompt(Text::validUTF8(contents.str())).value_or("");
+}
+
+void SpeechEngine::warmUp() {
+    const std::vector<float> second(16'000, 0.0f);
+    (void)preview(WavEncoder::encode(second), "");
 }

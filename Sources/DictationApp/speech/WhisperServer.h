@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Recognition.h"
 #include "platform/Paths.h"
 #include "speech/SpeechEngine.h"
 
@@ -13,46 +14,87 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
 
 // The speech engine: whisper.cpp's whisper-server, started on demand on a random free loopback
 // port under a request path made for that launch, tied to this process by a keep-alive pipe, and
 // asked over HTTP for transcripts once the port's listener is known to be the server itself.
 // attempt and transcribe may run on several threads at once; only starting, probing and
 // restarting the server are serialised.
+//
+// Each request cuts the encoder to the clip's length and waits as long as this computer needs
+// for it (learnt from the requests before). The server runs on the graphics card where ggml
+// finds one; when it fails there, it runs on the processor from then on.
 class WhisperServer final : public SpeechEngine {
   public:
     static constexpr std::string_view modelFile = "ggml-large-v3-turbo-q5_0.bin";
+    // The most threads worth giving the engine: past that the memory bus is the limit.
+    static constexpr int maxThreads = 8;
 
     // What the server needs from outside: its program, its time limits and the port choice.
     struct Setup {
         std::string program;
         std::chrono::milliseconds probeLimit{40'000};
         std::chrono::milliseconds probeInterval{200};
-        std::chrono::milliseconds requestLimit{30'000};
+        // A fixed limit for every request; zero: as long as the speed measured here needs.
+        std::chrono::milliseconds requestLimit{0};
         std::function<int()> choosePort;
         // The user's word list, read for the prompt of every transcription.
         std::filesystem::path vocabulary;
+        // The engine's threads; 0: one per physical core this process may use, at most 8.
+        int threads = 0;
+        // The server's working folder, private to the user (made 0700 when missing).
+        std::filesystem::path workingFolder;
+        // Remembers that the graphics card failed for this program and engine; empty: for
+        // this object's life only.
+        std::filesystem::path gpuMemory;
+        // Off only to measure the engine as it was asked before: the full 30 s context for
+        // every clip and whisper's own decoding thresholds.
+        bool fitsContext = true;
+        bool guardsDecoding = true;
 
-        // The installed or searched whisper-server, 40 s to start, 30 s per request, a random
-        // port, the vocabulary of the support folder.
+        // The installed or searched whisper-server, 40 s to start, requests limited by the
+        // measured speed, a random port, the vocabulary of the support folder, a working folder
+        // and the graphics card's record in the cache folder.
         static Setup standard(const Paths& paths);
     };
 
+    // Where the server computes, as far as its own report tells.
+    struct Device {
+        bool isGraphicsCard = false;
+        // The graphics card ggml found, and the processor's instruction set it chose
+        // ("sapphirerapids"); empty until the server said.
+        std::string graphicsCard;
+        std::string instructions;
+        int threads = 0;
+        bool operator==(const Device&) const = default;
+    };
+
     WhisperServer(std::filesystem::path model, std::string language, Setup setup);
-    // Closes the keep-alive pipe, which ends the server.
+    // Ends the server and waits for it.
     ~WhisperServer() override;
     WhisperServer(const WhisperServer&) = delete;
     WhisperServer& operator=(const WhisperServer&) = delete;
 
     // The whole recording with the vocabulary as prompt, normalised. A failed first try logs,
-    // restarts the server and tries once more; the second failure is thrown.
+    // restarts the server and tries once more; the second failure is thrown. A transcript that
+    // loops is asked again once with the full context.
     std::string transcribe(std::span<const float> samples) override;
     // One request with WAV bytes and a prompt (empty for none), normalised, or throws:
     // AppError "whisper did not start", "no reply from whisper", or the transport error.
     std::string attempt(const std::string& wav, const std::string& prompt) override;
+    std::string preview(const std::string& wav, const std::string& prompt) override;
+    void giveWay() override;
+    bool keepsUp(double seconds, double limit) const override;
+    std::string deviceDescription() const override;
+    // Gives way to a dictation like any preview, and then says nothing.
+    void warmUp() override;
     std::string prompt() const override;
-    // Closes the keep-alive pipe and forgets the process, for good: a server still starting
-    // gives up within a probe, and later requests fail at once (on quitting).
+    // Starts the server unless it runs, and waits until it answers; throws as attempt does.
+    void start();
+    // Ends the server and forgets it, for good: a server still starting gives up within a
+    // probe, and later requests fail at once (on quitting).
     void shutDown();
 
     const std::filesystem::path& model() const { return model_; }
@@ -64,17 +106,36 @@ class WhisperServer final : public SpeechEngine {
     std::string requestPath() const;
     // The wrapper shell's process id; 0 when there is none.
     pid_t processId() const;
+    // The server's own process id; 0 when there is none.
+    pid_t serverId() const;
+    // Where the current (or last) server computes.
+    Device device() const;
+    // How long a request over `seconds` of audio may take now.
+    std::chrono::milliseconds requestLimit(double seconds) const;
 
     // 49152 + a uniform random integer in [0, 15849).
     static int randomPort();
-    // The request body: file, response_format, language and (when not empty) prompt parts.
-    static std::string multipartBody(std::string_view boundary, std::string_view wav,
-                                     std::string_view language, std::string_view prompt);
+    // One thread per physical core among the processors this process may run on, 1 to 8.
+    static int automaticThreads();
+    // The request body: file, response_format, language, (when not empty) prompt, then the
+    // other fields in their order.
+    static std::string
+    multipartBody(std::string_view boundary, std::string_view wav, std::string_view language,
+                  std::string_view prompt,
+                  const std::vector<std::pair<std::string, std::string>>& fields = {});
     // The shell script that starts the server and ties its life to the keep-alive pipe.
     static const std::string wrapperScript;
+    // "the graphics card: NAME" or "the processor, N threads (VARIANT instructions)".
+    static std::string describe(const Device& device);
+    // Reads one line of the server's own report into `device`; false when it says nothing
+    // about the device.
+    static bool readDeviceLine(std::string_view line, Device& device);
 
   private:
     class Child;
+    struct Preview;
+    enum class Kind { final, ordinary, preview };
+
     // All with lock_ held.
     void ensureRunning();
     void endServer();
@@ -83,6 +144,16 @@ class WhisperServer final : public SpeechEngine {
     // Starts a server and waits until it answers. False (and the server ended) when another
     // process listens on its port; throws when it does not start.
     bool launchServer();
+    bool gpuFailed() const;
+    bool onGraphicsCard() const;
+    void rememberGpuFailure(const std::string& reason);
+    std::vector<std::string> launchArguments() const;
+
+    // One request over `frames` of encoder context (0 = full).
+    std::string request(const std::string& wav, const std::string& prompt, int frames, Kind kind);
+    // A request that is asked again with the full context when its transcript loops.
+    std::string checkedRequest(const std::string& wav, const std::string& prompt, Kind kind);
+    int framesFor(double seconds) const;
 
     std::filesystem::path model_;
     std::string language_;
@@ -92,4 +163,14 @@ class WhisperServer final : public SpeechEngine {
     std::unique_ptr<Child> process_;
     int port_ = 0;
     std::string requestPath_;
+    bool usesCpu_ = false; // the graphics card failed: -ng from now on
+
+    mutable std::mutex speedLock_;
+    Recognition::EngineSpeed speed_;
+
+    std::mutex previewsLock_;
+    std::vector<Preview*> previews_;
+
+    std::shared_ptr<std::mutex> deviceLock_ = std::make_shared<std::mutex>();
+    std::shared_ptr<Device> device_ = std::make_shared<Device>();
 };

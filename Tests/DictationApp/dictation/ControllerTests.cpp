@@ -327,6 +327,38 @@ TEST_F(ControllerTest, LiveWordsShowWhatIsHeardAndSpareTheFinalSpeechCheck) {
     EXPECT_EQ(engine.attempts, attempts) << "silent snapshots are not transcribed";
 }
 
+TEST_F(ControllerTest, LiveWordsRunOnlyWhenTheEngineKeepsUpAndGiveWayToTheFinalText) {
+    // Too slow for the interval: the pill shows the level alone, and the final text is checked
+    // for speech itself.
+    engine.fastEnough = false;
+    controller->keyDown();
+    advance(0.8 * 3);
+    settle();
+    EXPECT_EQ(engine.attempts, 0);
+    EXPECT_TRUE(controller->state().words().isEmpty());
+    ASSERT_FALSE(engine.asked.empty());
+    EXPECT_DOUBLE_EQ(engine.asked.back().first, 100.0 / 16000) << "the snapshot's length";
+    EXPECT_DOUBLE_EQ(engine.asked.back().second, Controller::liveWordsInterval);
+    controller->keyUp();
+    settle();
+    EXPECT_EQ(finalChecks(), 1);
+    ASSERT_EQ(paster.pastes.size(), 1u);
+    EXPECT_EQ(engine.calls, (std::vector<std::string>{"give way", "transcribe"}));
+
+    // Fast enough: live words, and at the release the previews make way before the final
+    // transcription is asked for.
+    engine.fastEnough = true;
+    engine.calls.clear();
+    controller->keyDown();
+    advance(0.8);
+    settle();
+    controller->keyUp();
+    settle();
+    EXPECT_EQ(engine.calls,
+              (std::vector<std::string>{"preview", "attempt", "give way", "transcribe"}));
+    EXPECT_EQ(paster.pastes.size(), 2u);
+}
+
 TEST_F(ControllerTest, WordsHeardForAnEarlierRecordingStayOffThePill) {
     std::vector<std::string> words;
     controller->onWords = [&](const std::string& w) { words.push_back(w); };

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
+#include <sched.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <thread>
@@ -58,6 +59,13 @@ bool portAnswers(int port) {
         ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return connected;
+}
+
+// A process that exists and is no zombie.
+bool isAlive(pid_t pid) {
+    const std::string stat = readAll("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
 
 // The whisper-server under the wrapper shell, or 0.
@@ -239,10 +247,16 @@ TEST_F(RealServer, KillingTheOwningProcessEndsTheServer) {
                             report.string());
     int port = 0;
     pid_t wrapper = 0;
+    // The owner's log lines share the report; its answer is the line of two numbers.
     ASSERT_TRUE(eventually(
         [&] {
-            std::ifstream in(report);
-            return static_cast<bool>(in >> port >> wrapper);
+            std::istringstream in(readAll(report));
+            for (std::string line; std::getline(in, line);) {
+                if (std::sscanf(line.c_str(), "%d %d", &port, &wrapper) == 2) {
+                    return true;
+                }
+            }
+            return false;
         },
         20))
         << readAll(report);
@@ -388,7 +402,9 @@ class StandIn : public SpeechEngine {
 };
 
 TEST_F(StandIn, SendsTheExactCommandLineAndMultipartBody) {
-    WhisperServer server(dir / "model.bin", "de", setup("ok"));
+    auto threeThreads = setup("ok");
+    threeThreads.threads = 3;
+    WhisperServer server(dir / "model.bin", "de", threeThreads);
     const std::string wav = WavEncoder::encode(std::vector<float>{0.5f, -0.5f});
     EXPECT_EQ(server.attempt(wav, "Kubernetes, Grafana."), "Hello there.");
     EXPECT_EQ(server.attempt(wav, ""), "Hello there.");
@@ -397,9 +413,10 @@ TEST_F(StandIn, SendsTheExactCommandLineAndMultipartBody) {
     const std::string prefix =
         starts()[0].size() > 7 ? starts()[0][7].get<std::string>() : std::string();
     EXPECT_TRUE(isLaunchPrefix(prefix)) << prefix;
-    EXPECT_EQ(starts()[0], nlohmann::json({"-m", (dir / "model.bin").string(), "--host",
-                                           "127.0.0.1", "--port", std::to_string(server.port()),
-                                           "--request-path", prefix, "-l", "de", "-nt"}));
+    EXPECT_EQ(starts()[0],
+              nlohmann::json({"-m", (dir / "model.bin").string(), "--host", "127.0.0.1", "--port",
+                              std::to_string(server.port()), "--request-path", prefix, "-l", "de",
+                              "-nt", "-t", "3"}));
 
     for (int request : {1, 2}) {
         const std::string headers =
@@ -421,6 +438,15 @@ TEST_F(StandIn, SendsTheExactCommandLineAndMultipartBody) {
             expected += "--" + boundary +
                         "\r\nContent-Disposition: form-data; name=\"prompt\"\r\n\r\nKubernetes, "
                         "Grafana.\r\n";
+        }
+        // A clip of two samples gets the shortest context, and every request the thresholds.
+        for (const auto& [name, value] :
+             std::vector<std::pair<std::string, std::string>>{{"audio_ctx", "256"},
+                                                              {"entropy_thold", "2.8"},
+                                                              {"logprob_thold", "-1.25"},
+                                                              {"no_speech_thold", "0.6"}}) {
+            expected += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name +
+                        "\"\r\n\r\n" + value + "\r\n";
         }
         expected += "--" + boundary + "--\r\n";
         EXPECT_EQ(readAll(record / ("request-" + std::to_string(request) + ".body")), expected)
@@ -538,6 +564,190 @@ TEST_F(StandIn, RequestsRunInParallel) {
     EXPECT_EQ(first, "Hello there.");
     EXPECT_EQ(second, "Hello there.");
     EXPECT_LT(Clock::now() - start, 1800ms) << "the two requests waited for each other";
+}
+
+// The value of a multipart field in a recorded body; "" when the body has none.
+std::string fieldOf(const std::string& body, const std::string& name) {
+    const std::string marker = "name=\"" + name + "\"\r\n\r\n";
+    const auto at = body.find(marker);
+    if (at == std::string::npos) {
+        return "";
+    }
+    const auto start = at + marker.size();
+    return body.substr(start, body.find("\r\n", start) - start);
+}
+
+TEST_F(StandIn, EachRequestCutsTheEncoderToTheClipAndGuardsTheDecoding) {
+    const struct {
+        double seconds;
+        bool tuned;
+        const char* context;
+        const char* entropy;
+    } rows[] = {
+        {1.0, true, "256", "2.8"},  {5.0, true, "320", "2.8"},
+        {15.0, true, "816", "2.8"}, {29.9, true, "", "2.8"}, // near 30 s: the full window, no field
+        {5.0, false, "", ""},                                // as it was: whisper's own choices
+    };
+    int request = 0;
+    for (const auto& row : rows) {
+        auto chosen = setup("ok");
+        chosen.fitsContext = row.tuned;
+        chosen.guardsDecoding = row.tuned;
+        WhisperServer server(dir / "model.bin", "en", chosen);
+        const std::vector<float> clip(static_cast<std::size_t>(row.seconds * 16000), 0.1f);
+        EXPECT_EQ(server.transcribe(clip), "Hello there.");
+        const std::string body =
+            readAll(record / ("request-" + std::to_string(++request) + ".body"));
+        EXPECT_EQ(fieldOf(body, "audio_ctx"), row.context) << row.seconds << " s";
+        EXPECT_EQ(fieldOf(body, "entropy_thold"), row.entropy) << row.seconds << " s";
+        EXPECT_EQ(fieldOf(body, "no_speech_thold"), row.tuned ? "0.6" : "") << row.seconds;
+        EXPECT_EQ(fieldOf(body, "logprob_thold"), row.tuned ? "-1.25" : "") << row.seconds;
+    }
+}
+
+TEST_F(StandIn, ALoopingTranscriptIsAskedOnceMoreWithTheFullContextAndNotLogged) {
+    WhisperServer server(dir / "model.bin", "en", setup("loop"));
+    testing::internal::CaptureStderr();
+    const std::string text = server.transcribe(std::vector<float>(5 * 16000, 0.1f));
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(text, "Hello there.");
+    ASSERT_EQ(requests(), 2);
+    EXPECT_EQ(fieldOf(readAll(record / "request-1.body"), "audio_ctx"), "320");
+    EXPECT_EQ(fieldOf(readAll(record / "request-2.body"), "audio_ctx"), "");
+    EXPECT_EQ(countOf(errors, "transcript repeats itself, asking again with the full context"), 1)
+        << errors;
+    EXPECT_EQ(errors.find("Thank you"), std::string::npos) << errors;
+    // A looping live preview is dropped rather than asked again.
+    EXPECT_EQ(server.preview(WavEncoder::encode(std::vector<float>(16000, 0.1f)), ""), "");
+    EXPECT_EQ(requests(), 3);
+}
+
+TEST_F(StandIn, APreviewGivesWayAtOnceAndTheServerSeesItsClientLeave) {
+    ::setenv("STAND_IN_DELAY", "20", 1);
+    WhisperServer server(dir / "model.bin", "en", setup("slow"));
+    std::string failure;
+    std::thread preview([&] {
+        failure =
+            failureOf([&] { server.preview(WavEncoder::encode(std::vector<float>{0.1f}), ""); });
+    });
+    ASSERT_TRUE(eventually([&] { return requests() == 1; }, 10));
+    const auto start = Clock::now();
+    server.giveWay();
+    preview.join();
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(failure, "process: whisper request gave way");
+    EXPECT_TRUE(
+        eventually([&] { return std::filesystem::exists(record / "request-1.abandoned"); }, 3))
+        << "the connection was closed, which is what stops the server's work";
+}
+
+TEST_F(StandIn, TheFinalTranscriptionNeverWaitsBehindAPreview) {
+    // One request at a time, as whisper-server computes them.
+    ::setenv("STAND_IN_SERIAL", "1", 1);
+    ::setenv("STAND_IN_DELAY", "3", 1);
+    WhisperServer server(dir / "model.bin", "en", setup("slow"));
+    server.attempt(WavEncoder::encode({}), ""); // started
+    std::string failure;
+    std::thread live([&] {
+        failure =
+            failureOf([&] { server.preview(WavEncoder::encode(std::vector<float>{0.1f}), ""); });
+    });
+    ASSERT_TRUE(eventually([&] { return requests() == 2; }, 10));
+    const auto start = Clock::now();
+    EXPECT_EQ(server.transcribe(std::vector<float>{0.2f}), "Hello there.");
+    const auto took = Clock::now() - start;
+    live.join();
+    ::unsetenv("STAND_IN_SERIAL");
+    EXPECT_EQ(failure, "process: whisper request gave way");
+    EXPECT_LT(took, 4500ms) << "the final request waited for the preview's three seconds";
+    EXPECT_TRUE(std::filesystem::exists(record / "request-2.abandoned"));
+}
+
+TEST_F(StandIn, AReplacedServerIsEndedWithItsWholeGroupBeforeTheNextStarts) {
+    // A server that finishes its request before it obeys SIGTERM, and takes 20 s for it.
+    ::setenv("STAND_IN_STUBBORN", "1", 1);
+    ::setenv("STAND_IN_DELAY", "20", 1);
+    auto limited = setup("slow");
+    limited.requestLimit = 1s;
+    WhisperServer server(dir / "model.bin", "en", limited);
+    testing::internal::CaptureStderr();
+    const std::string failure = failureOf([&] { server.transcribe(std::vector<float>{0.1f}); });
+    testing::internal::GetCapturedStderr();
+    const pid_t wrapper = server.processId();
+    server.shutDown();
+    ::unsetenv("STAND_IN_STUBBORN");
+    EXPECT_EQ(failure.rfind("process: whisper request failed: Operation timed out", 0), 0u)
+        << failure;
+    ASSERT_EQ(starts().size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(record / "overlap"))
+        << "the first server still computed when the second started";
+    std::ifstream pids(record / "pids");
+    for (pid_t pid; pids >> pid;) {
+        EXPECT_FALSE(isAlive(pid)) << pid;
+    }
+    EXPECT_FALSE(wrapper != 0 && isAlive(wrapper));
+}
+
+TEST_F(StandIn, TheRequestLimitFollowsTheSpeedMeasuredHere) {
+    WhisperServer server(dir / "model.bin", "en", setup("ok"));
+    EXPECT_EQ(server.requestLimit(5), Recognition::EngineSpeed::ceilingLimit)
+        << "a first request may be slow";
+    EXPECT_FALSE(server.keepsUp(5, 0.8));
+    server.attempt(WavEncoder::encode(std::vector<float>(16000, 0.1f)), "");
+    EXPECT_EQ(server.requestLimit(5), Recognition::EngineSpeed::floorLimit)
+        << "a quick engine still gets the floor";
+    EXPECT_TRUE(server.keepsUp(12, 0.8));
+
+    auto fixed = setup("ok");
+    fixed.requestLimit = 7s;
+    EXPECT_EQ(WhisperServer(dir / "model.bin", "en", fixed).requestLimit(29), 7s);
+}
+
+TEST(WhisperServerDevice, TheServersOwnReportNamesTheDevice) {
+    const struct {
+        const char* lines;
+        WhisperServer::Device device;
+    } rows[] = {
+        {"load_backend: loaded CPU backend from /opt/x/libggml-cpu-sapphirerapids.so\n"
+         "whisper_backend_init_gpu: no GPU found",
+         {false, "", "sapphirerapids", 0}},
+        {"ggml_vulkan: Found 1 Vulkan devices:\n"
+         "ggml_vulkan: 0 = NVIDIA GeForce RTX 3060 (NVIDIA) | uma: 0 | fp16: 1 | bf16: 0\n"
+         "whisper_backend_init_gpu: using Vulkan0 backend\n"
+         "load_backend: loaded CPU backend from /opt/x/libggml-cpu-haswell.so",
+         {true, "NVIDIA GeForce RTX 3060 (NVIDIA)", "haswell", 0}},
+        {"whisper_init_state: compute buffer (encode) = 85.86 MB\nReceived request: audio.wav\n"
+         " Send the notes to Maria.",
+         {false, "", "", 0}},
+    };
+    for (const auto& row : rows) {
+        WhisperServer::Device device;
+        std::istringstream in(row.lines);
+        for (std::string line; std::getline(in, line);) {
+            WhisperServer::readDeviceLine(line, device);
+        }
+        EXPECT_EQ(device, row.device) << row.lines;
+    }
+    EXPECT_EQ(WhisperServer::describe({true, "llvmpipe (LLVM 15)", "haswell", 2}),
+              "the graphics card: llvmpipe (LLVM 15)");
+    EXPECT_EQ(WhisperServer::describe({false, "", "haswell", 4}),
+              "the processor, 4 threads (haswell instructions)");
+    EXPECT_EQ(WhisperServer::describe({false, "", "", 1}), "the processor, 1 thread");
+}
+
+TEST(WhisperServerThreads, OnePerPhysicalCoreThisThreadMayUseAtMostEight) {
+    const int all = WhisperServer::automaticThreads();
+    EXPECT_GE(all, 1);
+    EXPECT_LE(all, WhisperServer::maxThreads);
+    EXPECT_LE(all, static_cast<int>(std::thread::hardware_concurrency()));
+    // Held to one processor, the engine gets one thread.
+    std::thread([] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(0, &one);
+        ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+        EXPECT_EQ(WhisperServer::automaticThreads(), 1);
+    }).join();
 }
 
 TEST(WhisperServerPorts, RandomPortsCoverTheDynamicRange) {

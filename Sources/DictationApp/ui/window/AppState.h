@@ -89,6 +89,8 @@ class AppState : public QObject {
     std::function<void()> onDeleteAll = [] {};
     // Removes every trace of the program and quits; start-up wires it.
     std::function<void()> onUninstall = [] {};
+    // Where the speech engine recognises speech, for the Voice tab; start-up wires it.
+    std::function<std::string()> speechDevice = [] { return std::string(); };
     // Quits the app (the window's Ctrl+Q); start-up wires it.
     std::function<void()> onQuit = [] {};
 

@@ -45,6 +45,9 @@ VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(s
         QStringLiteral("Read at least %1 sentences, then Tune tries words that fix what it "
                        "misheard.")
             .arg(VoiceTest::minimumRecordings)));
+    device_ = line(QStringLiteral("Speech recognition"));
+    column->addWidget(device_);
+    showDevice();
     VoiceTest* test = state.voiceTest();
     if (!test) {
         column->addStretch();
@@ -122,12 +125,22 @@ VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(s
 
 void VoiceTab::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    showDevice();
     if (VoiceTest* test = state_.voiceTest()) {
         test->open();
     }
 }
 
+void VoiceTab::showDevice() {
+    const std::string device = state_.speechDevice();
+    device_->setText(device.empty()
+                         ? QStringLiteral("Speech recognition starts with the first dictation.")
+                         : QStringLiteral("Speech is recognised on ") + ScreenParts::text(device) +
+                               QStringLiteral("."));
+}
+
 void VoiceTab::showTest() {
+    showDevice();
     const VoiceTest& test = *state_.voiceTest();
     const int index = test.index();
     recorded_->setText(

@@ -23,6 +23,7 @@ class VoiceTab : public QWidget {
   private:
     void showTest();
     void showVoice();
+    void showDevice();
 
     AppState& state_;
     QLabel* recorded_ = nullptr;
@@ -38,4 +39,5 @@ class VoiceTab : public QWidget {
     QPushButton* redo_ = nullptr;
     QPushButton* showRecordings_ = nullptr;
     QLabel* result_ = nullptr;
+    QLabel* device_ = nullptr;
 };
