@@ -1,9 +1,13 @@
 #include "TestModels.h"
 
+#include "ProcessRunner.h"
+
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <numbers>
 #include <sstream>
@@ -64,22 +68,12 @@ class Writer {
     }
 
     // Dimensions in ggml order: the fastest-moving first.
-    void tensor(const std::string& name, std::vector<std::int32_t> shape, Type type,
+    void tensor(const std::string& name, const std::vector<std::int32_t>& shape, Type type,
                 const std::vector<float>& data) {
-        std::size_t count = 1;
-        for (auto n : shape) {
-            count *= static_cast<std::size_t>(n);
-        }
-        if (data.size() != count) {
+        if (data.size() != countOf(shape)) {
             throw std::logic_error("tensor " + name + " has the wrong element count");
         }
-        integer(static_cast<std::int32_t>(shape.size()));
-        integer(static_cast<std::int32_t>(name.size()));
-        integer(static_cast<std::int32_t>(type));
-        for (auto n : shape) {
-            integer(n);
-        }
-        text(name);
+        header(name, shape, type);
         if (type == Type::f32) {
             floats(data);
         } else {
@@ -91,19 +85,72 @@ class Writer {
         }
     }
 
-    void zeros(const std::string& name, std::vector<std::int32_t> shape, Type type) {
+    // Streams a tensor of one repeated value with a few elements set, never holding more than
+    // a block of it.
+    void tensor(const WhisperTensor& tensor) {
+        const std::size_t count = countOf(tensor.shape);
+        const Type type = tensor.half ? Type::f16 : Type::f32;
+        header(tensor.name, tensor.shape, type);
+        const std::size_t size = tensor.half ? sizeof(std::uint16_t) : sizeof(float);
+        auto encode = [&](float value, char* to) {
+            if (tensor.half) {
+                const std::uint16_t half = toHalf(value);
+                std::memcpy(to, &half, sizeof half);
+            } else {
+                std::memcpy(to, &value, sizeof value);
+            }
+        };
+        const std::size_t blockCount = std::min<std::size_t>(count, std::size_t{1} << 19);
+        std::vector<char> block(blockCount * size);
+        if (tensor.fill != 0.0f) {
+            for (std::size_t i = 0; i < blockCount; ++i) {
+                encode(tensor.fill, &block[i * size]);
+            }
+        }
+        auto repeat = [&](std::size_t elements) {
+            while (elements > 0) {
+                const std::size_t n = std::min(elements, blockCount);
+                raw(block.data(), n * size);
+                elements -= n;
+            }
+        };
+        std::size_t at = 0;
+        for (const auto& [index, value] : tensor.values) {
+            if (index >= count) {
+                throw std::logic_error("tensor " + tensor.name + " sets an element past its end");
+            }
+            repeat(index - at);
+            char element[sizeof(float)];
+            encode(value, element);
+            raw(element, size);
+            at = index + 1;
+        }
+        repeat(count - at);
+    }
+
+    void zeros(const std::string& name, const std::vector<std::int32_t>& shape, Type type) {
+        tensor(name, shape, type, std::vector<float>(countOf(shape), 0.0f));
+    }
+
+  private:
+    static std::size_t countOf(const std::vector<std::int32_t>& shape) {
         std::size_t count = 1;
         for (auto n : shape) {
             count *= static_cast<std::size_t>(n);
         }
-        tensor(name, std::move(shape), type, std::vector<float>(count, 0.0f));
+        return count;
     }
 
-    void filled(const std::string& name, std::int32_t size, float value) {
-        tensor(name, {size}, Type::f32, std::vector<float>(static_cast<std::size_t>(size), value));
+    void header(const std::string& name, const std::vector<std::int32_t>& shape, Type type) {
+        integer(static_cast<std::int32_t>(shape.size()));
+        integer(static_cast<std::int32_t>(name.size()));
+        integer(static_cast<std::int32_t>(type));
+        for (auto n : shape) {
+            integer(n);
+        }
+        text(name);
     }
 
-  private:
     void raw(const void* data, std::size_t size) {
         out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
         if (!out_) {
@@ -122,116 +169,251 @@ std::vector<std::string> wordsOf(const std::string& sentence) {
     return words;
 }
 
+struct SpecialTokens {
+    std::int32_t endOfText;
+    std::int32_t noTimestamps;
+};
+
+// whisper.cpp's ids: the English-only ones, moved up in the multilingual vocabularies by one for
+// end of text and by the languages beyond 98 for the task tokens and what follows them (99
+// languages in 51865 tokens, 100 in large-v3's 51866).
+SpecialTokens specialTokensOf(std::int32_t vocabulary) {
+    if (vocabulary < 51864 || vocabulary > 51866) {
+        throw std::invalid_argument("whisper vocabularies have 51864 to 51866 tokens");
+    }
+    if (vocabulary == 51864) {
+        return {50256, 50362};
+    }
+    const std::int32_t languages = vocabulary - 51765 - 1;
+    return {50257, 50362 + languages - 98};
+}
+
+std::string lastLineOf(std::string text) {
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text.substr(text.find_last_of('\n') + 1); // npos + 1 is the start
+}
+
 } // namespace
 
-void writeWhisper(const std::filesystem::path& file, const std::string& sentence) {
-    // English-only vocabulary size: the special tokens sit at fixed ids.
-    constexpr std::int32_t vocabularySize = 51864;
-    constexpr std::int32_t endOfText = 50256;
-    constexpr std::int32_t noTimestamps = 50362;
-    constexpr std::int32_t audioContext = 1500, textContext = 448, mels = 80;
+std::optional<WhisperShape> whisperShape(std::string_view name) {
+    if (name == "tiny") {
+        return WhisperShape{};
+    }
+    if (name == "turbo") {
+        return WhisperShape{.vocabulary = 51866,
+                            .state = 1280,
+                            .audioHeads = 20,
+                            .audioLayers = 32,
+                            .textHeads = 20,
+                            .textLayers = 4,
+                            .mels = 128};
+    }
+    if (name == "small.en" || name == "small") {
+        return WhisperShape{.vocabulary = name == "small" ? 51865 : 51864,
+                            .state = 768,
+                            .audioHeads = 12,
+                            .audioLayers = 12,
+                            .textHeads = 12,
+                            .textLayers = 12};
+    }
+    if (name == "base.en") {
+        return WhisperShape{
+            .state = 512, .audioHeads = 8, .audioLayers = 6, .textHeads = 8, .textLayers = 6};
+    }
+    return std::nullopt;
+}
 
+WhisperModel describeWhisper(const std::string& sentence, const WhisperShape& shape) {
+    const auto special = specialTokensOf(shape.vocabulary);
     const auto words = wordsOf(sentence);
     if (words.empty() || words.size() > 62) {
         throw std::invalid_argument("the sentence needs 1 to 62 words");
     }
+    for (const auto& word : words) {
+        // whisper.cpp's quantize tool reads each token into a 129-byte buffer.
+        if (word.size() >= 128) {
+            throw std::invalid_argument("a word over 127 bytes: " + word.substr(0, 20) + "...");
+        }
+    }
     // One one-hot code per token on the path: no-timestamps, each word, end of text.
     const std::int32_t codes = static_cast<std::int32_t>(words.size()) + 2;
-    const std::int32_t state = ((codes + 15) / 16) * 16;
+    const std::int32_t state = shape.state > 0 ? shape.state : ((codes + 15) / 16) * 16;
     const std::int32_t hidden = 4 * state;
-
-    Writer out(file);
-    for (std::int32_t value : {vocabularySize, audioContext, state, 1, 1, textContext, state, 1, 1,
-                               mels, 1 /* f16 weights */}) {
-        out.integer(value);
+    if (codes > state) {
+        throw std::invalid_argument("the sentence needs a state of at least " +
+                                    std::to_string(codes));
     }
-    out.integer(mels);
-    out.integer(201);
-    out.floats(std::vector<float>(static_cast<std::size_t>(mels) * 201, 0.0f));
+    if (shape.audioHeads < 1 || shape.textHeads < 1 || state % shape.audioHeads != 0 ||
+        state % shape.textHeads != 0 || shape.audioLayers < 1 || shape.textLayers < 1) {
+        throw std::invalid_argument("the heads must divide the state and each side needs a layer");
+    }
 
+    WhisperModel model;
+    model.header = {shape.vocabulary,  shape.audioContext, state, shape.audioHeads,
+                    shape.audioLayers, shape.textContext,  state, shape.textHeads,
+                    shape.textLayers,  shape.mels,         1 /* f16 weights */};
     // Token 0 is the blank the decoder suppresses at the start; tokens 1..n are the words.
-    out.integer(static_cast<std::int32_t>(words.size()) + 1);
-    std::vector<std::string> tokens{" "};
+    model.tokens.push_back(" ");
     for (const auto& word : words) {
-        tokens.push_back(" " + word);
-    }
-    for (const auto& token : tokens) {
-        out.integer(static_cast<std::int32_t>(token.size()));
-        out.text(token);
+        model.tokens.push_back(" " + word);
     }
 
-    const auto square = std::vector<std::int32_t>{state, state};
+    auto& tensors = model.tensors;
+    auto add = [&](const std::string& name, std::vector<std::int32_t> dims, bool half,
+                   float fill = 0.0f) {
+        tensors.push_back({name, std::move(dims), half, fill, {}});
+    };
+    auto line = [&](const std::string& name, std::int32_t size, float fill = 0.0f) {
+        add(name, {size}, false, fill);
+    };
     auto block = [&](const std::string& prefix, bool cross) {
-        out.filled(prefix + "attn_ln.weight", state, 1.0f);
-        out.filled(prefix + "attn_ln.bias", state, 0.0f);
+        line(prefix + "attn_ln.weight", state, 1.0f);
+        line(prefix + "attn_ln.bias", state);
         for (const char* part : {"attn.query", "attn.key", "attn.value", "attn.out"}) {
-            out.zeros(prefix + part + ".weight", square, Type::f16);
+            add(prefix + part + ".weight", {state, state}, true);
         }
         for (const char* part : {"attn.query", "attn.value", "attn.out"}) {
-            out.filled(prefix + part + ".bias", state, 0.0f);
+            line(prefix + part + ".bias", state);
         }
         if (cross) {
-            out.filled(prefix + "cross_attn_ln.weight", state, 1.0f);
-            out.filled(prefix + "cross_attn_ln.bias", state, 0.0f);
+            line(prefix + "cross_attn_ln.weight", state, 1.0f);
+            line(prefix + "cross_attn_ln.bias", state);
             for (const char* part :
                  {"cross_attn.query", "cross_attn.key", "cross_attn.value", "cross_attn.out"}) {
-                out.zeros(prefix + part + ".weight", square, Type::f16);
+                add(prefix + part + ".weight", {state, state}, true);
             }
             for (const char* part : {"cross_attn.query", "cross_attn.value", "cross_attn.out"}) {
-                out.filled(prefix + part + ".bias", state, 0.0f);
+                line(prefix + part + ".bias", state);
             }
         }
-        out.filled(prefix + "mlp_ln.weight", state, 1.0f);
-        out.filled(prefix + "mlp_ln.bias", state, 0.0f);
-        out.filled(prefix + "mlp.0.bias", hidden, 0.0f);
-        out.filled(prefix + "mlp.2.bias", state, 0.0f);
+        line(prefix + "mlp_ln.weight", state, 1.0f);
+        line(prefix + "mlp_ln.bias", state);
+        line(prefix + "mlp.0.bias", hidden);
+        line(prefix + "mlp.2.bias", state);
+        add(prefix + "mlp.0.weight", {state, hidden}, true);
+        add(prefix + "mlp.2.weight", {hidden, state}, true);
     };
 
     // The encoder does nothing useful: all its weights are zero.
-    out.zeros("encoder.positional_embedding", {state, audioContext}, Type::f32);
-    out.zeros("encoder.conv1.weight", {3, mels, state}, Type::f16);
-    out.zeros("encoder.conv1.bias", {1, state}, Type::f32);
-    out.zeros("encoder.conv2.weight", {3, state, state}, Type::f16);
-    out.zeros("encoder.conv2.bias", {1, state}, Type::f32);
-    out.filled("encoder.ln_post.weight", state, 1.0f);
-    out.filled("encoder.ln_post.bias", state, 0.0f);
-    block("encoder.blocks.0.", false);
-    out.zeros("encoder.blocks.0.mlp.0.weight", {state, hidden}, Type::f16);
-    out.zeros("encoder.blocks.0.mlp.2.weight", {hidden, state}, Type::f16);
+    add("encoder.positional_embedding", {state, shape.audioContext}, false);
+    add("encoder.conv1.weight", {3, shape.mels, state}, true);
+    add("encoder.conv1.bias", {1, state}, false);
+    add("encoder.conv2.weight", {3, state, state}, true);
+    add("encoder.conv2.bias", {1, state}, false);
+    line("encoder.ln_post.weight", state, 1.0f);
+    line("encoder.ln_post.bias", state);
+    for (std::int32_t layer = 0; layer < shape.audioLayers; ++layer) {
+        block("encoder.blocks." + std::to_string(layer) + ".", false);
+    }
 
     // Decoder: attention contributes nothing, so each step sees only its own token. The
-    // embedding of a token on the path is a one-hot code; the MLP replaces code i by code i+1;
-    // the tied output projection turns that into a sharp peak on the next token.
-    std::vector<float> embedding(static_cast<std::size_t>(state) * vocabularySize, 0.0f);
+    // embedding of a token on the path is a one-hot code; the first layer's MLP replaces code i
+    // by code i+1 and the later layers add nothing; the tied output projection turns that into
+    // a sharp peak on the next token.
+    add("decoder.positional_embedding", {state, shape.textContext}, false);
+    add("decoder.token_embedding.weight", {state, shape.vocabulary}, true);
+    line("decoder.ln.weight", state, 10.0f);
+    line("decoder.ln.bias", state);
+    for (std::int32_t layer = 0; layer < shape.textLayers; ++layer) {
+        block("decoder.blocks." + std::to_string(layer) + ".", true);
+    }
+
+    auto valuesOf = [&](const std::string& name) -> std::map<std::size_t, float>& {
+        return std::ranges::find(tensors, name, &WhisperTensor::name)->values;
+    };
+    auto& embedding = valuesOf("decoder.token_embedding.weight");
     auto setCode = [&](std::int32_t token, std::int32_t code) {
         embedding[static_cast<std::size_t>(token) * state + static_cast<std::size_t>(code)] = 1.0f;
     };
-    setCode(noTimestamps, 0);
+    setCode(special.noTimestamps, 0);
     for (std::int32_t i = 1; i <= static_cast<std::int32_t>(words.size()); ++i) {
         setCode(i, i);
     }
-    setCode(endOfText, codes - 1);
+    setCode(special.endOfText, codes - 1);
 
     // Layer norm of a one-hot code puts sqrt(state - 1) on its own component and a small
     // negative value on the others; a steep first layer keeps only the code's own unit.
+    // Quantization scales each run of 32 weights in a row by its largest: code i's hidden unit
+    // sits 32 columns from code i+1's where there is room, so each run of the second layer holds
+    // one crafted weight and keeps it (q5_0's range of -16..15 steps would shrink one of a +w,
+    // -w pair to 15/16 of it).
     constexpr float steepness = 20.0f;
     const float peak = steepness * std::sqrt(static_cast<float>(state - 1));
-    std::vector<float> up(static_cast<std::size_t>(hidden) * state, 0.0f);
-    std::vector<float> down(static_cast<std::size_t>(state) * hidden, 0.0f);
+    const std::int32_t spacing = std::min(32, hidden / codes);
+    auto& up = valuesOf("decoder.blocks.0.mlp.0.weight");
+    auto& down = valuesOf("decoder.blocks.0.mlp.2.weight");
     for (std::int32_t code = 0; code + 1 < codes; ++code) {
-        up[static_cast<std::size_t>(code) * state + code] = steepness;
-        // Output row `o`, hidden column `code`: remove the input code, add the next one.
-        down[static_cast<std::size_t>(code) * hidden + code] -= 1.0f / peak;
-        down[static_cast<std::size_t>(code + 1) * hidden + code] += 1.0f / peak;
+        const auto unit = static_cast<std::size_t>(code * spacing);
+        up[unit * state + code] = steepness;
+        // Output row `o`, hidden column `unit`: remove the input code, add the next one.
+        down[static_cast<std::size_t>(code) * hidden + unit] -= 1.0f / peak;
+        down[static_cast<std::size_t>(code + 1) * hidden + unit] += 1.0f / peak;
     }
+    return model;
+}
 
-    out.zeros("decoder.positional_embedding", {state, textContext}, Type::f32);
-    out.tensor("decoder.token_embedding.weight", {state, vocabularySize}, Type::f16, embedding);
-    out.filled("decoder.ln.weight", state, 10.0f);
-    out.filled("decoder.ln.bias", state, 0.0f);
-    block("decoder.blocks.0.", true);
-    out.tensor("decoder.blocks.0.mlp.0.weight", {state, hidden}, Type::f16, up);
-    out.tensor("decoder.blocks.0.mlp.2.weight", {hidden, state}, Type::f16, down);
+void writeWhisper(const std::filesystem::path& file, const std::string& sentence,
+                  const WhisperShape& shape) {
+    const auto model = describeWhisper(sentence, shape);
+    try {
+        Writer out(file);
+        for (auto value : model.header) {
+            out.integer(value);
+        }
+        const std::int32_t mels = model.header[9];
+        out.integer(mels);
+        out.integer(201);
+        out.floats(std::vector<float>(static_cast<std::size_t>(mels) * 201, 0.0f));
+        out.integer(static_cast<std::int32_t>(model.tokens.size()));
+        for (const auto& token : model.tokens) {
+            out.integer(static_cast<std::int32_t>(token.size()));
+            out.text(token);
+        }
+        for (const auto& tensor : model.tensors) {
+            out.tensor(tensor);
+        }
+    } catch (...) {
+        // A real-size file is large; leave no half of one behind.
+        std::error_code ignored;
+        std::filesystem::remove(file, ignored);
+        throw;
+    }
+}
+
+std::string passage(int words) {
+    constexpr std::string_view text =
+        "Please send the quarterly report to the finance team before Friday morning. I reviewed "
+        "the draft with Maria yesterday, and we agreed that the revenue numbers need another "
+        "check, so let us meet on Thursday at ten to go through them together. Also remember to "
+        "book the small meeting room on the third floor and order fresh coffee for everyone who "
+        "joins.";
+    const auto all = wordsOf(std::string(text));
+    if (words < 1 || words > static_cast<int>(all.size())) {
+        throw std::invalid_argument("the passage has 1 to " + std::to_string(all.size()) +
+                                    " words");
+    }
+    std::string result = all[0];
+    for (int i = 1; i < words; ++i) {
+        result += " " + all[static_cast<std::size_t>(i)];
+    }
+    return result;
+}
+
+void quantizeWhisper(const std::filesystem::path& tool, const std::filesystem::path& input,
+                     const std::filesystem::path& output, const std::string& type) {
+    const auto result = runProcess({tool.string(), input.string(), output.string(), type},
+                                   {{"GGML_NO_BACKTRACE", "1"}});
+    if (result.status != 0) {
+        std::error_code ignored;
+        std::filesystem::remove(output, ignored);
+        const auto reason = lastLineOf(result.err);
+        throw std::runtime_error(tool.filename().string() + " exited with status " +
+                                 std::to_string(result.status) +
+                                 (reason.empty() ? "" : ": " + reason));
+    }
+    std::filesystem::remove(input);
 }
 
 void writeVoiceActivity(const std::filesystem::path& file) {
