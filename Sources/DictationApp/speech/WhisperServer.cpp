@@ -388,13 +388,18 @@ class WhisperServer::Child {
         std::string line;
         bool first = true;
         char buffer[4096];
-        while (!stop.stop_requested()) {
+        for (;;) {
             pollfd ready{fd, POLLIN, 0};
             const int polled = ::poll(&ready, 1, 100);
             if (polled < 0 && errno != EINTR) {
                 break;
             }
+            // What the server wrote before it ended is still read: it may name the device
+            // that failed.
             if (polled <= 0) {
+                if (stop.stop_requested()) {
+                    break;
+                }
                 continue;
             }
             const ssize_t got = ::read(fd, buffer, sizeof buffer);

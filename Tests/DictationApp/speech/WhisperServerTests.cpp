@@ -90,6 +90,17 @@ std::string optionOf(pid_t pid, const std::string& name) {
     return at == arguments.end() || at + 1 == arguments.end() ? "" : *(at + 1);
 }
 
+// Whether a process's command line holds `argument`.
+bool hasArgument(pid_t pid, const std::string& argument) {
+    std::istringstream in(readAll("/proc/" + std::to_string(pid) + "/cmdline"));
+    for (std::string each; std::getline(in, each, '\0');) {
+        if (each == argument) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // "/" and 32 hexadecimal digits: 16 random bytes.
 bool isLaunchPrefix(const std::string& path) {
     return path.size() == 33 && path[0] == '/' &&
@@ -362,6 +373,84 @@ TEST_F(RealServer, OnlyRequestsUnderTheLaunchPrefixReachTheServer) {
         EXPECT_EQ(errors.find(path.substr(1)), std::string::npos) << errors;
         EXPECT_EQ(filesHolding(dir.path(), path.substr(1)), std::vector<std::string>{});
     }
+}
+
+// The real server on Mesa's software Vulkan device, which ggml only uses when told to: the
+// graphics-card path without a graphics card.
+class SoftwareGraphicsCard : public RealServer {
+  protected:
+    void SetUp() override {
+        RealServer::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        const auto tools = std::filesystem::canonical(program).parent_path();
+        if (!std::filesystem::exists(tools / "libggml-vulkan.so")) {
+            GTEST_SKIP() << "whisper-server was built without the Vulkan backend";
+        }
+        if (!std::filesystem::exists("/usr/share/vulkan/icd.d/lvp_icd.x86_64.json")) {
+            GTEST_SKIP() << "Mesa's software Vulkan device is not installed (mesa-vulkan-drivers)";
+        }
+        ::setenv("GGML_VK_VISIBLE_DEVICES", "0", 1);
+    }
+    void TearDown() override {
+        ::unsetenv("GGML_VK_VISIBLE_DEVICES");
+        ::unsetenv("GGML_VK_FORCE_MAX_BUFFER_SIZE");
+    }
+    WhisperServer::Setup remembering() const {
+        auto chosen = setup();
+        chosen.gpuMemory = dir / "cache" / "gpu-failed";
+        return chosen;
+    }
+};
+
+TEST_F(SoftwareGraphicsCard, RecognisesOnTheGraphicsCardAndSaysSo) {
+    WhisperServer server(model, "en", remembering());
+    testing::internal::CaptureStderr();
+    // The first run compiles the card's shaders, which takes a minute on a slow machine.
+    EXPECT_EQ(server.transcribe(tone(2)), sentence);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    const auto device = server.device();
+    EXPECT_TRUE(device.isGraphicsCard);
+    EXPECT_NE(device.graphicsCard.find("llvmpipe"), std::string::npos) << device.graphicsCard;
+    EXPECT_EQ(server.deviceDescription().rfind("the graphics card: llvmpipe", 0), 0u)
+        << server.deviceDescription();
+    EXPECT_EQ(countOf(errors, "[Dictation] speech engine: the graphics card: llvmpipe"), 1)
+        << errors;
+    EXPECT_FALSE(hasArgument(server.serverId(), "-ng")) << "the card is allowed";
+    EXPECT_FALSE(std::filesystem::exists(dir / "cache" / "gpu-failed"));
+}
+
+TEST_F(SoftwareGraphicsCard, ACardThatFailsHandsOverToTheProcessorOnceAndForThisEngine) {
+    // The card cannot hold even the model: the server dies while it loads.
+    ::setenv("GGML_VK_FORCE_MAX_BUFFER_SIZE", "1", 1);
+    testing::internal::CaptureStderr();
+    {
+        WhisperServer server(model, "en", remembering());
+        EXPECT_EQ(server.transcribe(tone(2)), sentence);
+        EXPECT_FALSE(server.device().isGraphicsCard);
+        EXPECT_EQ(server.device().graphicsCard, "") << "the driver stays out of the process";
+        EXPECT_EQ(server.deviceDescription().rfind("the processor, ", 0), 0u);
+        EXPECT_TRUE(isAlive(server.serverId()));
+        EXPECT_TRUE(hasArgument(server.serverId(), "-ng")) << commandOf(server.serverId());
+        EXPECT_EQ(server.transcribe(tone(1)), sentence);
+    }
+    // A later start of the same program and engine goes to the processor at once.
+    {
+        WhisperServer server(model, "en", remembering());
+        EXPECT_EQ(server.transcribe(tone(1)), sentence);
+        EXPECT_FALSE(server.device().isGraphicsCard);
+    }
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(countOf(errors, "[Dictation] speech engine: gpu failed, using the cpu: "), 1)
+        << errors;
+    EXPECT_EQ(countOf(errors, "restarting whisper"), 0) << errors;
+    // Another engine (here: a changed program file) tries the card again.
+    writeAll(dir / "cache" / "gpu-failed", "another engine\n");
+    ::unsetenv("GGML_VK_FORCE_MAX_BUFFER_SIZE");
+    WhisperServer server(model, "en", remembering());
+    EXPECT_EQ(server.transcribe(tone(1)), sentence);
+    EXPECT_TRUE(server.device().isGraphicsCard);
 }
 
 class StandIn : public SpeechEngine {
