@@ -677,6 +677,7 @@ int WhisperServer::freePort() {
 
 std::vector<std::string> WhisperServer::launchArguments() const {
     const int threads = setup_.threads > 0 ? setup_.threads : automaticThreads();
+    // The request path is not among them: every local user can read a command line.
     std::vector<std::string> arguments{"sh",
                                        "-c",
                                        wrapperScript,
@@ -688,8 +689,6 @@ std::vector<std::string> WhisperServer::launchArguments() const {
                                        "127.0.0.1",
                                        "--port",
                                        std::to_string(port_),
-                                       "--request-path",
-                                       requestPath_,
                                        "-l",
                                        language_,
                                        "-nt",
@@ -699,6 +698,27 @@ std::vector<std::string> WhisperServer::launchArguments() const {
         arguments.emplace_back("-ng");
     }
     return arguments;
+}
+
+void WhisperServer::checkProgram(const std::filesystem::path& folder) {
+    if (programChecked_) {
+        return;
+    }
+    // Our build names the variable that carries the request path in its usage; a stock build
+    // would put the path on its command line, or ignore it and serve everyone.
+    std::string usage;
+    try {
+        usage =
+            run({"sh", "-c", R"(exec "$0" --help 2>&1)", setup_.program}, std::nullopt, folder, 10);
+    } catch (const AppError& error) {
+        usage = error.what();
+    }
+    if (usage.find(requestPathVariable) == std::string::npos) {
+        log("refusing " + Text::printable(setup_.program) +
+            ": it cannot keep its request path from other users (a stock whisper-server)");
+        throw AppError::process("whisper did not start");
+    }
+    programChecked_ = true;
 }
 
 bool WhisperServer::launchServer() {
@@ -726,13 +746,18 @@ bool WhisperServer::launchServer() {
         throw AppError::process("whisper did not start");
     }
 
+    checkProgram(folder);
+
     std::vector<std::string> environment;
     for (char** variable = environ; *variable; ++variable) {
         const std::string_view text(*variable);
-        if (!text.starts_with("GGML_NO_BACKTRACE=") && !text.starts_with("GGML_DISABLE_VULKAN=")) {
+        if (!text.starts_with("GGML_NO_BACKTRACE=") && !text.starts_with("GGML_DISABLE_VULKAN=") &&
+            !text.starts_with(std::string(requestPathVariable) + "=")) {
             environment.emplace_back(text);
         }
     }
+    // Only this user (and root) can read a process's environment.
+    environment.push_back(std::string(requestPathVariable) + "=" + requestPath_);
     // On an abort ggml would otherwise try to attach a debugger to the server.
     environment.emplace_back("GGML_NO_BACKTRACE=1");
     if (usesCpu_) {

@@ -123,6 +123,8 @@ class WhisperServer final : public SpeechEngine {
     multipartBody(std::string_view boundary, std::string_view wav, std::string_view language,
                   std::string_view prompt,
                   const std::vector<std::pair<std::string, std::string>>& fields = {});
+    // The variable that hands the server its request path; our build names it in its usage.
+    static constexpr std::string_view requestPathVariable = "WHISPER_REQUEST_PATH";
     // The shell script that starts the server and ties its life to the keep-alive pipe.
     static const std::string wrapperScript;
     // "the graphics card: NAME" or "the processor, N threads (VARIANT instructions)".
@@ -148,6 +150,8 @@ class WhisperServer final : public SpeechEngine {
     bool onGraphicsCard() const;
     void rememberGpuFailure(const std::string& reason);
     std::vector<std::string> launchArguments() const;
+    // Throws unless the program is our build, which takes its request path privately.
+    void checkProgram(const std::filesystem::path& folder);
 
     // One request over `frames` of encoder context (0 = full).
     std::string request(const std::string& wav, const std::string& prompt, int frames, Kind kind);
@@ -164,6 +168,7 @@ class WhisperServer final : public SpeechEngine {
     int port_ = 0;
     std::string requestPath_;
     bool usesCpu_ = false; // the graphics card failed: -ng from now on
+    bool programChecked_ = false;
 
     mutable std::mutex speedLock_;
     Recognition::EngineSpeed speed_;

@@ -78,16 +78,16 @@ pid_t serverUnder(pid_t wrapper) {
     return 0;
 }
 
-// The argument after `name` on a process's command line, or "".
-std::string optionOf(pid_t pid, const std::string& name) {
-    const std::string line = readAll("/proc/" + std::to_string(pid) + "/cmdline");
-    std::vector<std::string> arguments;
-    std::istringstream in(line);
-    for (std::string argument; std::getline(in, argument, '\0');) {
-        arguments.push_back(argument);
+// The request path a server was given in its environment, or "".
+std::string requestPathOf(pid_t pid) {
+    std::istringstream in(readAll("/proc/" + std::to_string(pid) + "/environ"));
+    const std::string name = std::string(WhisperServer::requestPathVariable) + "=";
+    for (std::string variable; std::getline(in, variable, '\0');) {
+        if (variable.starts_with(name)) {
+            return variable.substr(name.size());
+        }
     }
-    const auto at = std::find(arguments.begin(), arguments.end(), name);
-    return at == arguments.end() || at + 1 == arguments.end() ? "" : *(at + 1);
+    return "";
 }
 
 // Whether a process's command line holds `argument`.
@@ -276,9 +276,9 @@ TEST_F(RealServer, KillingTheOwningProcessEndsTheServer) {
     ASSERT_TRUE(portAnswers(port));
 
     owner.end(SIGKILL);
-    EXPECT_TRUE(eventually([&] { return !processIsAlive(engine); }, 3))
+    // Its threads close the socket as they go, a moment after the process is reaped.
+    EXPECT_TRUE(eventually([&] { return !processIsAlive(engine) && !portAnswers(port); }, 3))
         << "the server outlived the process that started it";
-    EXPECT_FALSE(portAnswers(port));
 }
 
 TEST_F(RealServer, AMissingOrForeignModelGivesUpWithoutWaitingForTheLimit) {
@@ -338,8 +338,10 @@ TEST_F(RealServer, OnlyRequestsUnderTheLaunchPrefixReachTheServer) {
     testing::internal::CaptureStderr();
     ASSERT_EQ(server.transcribe(tone(0.5)), sentence);
     const pid_t engine = serverUnder(server.processId());
-    const std::string prefix = optionOf(engine, "--request-path");
+    const std::string prefix = requestPathOf(engine);
     EXPECT_TRUE(isLaunchPrefix(prefix)) << prefix;
+    EXPECT_EQ(readAll("/proc/" + std::to_string(engine) + "/cmdline").find(prefix.substr(1)),
+              std::string::npos);
 
     // Without the prefix no handler answers: no transcription, no model swap, no page.
     const int port = server.port();
@@ -361,7 +363,7 @@ TEST_F(RealServer, OnlyRequestsUnderTheLaunchPrefixReachTheServer) {
     ::kill(engine, SIGKILL);
     ASSERT_TRUE(eventually([&] { return !portAnswers(port); }, 3));
     ASSERT_EQ(server.transcribe(tone(0.5)), sentence);
-    const std::string next = optionOf(serverUnder(server.processId()), "--request-path");
+    const std::string next = requestPathOf(serverUnder(server.processId()));
     EXPECT_TRUE(isLaunchPrefix(next)) << next;
     EXPECT_NE(next, prefix);
 
@@ -373,6 +375,72 @@ TEST_F(RealServer, OnlyRequestsUnderTheLaunchPrefixReachTheServer) {
         EXPECT_EQ(errors.find(path.substr(1)), std::string::npos) << errors;
         EXPECT_EQ(filesHolding(dir.path(), path.substr(1)), std::vector<std::string>{});
     }
+}
+
+// Another local user, even one who learnt the request path, cannot load a model, read a file
+// or change what the next dictation types.
+TEST_F(RealServer, AnotherUserCannotSwapTheModelOrReadFilesThroughTheServer) {
+    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0 ||
+        ::access("/usr/bin/python3", X_OK) != 0) {
+        GTEST_SKIP() << "needs root, setpriv and python3 to act as another user (nobody)";
+    }
+    WhisperServer server(model, "en", setup());
+    ASSERT_EQ(server.transcribe(tone(0.5)), sentence);
+    const pid_t engine = server.serverId();
+    const std::string path = requestPathOf(engine);
+    ASSERT_TRUE(isLaunchPrefix(path));
+    // A file in the server's working folder where the stock server's static mount would look,
+    // and another model the attacker wants loaded.
+    const auto folder = std::filesystem::read_symlink("/proc/" + std::to_string(engine) + "/cwd");
+    EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+    std::filesystem::create_directories(folder / "examples/server/public");
+    writeAll(folder / "examples/server/public/secret.txt", "the user's secret");
+    const auto other = dir / "other.bin";
+    TestModels::writeWhisper(other, "Typed by somebody else.");
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::others_exec,
+                                 std::filesystem::perm_options::add);
+    std::filesystem::permissions(other, std::filesystem::perms::others_read,
+                                 std::filesystem::perm_options::add);
+
+    const auto script = dir / "attack.py";
+    writeAll(script, R"(import glob, sys, urllib.request, urllib.error
+port, engine, path, other = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
+cmdline = open("/proc/%s/cmdline" % engine, "rb").read().decode()
+print("path on the command line" if path[1:] in cmdline else "no path on the command line")
+try:
+    open("/proc/%s/environ" % engine, "rb").read()
+    print("environment read")
+except OSError:
+    print("environment closed")
+def status(method, url, body=None, kind=None):
+    request = urllib.request.Request("http://127.0.0.1:%s%s" % (port, url), data=body, method=method)
+    if kind:
+        request.add_header("Content-Type", kind)
+    try:
+        return urllib.request.urlopen(request, timeout=20).status
+    except urllib.error.HTTPError as error:
+        return error.code
+form = ("--b\r\nContent-Disposition: form-data; name=\"model\"\r\n\r\n%s\r\n--b--\r\n" % other).encode()
+for prefix in ("", path):
+    print("load", status("POST", prefix + "/load", form, "multipart/form-data; boundary=b"))
+    print("file", status("GET", prefix + "/secret.txt"))
+)");
+    const auto report = dir / "attack.txt";
+    {
+        BackgroundProcess attacker({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                    "--clear-groups", "/usr/bin/python3", script.string(),
+                                    std::to_string(server.port()), std::to_string(engine), path,
+                                    other.string()},
+                                   {}, report.string());
+        ASSERT_TRUE(eventually([&] { return countOf(readAll(report), "file ") == 2; }, 60))
+            << readAll(report);
+    }
+    EXPECT_EQ(readAll(report), "no path on the command line\nenvironment closed\nload 404\n"
+                               "file 404\nload 404\nfile 404\n");
+    // The user's next dictation is still recognised by the user's model.
+    EXPECT_EQ(server.transcribe(tone(0.5)), sentence);
+    EXPECT_EQ(server.serverId(), engine) << "the server survived";
 }
 
 // The real server on Mesa's software Vulkan device, which ggml only uses when told to: the
@@ -499,13 +567,12 @@ TEST_F(StandIn, SendsTheExactCommandLineAndMultipartBody) {
     EXPECT_EQ(server.attempt(wav, ""), "Hello there.");
 
     ASSERT_EQ(starts().size(), 1u);
-    const std::string prefix =
-        starts()[0].size() > 7 ? starts()[0][7].get<std::string>() : std::string();
+    // The request path comes through the environment, never the command line.
+    const std::string prefix = readAll(record / "paths").substr(0, 33);
     EXPECT_TRUE(isLaunchPrefix(prefix)) << prefix;
     EXPECT_EQ(starts()[0],
               nlohmann::json({"-m", (dir / "model.bin").string(), "--host", "127.0.0.1", "--port",
-                              std::to_string(server.port()), "--request-path", prefix, "-l", "de",
-                              "-nt", "-t", "3"}));
+                              std::to_string(server.port()), "-l", "de", "-nt", "-t", "3"}));
 
     for (int request : {1, 2}) {
         const std::string headers =
@@ -556,6 +623,21 @@ TEST_F(StandIn, TranscribeSendsTheRecordingWithTheVocabularyAsPrompt) {
     EXPECT_NE(without.find(WavEncoder::encode(samples)), std::string::npos);
     EXPECT_EQ(without.find("name=\"prompt\""), std::string::npos);
     EXPECT_NE(with.find("name=\"prompt\"\r\n\r\nKubernetes, Grafana.\r\n"), std::string::npos);
+}
+
+TEST_F(StandIn, AStockServerThatWouldShowItsPathIsRefused) {
+    ::setenv("STAND_IN_STOCK", "1", 1);
+    WhisperServer server(dir / "model.bin", "en", setup("ok"));
+    testing::internal::CaptureStderr();
+    const std::string failure = failureOf([&] { server.attempt(WavEncoder::encode({}), ""); });
+    const std::string errors = testing::internal::GetCapturedStderr();
+    ::unsetenv("STAND_IN_STOCK");
+    EXPECT_EQ(failure, "process: whisper did not start");
+    EXPECT_TRUE(starts().empty()) << "it was never started as a server";
+    EXPECT_EQ(countOf(errors, "[Dictation] refusing " + std::string(STAND_IN_SERVER) +
+                                  ": it cannot keep its request path from other users"),
+              1)
+        << errors;
 }
 
 TEST_F(StandIn, AServerThatDiesAtStartIsGivenUpAtOnce) {
