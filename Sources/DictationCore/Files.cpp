@@ -245,19 +245,20 @@ void appendLine(const fs::path& file, std::string_view lines, mode_t mode,
     }
 }
 
-std::optional<Reader> Reader::openIfPresent(const fs::path& file) {
-    Descriptor fd{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
+std::optional<Reader> Reader::openIfPresent(const fs::path& file, Links links) {
+    // O_NONBLOCK: a FIFO in the file's place answers the open at once instead of waiting for a
+    // writer; the regular-file check below then refuses it.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::refuse ? O_NOFOLLOW : 0);
+    Descriptor fd{::open(file.c_str(), flags)};
     if (!fd.isOpen()) {
         if (errno == ENOENT) {
             return std::nullopt;
         }
         throw failure("couldn't read", file, errno);
     }
-    std::size_t size = 0;
-    if (struct stat info{}; ::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
-        size = static_cast<std::size_t>(info.st_size);
-    }
-    return Reader(std::move(fd), file, size);
+    const struct stat info = regularFile(fd, "couldn't read", file);
+    return Reader(std::move(fd), file,
+                  info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0);
 }
 
 std::size_t Reader::read(char* into, std::size_t size) {
@@ -272,15 +273,26 @@ std::size_t Reader::read(char* into, std::size_t size) {
     }
 }
 
-std::optional<std::string> readIfPresent(const fs::path& file, std::size_t spare) {
-    auto reader = Reader::openIfPresent(file);
+std::optional<std::string> readIfPresent(const fs::path& file, std::size_t spare, Links links,
+                                         std::size_t limit) {
+    auto reader = Reader::openIfPresent(file, links);
     if (!reader) {
         return std::nullopt;
+    }
+    const auto tooLarge = [&] {
+        return FileError("couldn't read " + file.filename().string() + ": too large");
+    };
+    if (reader->sizeWhenOpened() > limit) {
+        throw tooLarge();
     }
     std::string bytes;
     bytes.reserve(reader->sizeWhenOpened() + spare);
     char buffer[65536];
+    // A file that grows while it is read is still held to the limit.
     while (const std::size_t count = reader->read(buffer, sizeof buffer)) {
+        if (bytes.size() + count > limit) {
+            throw tooLarge();
+        }
         bytes.append(buffer, count);
     }
     return bytes;

@@ -61,11 +61,20 @@ bool writeNew(const std::filesystem::path& file, std::string_view bytes);
 void appendLine(const std::filesystem::path& file, std::string_view lines, mode_t mode = 0600,
                 std::string_view header = {});
 
+// Whether a read follows a symbolic link: never for the program's own files (a link there
+// could lead to a device, a FIFO or another user's secret); for other programs' files it may.
+enum class Links { refuse, follow };
+
+// Far above any file of ours in real use; a file past it is refused rather than read.
+inline constexpr std::size_t readLimit = std::size_t(1) << 30;
+
 // A file read a piece at a time, for one too large to hold whole beside what is made of it.
 class Reader {
   public:
-    // Nothing when there is no file. Throws FileError on any other failure.
-    static std::optional<Reader> openIfPresent(const std::filesystem::path& file);
+    // Nothing when there is no file. Only a regular file is opened (a FIFO never blocks the
+    // open, a device is refused). Throws FileError on any other failure.
+    static std::optional<Reader> openIfPresent(const std::filesystem::path& file,
+                                               Links links = Links::refuse);
 
     // Up to `size` more bytes into `into`; 0 at the end of the file. Throws FileError.
     std::size_t read(char* into, std::size_t size);
@@ -81,9 +90,12 @@ class Reader {
     std::size_t size_;
 };
 
-// The whole file, or nothing when there is no file. Throws FileError on any other failure.
-// `spare` bytes of room are kept after the contents, so appending that much copies nothing.
-std::optional<std::string> readIfPresent(const std::filesystem::path& file, std::size_t spare = 0);
+// The whole file, or nothing when there is no file. Throws FileError on any other failure,
+// and for a file of more than `limit` bytes. `spare` bytes of room are kept after the
+// contents, so appending that much copies nothing.
+std::optional<std::string> readIfPresent(const std::filesystem::path& file, std::size_t spare = 0,
+                                         Links links = Links::refuse,
+                                         std::size_t limit = readLimit);
 
 // Replaces `file` with `bytes`, so a reader always sees the old or the new document. The bytes
 // go to a temporary file of a unique name beside it, are flushed to disk and renamed over the

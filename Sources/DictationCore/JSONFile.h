@@ -26,6 +26,11 @@ template <typename T> class JSONFile {
         }
         try {
             return nlohmann::ordered_json::parse(*bytes).template get<T>();
+        } catch (const nlohmann::json::parse_error& error) {
+            // The parser's own text quotes what it last read, which could be anything in the
+            // file: only where it stopped goes into the message.
+            throw FileError("couldn't read " + url_.filename().string() +
+                            ": not valid JSON (at byte " + std::to_string(error.byte) + ")");
         } catch (const nlohmann::json::exception& error) {
             throw FileError("couldn't read " + url_.filename().string() + ": " + error.what());
         }

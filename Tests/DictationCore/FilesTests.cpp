@@ -7,6 +7,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -368,6 +369,46 @@ TEST(Files, OurFoldersArePrivateWhateverTheUmaskAndAnOldLooseOneIsTightened) {
     std::filesystem::create_directory_symlink(dir / "shared", dir / "link");
     EXPECT_THROW(Files::createPrivateFolder(dir / "link"), FileError)
         << "a link is no folder of ours";
+}
+
+} // namespace
+
+namespace {
+
+// What a read of one of our files meets, and what it answers: never a hang, never endless
+// memory, never the contents of something that is not our plain file.
+TEST(FilesReading, OnlyOurPlainFilesAreReadAndOnlyUpToTheLimit) {
+    TempDir dir;
+    writeAll(dir / "notes.json", "[]");
+    writeAll(dir / "big.json", std::string(2048, 'x'));
+    ASSERT_EQ(::mkfifo((dir / "fifo.json").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "zero.json");
+    fs::create_symlink(dir / "notes.json", dir / "linked.json");
+    fs::create_directory(dir / "folder.json");
+    const struct {
+        const char* name;
+        Files::Links links;
+        const char* answer;
+    } rows[] = {
+        {"notes.json", Files::Links::refuse, "[]"},
+        {"missing.json", Files::Links::refuse, "nothing"},
+        {"fifo.json", Files::Links::refuse, "couldn't read fifo.json: not a regular file"},
+        {"zero.json", Files::Links::refuse, "couldn't read zero.json: refusing a symbolic link"},
+        {"zero.json", Files::Links::follow, "couldn't read zero.json: not a regular file"},
+        {"linked.json", Files::Links::refuse,
+         "couldn't read linked.json: refusing a symbolic link"},
+        {"linked.json", Files::Links::follow, "[]"}, // another program's file may be a link
+        {"folder.json", Files::Links::refuse, "couldn't read folder.json: not a regular file"},
+        {"big.json", Files::Links::refuse, "couldn't read big.json: too large"},
+    };
+    for (const auto& row : rows) {
+        std::string answer;
+        const std::string error = errorOf([&] {
+            const auto bytes = Files::readIfPresent(dir / row.name, 0, row.links, 1024);
+            answer = bytes.value_or("nothing");
+        });
+        EXPECT_EQ(error == "no error" ? answer : error, row.answer) << row.name;
+    }
 }
 
 } // namespace

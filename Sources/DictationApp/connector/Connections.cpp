@@ -22,8 +22,9 @@ namespace {
 constexpr const char* backupExtension = ".parlwick-backup";
 constexpr double claudeCodeTimeout = 20;
 
+// The AI apps' own files: a link there (a dotfiles folder) is the user's choice.
 std::optional<std::string> readSettings(const fs::path& file) {
-    return Files::readIfPresent(file);
+    return Files::readIfPresent(file, 0, Files::Links::follow, 64 << 20);
 }
 
 // Keeps the file exactly as it was before our first change; never overwritten.

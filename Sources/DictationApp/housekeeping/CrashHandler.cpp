@@ -184,7 +184,14 @@ bool isLibrary(const char* line, std::size_t length) {
            std::memchr(line, '/', length) != nullptr;
 }
 
+// The longest report path a Line holds: "<folder>/<app>-YYYY-MM-DD-HHMMSS-99.ips" and its end.
+constexpr std::size_t longestPath = 1023;
+
 int openReport() {
+    // A folder too long to name a report in (refused at install) gets nothing at all.
+    if (folder[0] == '\0') {
+        return -1;
+    }
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     for (int attempt = 1; attempt < 100; ++attempt) {
@@ -284,8 +291,17 @@ void CrashHandler::install(const std::filesystem::path& crashes, std::string_vie
     } catch (const std::exception& error) {
         log(std::string("crash reports: ") + error.what());
     }
-    copy(folder, sizeof folder, crashes.string());
     copy(appName, sizeof appName, app);
+    // A path cut short would put the report somewhere else entirely (the folder's parent,
+    // under a piece of its name): past what fits, no report is written.
+    const std::string longest =
+        crashes.string() + "/" + std::string(appName) + "-2026-12-09-061234-99.ips";
+    if (longest.size() > longestPath) {
+        log("crash reports: the folder's path is too long, no reports will be written");
+        folder[0] = '\0';
+    } else {
+        copy(folder, sizeof folder, crashes.string());
+    }
     copy(version, sizeof version, appVersion);
     // The first backtrace loads the unwinder, which allocates: never inside the handler.
     void* frame[1];

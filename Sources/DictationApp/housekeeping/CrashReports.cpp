@@ -1,5 +1,8 @@
 #include "housekeeping/CrashReports.h"
 
+#include "Files.h"
+#include "platform/Log.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -86,7 +89,10 @@ std::optional<CrashReports::Report> CrashReports::newestReport(const fs::path& f
     std::optional<std::pair<Timestamp, fs::path>> newest;
     for (const auto& entry : entries) {
         const std::string name = entry.path().filename().string();
-        if (!name.starts_with(prefix) || entry.path().extension() != ".ips") {
+        std::error_code unreadable;
+        // Only a plain file can be a report of ours; a link could lead anywhere.
+        if (!name.starts_with(prefix) || entry.path().extension() != ".ips" ||
+            !fs::is_regular_file(entry.symlink_status(unreadable))) {
             continue;
         }
         const auto date = modified(entry.path());
@@ -100,12 +106,17 @@ std::optional<CrashReports::Report> CrashReports::newestReport(const fs::path& f
     if (!newest) {
         return std::nullopt;
     }
-    std::ifstream file(newest->second, std::ios::binary);
-    std::ostringstream text;
-    if (!file || !(text << file.rdbuf())) {
+    // Our own handler writes small regular files; a link or a FIFO there is nothing of ours.
+    try {
+        auto text = Files::readIfPresent(newest->second, 0, Files::Links::refuse, 4 << 20);
+        if (!text) {
+            return std::nullopt;
+        }
+        return Report{newest->first, std::move(*text)};
+    } catch (const std::exception& error) {
+        log(std::string("crash reports: couldn't read the newest report: ") + error.what());
         return std::nullopt;
     }
-    return Report{newest->first, text.str()};
 }
 
 QString CrashReports::masked(const std::string& text, const QString& home, const QString& account) {

@@ -21,7 +21,26 @@ void toStandardError(std::string_view line) {
 
 } // namespace
 
-void log(std::string_view message) {
+std::string_view Log::capped(std::string_view message) {
+    if (message.size() <= maximumLine) {
+        return message;
+    }
+    // Cut at a character's start, so the line stays valid UTF-8.
+    std::size_t end = maximumLine;
+    while (end > 0 && (static_cast<unsigned char>(message[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return message.substr(0, end);
+}
+
+void log(std::string_view whole) {
+    // A line never carries a whole file's worth of anything: the cut is marked.
+    std::string cut;
+    std::string_view message = whole;
+    if (whole.size() > Log::maximumLine) {
+        cut = std::string(Log::capped(whole)) + " [cut]";
+        message = cut;
+    }
     std::lock_guard guard(currentLock);
     if (current) {
         current->write(message);

@@ -20,6 +20,10 @@ void log(std::string_view message);
 class Log {
   public:
     static constexpr std::uintmax_t sizeLimit = 500'000;
+    // The longest message a line keeps; the rest is cut off (and the cut marked).
+    static constexpr std::size_t maximumLine = 1000;
+    // The first maximumLine bytes of `message`, ending before a cut character.
+    static std::string_view capped(std::string_view message);
 
     Log(std::string appName, std::optional<std::filesystem::path> file);
     // Writes what is still queued, then hands `log` back to the log made before this one.

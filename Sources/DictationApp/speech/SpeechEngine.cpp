@@ -1,24 +1,19 @@
 #include "speech/SpeechEngine.h"
 
+#include "Files.h"
 #include "Text.h"
 #include "Vocabulary.h"
 #include "WavEncoder.h"
 
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 std::string SpeechEngine::vocabularyPrompt(const std::filesystem::path& words) {
-    std::ifstream in(words, std::ios::binary);
-    if (!in) {
+    try {
+        const auto contents = Files::readIfPresent(words, 0, Files::Links::refuse, 16 << 20);
+        return contents ? Vocabulary::prompt(Text::validUTF8(*contents)).value_or("") : "";
+    } catch (const std::exception&) {
         return {};
     }
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    if (in.bad()) {
-        return {};
-    }
-    return Vocabulary::prompt(Text::validUTF8(contents.str())).value_or("");
 }
 
 void SpeechEngine::warmUp() {

@@ -68,6 +68,30 @@ TEST_F(CrashHandlerTest, AnAbortAndAnUncaughtExceptionEachLeaveOneReport) {
     EXPECT_EQ(std::distance(fs::directory_iterator(crashes), fs::directory_iterator()), 1);
 }
 
+TEST(CrashHandlerPaths, AFolderTooLongToNameAReportInGetsNothingAnywhere) {
+    TempDir root;
+    // Nested folders whose whole path is over 1 KB, each name short enough for the system.
+    fs::path deep = root.path();
+    while (deep.string().size() < 1100) {
+        deep /= std::string(200, 'd');
+    }
+    const fs::path crashes = deep / "org.parlwick.Parlwick" / "crashes";
+    const auto result =
+        runProcess({CRASH_PROBE, crashes.string(), "segv"},
+                   {{"ASAN_OPTIONS", "handle_segv=0:handle_abort=0:allow_user_segv_handler=1"},
+                    {"UBSAN_OPTIONS", "handle_segv=0"}});
+    EXPECT_EQ(result.status, 128 + SIGSEGV) << result.err;
+    EXPECT_NE(result.err.find("crash reports: the folder's path is too long"), std::string::npos)
+        << result.err;
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root.path())) {
+        if (!entry.is_directory()) {
+            files.push_back(entry.path().string());
+        }
+    }
+    EXPECT_EQ(files, std::vector<std::string>{}) << "a cut path wrote a report elsewhere";
+}
+
 TEST(CrashReportNames, SortByTimeAndFollowTheCalendar) {
     EXPECT_EQ(CrashHandler::reportName("Parlwick", 0), "Parlwick-1970-01-01-000000.ips");
     EXPECT_EQ(CrashHandler::reportName("Parlwick", 1709251199), "Parlwick-2024-02-29-235959.ips");

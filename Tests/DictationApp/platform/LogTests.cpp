@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "Text.h"
 #include "platform/Log.h"
 
 #include <array>
@@ -73,6 +74,35 @@ TEST(Log, WithoutAFileOnlyStandardErrorGetsTheLine) {
               "[Dictation] no log made yet\n"
               "[Parlwick] could not start recording: audio: no usable microphone\n"
               "[Dictation] and again without\n");
+}
+
+TEST(Log, ALongMessageIsCutToOneShortLineAndTheFileKeepsWhatItHad) {
+    TempDir dir;
+    const auto file = dir / "log.txt";
+    testing::internal::CaptureStderr();
+    {
+        Log appLog("Parlwick", file);
+        log("before");
+        // Four-byte characters: the cut must not split one.
+        std::string huge = "history: ";
+        for (int i = 0; i < (4 << 20); ++i) {
+            huge += "\xF0\x9F\x8E\xA4";
+        }
+        log(huge);
+        log("after");
+        appLog.flush();
+    }
+    const std::string errors = testing::internal::GetCapturedStderr();
+    const std::string text = readAll(file);
+    EXPECT_LT(text.size(), 1200u);
+    EXPECT_NE(text.find("before\n"), std::string::npos) << "the earlier line stays";
+    EXPECT_NE(text.find("after\n"), std::string::npos);
+    const auto cut = text.find(" [cut]\n");
+    ASSERT_NE(cut, std::string::npos);
+    const std::string line =
+        text.substr(text.rfind('\n', cut) + 1, cut - text.rfind('\n', cut) - 1);
+    EXPECT_EQ(Text::validUTF8(line), line) << "cut between characters";
+    EXPECT_LT(errors.size(), 1200u);
 }
 
 TEST(Log, LinesFromManyThreadsAreTimeStampedWholeAndInCallOrder) {

@@ -1,4 +1,5 @@
 #include "FixedClock.h"
+#include "LogCapture.h"
 #include "ProcessRunner.h"
 #include "Records.h"
 #include "TestSupport.h"
@@ -313,6 +314,25 @@ TEST_F(HistoryStoreTest, ADamagedTotalsFileIsLeftAsItIsAndNotCounted) {
     EXPECT_EQ(readAll(files().totals), damaged);
     EXPECT_EQ(store->entries().size(), 1u);
     EXPECT_EQ(store->problem(), std::nullopt) << "the add itself went well";
+}
+
+TEST_F(HistoryStoreTest, ABrokenTotalsFileNeverReachesTheLogOrTheProblemText) {
+    // A 16 MB string that never ends: the parser's own message would quote it.
+    std::string broken = R"({"words":")";
+    broken += std::string(16 << 20, 'Q');
+    writeAll(files().totals, broken);
+    LogCapture captured;
+    auto store = open();
+    ASSERT_TRUE(store->problem());
+    EXPECT_EQ(store->problem()->rfind("History couldn't be saved: couldn't read totals.json: "
+                                      "not valid JSON (at byte ",
+                                      0),
+              0u)
+        << store->problem()->substr(0, 300);
+    EXPECT_LT(store->problem()->size(), 120u);
+    const std::string logged = captured.text();
+    EXPECT_EQ(logged.find("QQQ"), std::string::npos) << logged.substr(0, 300);
+    EXPECT_LT(logged.size(), 2000u);
 }
 
 TEST_F(HistoryStoreTest, TotalsAreRebuiltFromTheHistoryWhenMissing) {
