@@ -8,6 +8,7 @@
 #include "Dictations.h"
 #include "SelfCorrection.h"
 #include "Snippets.h"
+#include "Vocabulary.h"
 
 #include <benchmark/benchmark.h>
 
@@ -101,6 +102,24 @@ BENCHMARK(cleanupGuard)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(correctionGuard)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(snippetExpansion)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(wholePipeline)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+// Reading a word list of 10 000 and 40 000 terms, as start-up does: a set of folded terms
+// makes it linear (a pairwise check took 12 s and over 3 minutes).
+void wordList(benchmark::State& state) {
+    std::string text;
+    for (std::int64_t i = 0; i < state.range(0); ++i) {
+        text += (i % 3 == 0 ? "Project " : "project ") + std::to_string(i / 2) + "\n";
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Vocabulary::unique(text));
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(wordList)
+    ->Arg(10'000)
+    ->Arg(40'000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond);
 
 // Dozens of cues in one transcript, with a candidate the guard must search for.
 std::string adversarial(std::size_t repeats) {

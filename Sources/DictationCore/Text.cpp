@@ -165,6 +165,14 @@ std::string lowercased(std::string_view text) {
     return lower;
 }
 
+std::string caseFolded(std::string_view text) {
+    std::string folded;
+    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
+        .foldCase(U_FOLD_CASE_DEFAULT)
+        .toUTF8String(folded);
+    return folded;
+}
+
 std::string fixed(double value, int decimals) {
     std::array<char, 64> buffer{};
     auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,

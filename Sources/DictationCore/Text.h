@@ -46,6 +46,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 // Full Unicode lower case, the same in every locale.
 std::string lowercased(std::string_view text);
+// Full default case folding: two texts equalsIgnoringCase calls equal fold to the same bytes.
+std::string caseFolded(std::string_view text);
 
 // `value` with exactly `decimals` digits after a point, whatever the process locale says.
 std::string fixed(double value, int decimals);

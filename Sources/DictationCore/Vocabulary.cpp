@@ -3,6 +3,7 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace Vocabulary {
 
@@ -36,9 +37,16 @@ std::vector<std::string> terms(std::string_view text) {
 }
 
 std::vector<std::string> unique(std::string_view text) {
+    // One set of case-folded terms: a long list is read in one pass, not compared pairwise.
     std::vector<std::string> result;
+    std::unordered_set<std::string> seen;
     for (const auto& term : terms(text)) {
-        result = adding(term, std::move(result));
+        std::string normalised = Text::collapsedSpaces(term);
+        if (normalised.empty() || normalised.starts_with('#') ||
+            !seen.insert(Text::caseFolded(normalised)).second) {
+            continue;
+        }
+        result.push_back(std::move(normalised));
     }
     return result;
 }

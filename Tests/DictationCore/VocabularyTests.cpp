@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -24,6 +25,38 @@ TEST(Vocabulary, UniqueKeepsTheFirstFormIgnoringCaseAndSpacing) {
     EXPECT_EQ(Vocabulary::unique("Acme  Corp\nacme corp\nACME CORP\nZed"),
               (Terms{"Acme Corp", "Zed"}));
     EXPECT_EQ(Vocabulary::unique("Straße\nSTRASSE"), (Terms{"Straße"}));
+}
+
+TEST(Vocabulary, ALongListKeepsWhatAddingOneByOneWouldKeep) {
+    // Case variants, spacing, comments and accents among a few thousand terms.
+    std::string text;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string n = std::to_string(i % 700);
+        switch (i % 5) {
+        case 0:
+            text += "Term " + n + "\n";
+            break;
+        case 1:
+            text += "TERM  " + n + "\n";
+            break;
+        case 2:
+            text += "Straße " + n + "\n";
+            break;
+        case 3:
+            text += "STRASSE " + n + "\n";
+            break;
+        default:
+            text += "# note " + n + "\n\n";
+            break;
+        }
+    }
+    Terms oneByOne;
+    for (const auto& term : Vocabulary::terms(text)) {
+        oneByOne = Vocabulary::adding(term, std::move(oneByOne));
+    }
+    const Terms unique = Vocabulary::unique(text);
+    EXPECT_EQ(unique, oneByOne);
+    EXPECT_EQ(unique.size(), 1400u) << "each number once as Term and once as Straße";
 }
 
 TEST(Vocabulary, AddingRefusesEmptyCommentsAndRepeats) {
