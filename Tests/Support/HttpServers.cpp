@@ -127,6 +127,10 @@ const char* nameOf(ScriptedServer::Mode mode) {
         return "silent";
     case ScriptedServer::Mode::redirect:
         return "redirect";
+    case ScriptedServer::Mode::endless:
+        return "endless";
+    case ScriptedServer::Mode::hugeLength:
+        return "huge-length";
     }
     return "";
 }

@@ -63,7 +63,17 @@ class WebServer {
 // Throws std::runtime_error when the script does not start.
 class ScriptedServer {
   public:
-    enum class Mode { dropAfter, ignoresRange, noLength, notFound, errorPage, silent, redirect };
+    enum class Mode {
+        dropAfter,
+        ignoresRange,
+        noLength,
+        notFound,
+        errorPage,
+        silent,
+        redirect,
+        endless,
+        hugeLength
+    };
 
     ScriptedServer(Mode mode, std::filesystem::path file, std::size_t dropAfterBytes = 0,
                    std::string redirectTo = {});

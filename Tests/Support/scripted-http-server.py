@@ -15,6 +15,8 @@ Range header or "-"). Modes:
   error-page     200 with a small HTML error page instead of the file
   silent         reads the request and never answers; the connection stays open
   redirect       302 to URL
+  endless        200 without Content-Length and a body of zeros that never ends
+  huge-length    200 claiming 9223372036854775807 bytes, then zeros until the client leaves
 GET and HEAD are served; SIGTERM ends the server at once.
 """
 import argparse
@@ -28,7 +30,7 @@ import threading
 parser = argparse.ArgumentParser()
 parser.add_argument("--mode", required=True,
                     choices=["drop-after", "ignores-range", "no-length", "not-found",
-                             "error-page", "silent", "redirect"])
+                             "error-page", "silent", "redirect", "endless", "huge-length"])
 parser.add_argument("--file", required=True)
 parser.add_argument("--port-file", required=True)
 parser.add_argument("--log", required=True)
@@ -142,6 +144,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def reply_redirect(self, with_body):
         self.send(302, [("Location", options.redirect_to), ("Content-Length", "0")], b"",
                   with_body)
+
+    def zeros(self, headers, with_body):
+        self.send(200, headers, b"", with_body)
+        chunk = bytes(65536)
+        while with_body:
+            self.wfile.write(chunk)
+        self.close_connection = True
+
+    def reply_endless(self, with_body):
+        self.protocol_version = "HTTP/1.0"
+        self.zeros([("Content-Type", "application/octet-stream")], with_body)
+
+    def reply_huge_length(self, with_body):
+        self.zeros([("Content-Type", "application/octet-stream"),
+                    ("Content-Length", "9223372036854775807")], with_body)
 
     def log_message(self, format, *args):
         pass

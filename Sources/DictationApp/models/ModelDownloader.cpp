@@ -16,10 +16,12 @@ std::vector<ModelDownloader::Model> ModelDownloader::required(std::string_view b
     return {
         {"ggml-silero-v5.1.2.bin",
          host + "/ggml-org/whisper-vad/resolve/main/ggml-silero-v5.1.2.bin",
-         "29940d98d42b91fbd05ce489f3ecf7c72f0a42f027e4875919a28fb4c04ea2cf"},
+         "29940d98d42b91fbd05ce489f3ecf7c72f0a42f027e4875919a28fb4c04ea2cf",
+         // About 885 KB.
+         std::int64_t(8) << 20},
         {"ggml-large-v3-turbo-q5_0.bin",
          host + "/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo-q5_0.bin",
-         "394221709cd5ad1f40c46e6031ca61bce88931e6e088c188294c6d5a55ffa7e2"},
+         "394221709cd5ad1f40c46e6031ca61bce88931e6e088c188294c6d5a55ffa7e2", 574041195},
     };
 }
 
@@ -73,6 +75,7 @@ void ModelDownloader::next() {
     }
     inFlight_ = true;
     ModelFetch::Job job{head.name, head.url, head.sha256, folder_, options_.limits};
+    job.limits.maximumBytes = head.maximumBytes;
     worker_ =
         std::jthread([job = std::move(job), stop = stop_, deliver = deliver_, self = self_]() {
             const auto progress = [&](int percent) {

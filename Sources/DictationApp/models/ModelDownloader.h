@@ -5,6 +5,7 @@
 #include "platform/Scheduler.h"
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -30,6 +31,9 @@ class ModelDownloader {
         std::string name;   // the file name in the models folder and the address's last part
         std::string url;    // absolute address of the file
         std::string sha256; // of the whole file, 64 lower-case hexadecimal digits
+        // The most the file may hold: a transfer past it is cut off (a hostile mirror could
+        // otherwise fill the disk). 0: no bound.
+        std::int64_t maximumBytes = 0;
         bool operator==(const Model&) const = default;
     };
 

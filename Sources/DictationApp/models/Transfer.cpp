@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstring>
 #include <curl/curl.h>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -58,9 +59,10 @@ std::optional<curl_off_t> rangeStart(std::string_view line) {
 // the file (or the rest of it).
 class Request {
   public:
-    Request(CURL* handle, int fd, curl_off_t offset, const std::function<void(int)>& progress,
-            const std::atomic<bool>& stop)
-        : handle_(handle), fd_(fd), offset_(offset), progress_(progress), stop_(stop) {}
+    Request(CURL* handle, int fd, curl_off_t offset, curl_off_t maximum,
+            const std::function<void(int)>& progress, const std::atomic<bool>& stop)
+        : handle_(handle), fd_(fd), offset_(offset), maximum_(maximum), progress_(progress),
+          stop_(stop) {}
 
     CURLcode perform(const std::string& address, const Transfer::Limits& limits) {
         WebRequest::prepare(handle_, address, limits.connectSeconds, error_);
@@ -92,6 +94,7 @@ class Request {
     }
     curl_off_t offset() const { return offset_; }
     int writeError() const { return writeError_; }
+    bool isTooLarge() const { return tooLarge_; }
     bool rangeMismatch() const { return rangeMismatch_; }
 
   private:
@@ -114,6 +117,11 @@ class Request {
         }
         if (!request.writing_) {
             return bytes; // a redirect's or an error's page
+        }
+        if (request.maximum_ > 0 && static_cast<curl_off_t>(bytes) >
+                                        request.maximum_ - request.offset_ - request.written_) {
+            request.tooLarge_ = true;
+            return 0;
         }
         if (!Files::writeAll(request.fd_, std::string_view(data, bytes))) {
             request.writeError_ = errno;
@@ -154,7 +162,13 @@ class Request {
         writing_ = true;
         curl_off_t length = -1;
         curl_easy_getinfo(handle_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        if (length >= 0) {
+        // A length the file cannot have is refused before a byte is written; one past what
+        // the arithmetic holds is no length at all.
+        if (maximum_ > 0 && length > maximum_ - offset_) {
+            tooLarge_ = true;
+            return false;
+        }
+        if (length >= 0 && length <= std::numeric_limits<curl_off_t>::max() / 100 - offset_) {
             total_ = offset_ + length;
         }
         report();
@@ -175,6 +189,7 @@ class Request {
     CURL* handle_;
     int fd_;
     curl_off_t offset_;
+    curl_off_t maximum_;
     const std::function<void(int)>& progress_;
     const std::atomic<bool>& stop_;
     char error_[CURL_ERROR_SIZE] = {};
@@ -182,6 +197,7 @@ class Request {
     bool decided_ = false;
     bool writing_ = false;
     bool rangeMismatch_ = false;
+    bool tooLarge_ = false;
     int writeError_ = 0;
     curl_off_t written_ = 0;
     curl_off_t total_ = -1;
@@ -214,13 +230,20 @@ Transfer::Outcome Transfer::fetch(const std::string& address, int fd, const Limi
         if (::fstat(fd, &info) != 0) {
             return {Kind::unwritable, std::strerror(errno)};
         }
-        Request request(handle.get(), fd, info.st_size, progress, stop);
+        Request request(handle.get(), fd, info.st_size, limits.maximumBytes, progress, stop);
         const CURLcode code = request.perform(current, limits);
         if (stop.load()) {
             return {Kind::stopped, "stopped"};
         }
         if (request.writeError() != 0) {
             return {Kind::unwritable, std::strerror(request.writeError())};
+        }
+        if (request.isTooLarge()) {
+            // Nothing of it is worth resuming.
+            if (::ftruncate(fd, 0) != 0) {
+                return {Kind::unwritable, std::strerror(errno)};
+            }
+            return {Kind::refused, "the file is larger than expected"};
         }
         if (request.rangeMismatch()) {
             // Not the part we asked for: start the file afresh.

@@ -13,6 +13,8 @@ struct Limits {
     // A transfer that brings no byte for this long counts as interrupted.
     long stallSeconds = 60;
     int redirects = 10;
+    // The most the file may hold, resumed bytes included; 0: no bound.
+    long long maximumBytes = 0;
 };
 
 struct Outcome {

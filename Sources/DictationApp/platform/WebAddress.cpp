@@ -1,7 +1,9 @@
 #include "platform/WebAddress.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <memory>
+#include <netinet/in.h>
 
 namespace {
 
@@ -21,9 +23,22 @@ std::optional<std::string> part(CURLU* url, CURLUPart which) {
     return std::string(Text(value).get());
 }
 
+// A literal loopback address, or localhost, which curl itself resolves to the loopback
+// interface without asking any name server. Spelling alone decides nothing: 127.evil.example
+// is a name like any other.
 bool isLoopback(const std::string& host) {
+    if (host == "localhost") {
+        return true;
+    }
     // curl hands IPv6 hosts back in brackets and has already normalised dotted numbers.
-    return host == "localhost" || host == "[::1]" || host.starts_with("127.");
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        in6_addr address{};
+        return ::inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &address) == 1 &&
+               IN6_IS_ADDR_LOOPBACK(&address);
+    }
+    in_addr address{};
+    return ::inet_pton(AF_INET, host.c_str(), &address) == 1 &&
+           (ntohl(address.s_addr) >> 24) == 127;
 }
 
 } // namespace

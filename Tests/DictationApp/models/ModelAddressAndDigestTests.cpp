@@ -10,15 +10,19 @@
 namespace fs = std::filesystem;
 
 TEST(ModelAddress, OnlyHttpsOrPlainHttpToThisComputerMayBeFetched) {
-    for (const char* allowed : {"https://huggingface.co/x.bin", "https://mirror.example:8443/a/b",
-                                "http://127.0.0.1:8080/x", "http://127.1/x", "http://localhost/x",
-                                "http://[::1]:99/x", "HTTPS://Example.COM/x"}) {
+    for (const char* allowed :
+         {"https://huggingface.co/x.bin", "https://mirror.example:8443/a/b",
+          "http://127.0.0.1:8080/x", "http://127.1/x", "http://localhost/x", "http://[::1]:99/x",
+          "HTTPS://Example.COM/x", "http://127.255.0.9/x", "http://2130706433/x"}) {
         EXPECT_EQ(ModelAddress::problem(allowed), std::nullopt) << allowed;
     }
     for (const char* refused :
          {"http://example.com/x", "http://128.0.0.1/x", "http://localhost.example.com/x",
           "http://[::2]/x", "ftp://127.0.0.1/x", "file:///etc/passwd", "huggingface.co/x.bin", "",
-          "https://", "::not a url::"}) {
+          "https://", "::not a url::",
+          // Names that only look like this computer.
+          "http://127.evil.example/x", "http://127.0.0.1.nip.example/x", "http://localhost./x",
+          "http://[::ffff:10.0.0.1]/x", "http://0x7f.example/x"}) {
         EXPECT_NE(ModelAddress::problem(refused), std::nullopt) << refused;
     }
 }

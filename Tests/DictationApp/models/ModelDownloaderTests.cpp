@@ -232,6 +232,25 @@ TEST_F(ModelDownloads, AnUnknownLengthGivesNoProgressButIsStillChecked) {
     EXPECT_EQ(finished[0], "process: " + speechName + " did not download correctly");
 }
 
+TEST_F(ModelDownloads, AFilePastTheCatalogsSizeIsCutOffThereAndFails) {
+    TempDir source;
+    writeAll(source / "file", "unused");
+    for (const auto mode : {ScriptedServer::Mode::endless, ScriptedServer::Mode::hugeLength}) {
+        ScriptedServer server(mode, source / "file");
+        auto models = ModelDownloader::required(server.address());
+        models[0].maximumBytes = 1 << 20;
+        make(models);
+        finished.clear();
+        downloader->start();
+        ASSERT_TRUE(finishes());
+        ASSERT_EQ(finished.size(), 1u);
+        EXPECT_EQ(finished[0], "process: " + vadName + " did not download correctly");
+        const auto part = folder / (vadName + ".part");
+        EXPECT_LE(std::filesystem::exists(part) ? std::filesystem::file_size(part) : 0, 1u << 20);
+        EXPECT_FALSE(std::filesystem::exists(folder / vadName));
+    }
+}
+
 TEST_F(ModelDownloads, OneWrongByteFailsTheRunAndLeavesNothingOfThatName) {
     WebServer server;
     auto models = serve(server.root(), server.address());
