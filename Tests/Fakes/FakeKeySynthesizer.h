@@ -14,6 +14,7 @@ class FakeKeySynthesizer final : public KeySynthesizer {
 
     bool available = true;
     int heldFor = 0; // answers retry this many more times
+    bool typingFails = false;
     std::vector<std::pair<double, PasteChord>> chords;
     std::vector<std::pair<double, std::string>> typed;
 
@@ -32,6 +33,9 @@ class FakeKeySynthesizer final : public KeySynthesizer {
         if (heldFor > 0) {
             --heldFor;
             return SynthesisResult::retry("a modifier is still held (Shift_L)");
+        }
+        if (typingFails) {
+            return SynthesisResult::failed("the keyboard could not be remapped");
         }
         typed.emplace_back(clock_.now, text);
         done(SynthesisResult::ok());

@@ -40,7 +40,9 @@ void Paster::paste(const std::string& text, bool isSecure) {
         job->method = Terminals::pasteMethod(window->windowClass);
         target = window->id;
     }
-    if (job->method == PasteMethod::typing) {
+    // A password is typed, never pasted: clipboard managers and data-control clients record
+    // whatever passes through the clipboard, and only some honour the password hint.
+    if (job->method == PasteMethod::typing || isSecure) {
         typeText(job, nullptr);
         return;
     }
@@ -142,7 +144,9 @@ void Paster::typeText(const JobPtr& job, const char* because) {
         log(because);
     }
     if (!started.isOk()) {
-        log("typing not started: " + started.description());
+        // Nothing falls back to the clipboard, least of all a password.
+        log(std::string(job->isSecure ? "password not typed: " : "typing not started: ") +
+            started.description());
     }
 }
 

@@ -35,7 +35,8 @@ class Paster final : public TextInserter {
     Paster(const Paster&) = delete;
     Paster& operator=(const Paster&) = delete;
 
-    // `isSecure`: a password field, pasted without any check and never typed.
+    // `isSecure`: a password field, typed key by key and never put on the clipboard; when it
+    // cannot be typed it is not inserted at all.
     void paste(const std::string& text, bool isSecure) override;
 
   private:
