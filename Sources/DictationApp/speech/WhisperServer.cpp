@@ -618,7 +618,9 @@ std::string WhisperServer::describe(const Device& device) {
 }
 
 std::string WhisperServer::deviceDescription() const {
-    return processId() == 0 ? std::string() : describe(device());
+    // Not under the start-up lock: the window asks while a server may be starting.
+    const Device device = this->device();
+    return device.threads == 0 ? std::string() : describe(device);
 }
 
 void WhisperServer::start() {
