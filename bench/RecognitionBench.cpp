@@ -271,6 +271,20 @@ class Rig {
     bool failed_ = false;
 };
 
+// The whisper-server processes of this user now running: one per rig, never a replaced one.
+int serversRunning() {
+    int count = 0;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        std::error_code unreadable;
+        const auto target = fs::read_symlink(entry.path() / "exe", unreadable);
+        if (!unreadable && target.filename() == "whisper-server") {
+            ++count;
+        }
+    }
+    return count;
+}
+
 double percentile(std::vector<double> values, double share) {
     std::sort(values.begin(), values.end());
     // The nearest rank: with few runs p95 is the slowest.
@@ -306,6 +320,7 @@ void dictations(benchmark::State& state, const Model& model, double seconds, Set
     c["landed"] = landed;
     c["dictations"] = static_cast<double>(times.size());
     c["live_passes"] = rig.previews();
+    c["servers"] = serversRunning();
     char label[160];
     std::snprintf(label, sizeof label, "%s %.0f s: p50 %.0f ms, p95 %.0f ms, %d of %zu landed",
                   model.name, seconds, c["p50_ms"].value, c["p95_ms"].value, landed, times.size());

@@ -31,7 +31,7 @@ TEST(Vocabulary, ALongListKeepsWhatAddingOneByOneWouldKeep) {
     // Case variants, spacing, comments and accents among a few thousand terms.
     std::string text;
     for (int i = 0; i < 2000; ++i) {
-        const std::string n = std::to_string(i % 700);
+        const std::string n = std::to_string(i % 701);
         switch (i % 5) {
         case 0:
             text += "Term " + n + "\n";
@@ -56,7 +56,8 @@ TEST(Vocabulary, ALongListKeepsWhatAddingOneByOneWouldKeep) {
     }
     const Terms unique = Vocabulary::unique(text);
     EXPECT_EQ(unique, oneByOne);
-    EXPECT_EQ(unique.size(), 1400u) << "each number once as Term and once as Straße";
+    // Each number comes two or three times in turning forms: repeats across case and ß.
+    EXPECT_EQ(unique.size(), 1080u);
 }
 
 TEST(Vocabulary, AddingRefusesEmptyCommentsAndRepeats) {
