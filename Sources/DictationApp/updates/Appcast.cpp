@@ -13,15 +13,23 @@ constexpr QLatin1StringView versionName("sparkle:version");
 constexpr QLatin1StringView shortVersionName("sparkle:shortVersionString");
 constexpr QLatin1StringView channelName("sparkle:channel");
 
+// What the window and the tray show stays short, whatever the feed holds.
+constexpr qsizetype longestVersion = 32;
+constexpr qsizetype longestLink = 2000;
+
 bool isUsable(const QString& version) {
-    return Appcast::numbers(version.toStdString()).has_value();
+    return version.size() <= longestVersion && Appcast::numbers(version.toStdString()).has_value();
 }
 
-// Only a page a browser should open: no file:, javascript: or relative links from a feed.
+// Only a page a browser should open, over https: no file:, javascript:, plain http or relative
+// links from a feed.
 std::string pageLink(const QString& text) {
-    const QUrl url(text.trimmed(), QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty() ||
-        (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.size() > longestLink) {
+        return {};
+    }
+    const QUrl url(trimmed, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() || url.scheme() != QLatin1String("https")) {
         return {};
     }
     return url.toString(QUrl::FullyEncoded).toStdString();

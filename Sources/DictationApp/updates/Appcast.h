@@ -14,7 +14,7 @@ namespace Appcast {
 
 struct Release {
     std::string version; // numbers and dots only
-    std::string link;    // an http(s) page about the release, or empty
+    std::string link;    // an https page about the release, or empty
     bool operator==(const Release&) const = default;
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "updates/Appcast.h"
+#include "updates/FeedSignature.h"
 
 namespace {
 
@@ -28,15 +29,16 @@ std::unique_ptr<Updates> Updates::forBundle(const Paths& paths, Settings& settin
         log("update checks off: bundle.json holds no dotted version to compare with");
         return nullptr;
     }
-    return std::make_unique<Updates>(*bundle->updateFeed, *bundle->version, settings, scheduler,
-                                     std::move(deliver), options);
+    return std::make_unique<Updates>(*bundle->updateFeed, *bundle->updateKey, *bundle->version,
+                                     settings, scheduler, std::move(deliver), options);
 }
 
-Updates::Updates(std::string feed, std::string ours, Settings& settings, Scheduler& scheduler,
-                 Deliver deliver, Options options, QObject* parent)
-    : QObject(parent), feed_(std::move(feed)), ours_(std::move(ours)), settings_(settings),
-      scheduler_(scheduler), deliver_(std::move(deliver)), options_(options),
-      self_(std::make_shared<Updates*>(this)), stop_(std::make_shared<std::atomic<bool>>(false)) {
+Updates::Updates(std::string feed, std::string publicKey, std::string ours, Settings& settings,
+                 Scheduler& scheduler, Deliver deliver, Options options, QObject* parent)
+    : QObject(parent), feed_(std::move(feed)), publicKey_(std::move(publicKey)),
+      ours_(std::move(ours)), settings_(settings), scheduler_(scheduler),
+      deliver_(std::move(deliver)), options_(options), self_(std::make_shared<Updates*>(this)),
+      stop_(std::make_shared<std::atomic<bool>>(false)) {
     connect(&settings_, &Settings::changed, this, [this](const QString& name) {
         if (name == keyName()) {
             schedule();
@@ -103,7 +105,14 @@ void Updates::finished(FeedFetch::Result result) {
         log("update check failed: " + failure->reason);
         return;
     }
-    const auto parsed = Appcast::parse(std::get<std::string>(result));
+    // Whoever serves the feed (a mirror, a captured connection) must not choose what we
+    // announce: only a feed signed with our key is read at all.
+    const std::string& feed = std::get<std::string>(result);
+    if (const auto problem = FeedSignature::problem(feed, publicKey_)) {
+        log("update check failed: " + *problem);
+        return;
+    }
+    const auto parsed = Appcast::parse(FeedSignature::signedPart(feed));
     if (const auto* problem = std::get_if<std::string>(&parsed)) {
         log("update check failed: " + *problem);
         return;

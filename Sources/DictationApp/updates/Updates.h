@@ -46,10 +46,12 @@ class Updates : public QObject {
                                               Scheduler& scheduler, Deliver deliver = mainThread(),
                                               Options options = {});
 
-    // Checks `feed` against `ours` (a dotted version). Automatic checks follow the
+    // Checks `feed`, which must be signed with `publicKey` (base64, as "SUPublicEDKey"
+    // holds it), against `ours` (a dotted version). Automatic checks follow the
     // "checksForUpdates" setting.
-    Updates(std::string feed, std::string ours, Settings& settings, Scheduler& scheduler,
-            Deliver deliver = mainThread(), Options options = {}, QObject* parent = nullptr);
+    Updates(std::string feed, std::string publicKey, std::string ours, Settings& settings,
+            Scheduler& scheduler, Deliver deliver = mainThread(), Options options = {},
+            QObject* parent = nullptr);
     // Stops a fetch in flight and waits for its thread.
     ~Updates() override;
     Updates(const Updates&) = delete;
@@ -78,6 +80,7 @@ class Updates : public QObject {
     void schedule();
 
     std::string feed_;
+    std::string publicKey_;
     std::string ours_;
     Settings& settings_;
     Scheduler& scheduler_;

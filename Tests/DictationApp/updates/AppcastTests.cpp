@@ -53,8 +53,9 @@ TEST(Appcast, ReadsVersionsFromElementsOrTheEnclosureAndTheReleaseLink) {
         {"links a browser should not open are dropped",
          "<item><sparkle:version>1</sparkle:version><link>javascript:alert(1)</link></item>"
          "<item><sparkle:version>2</sparkle:version><link>file:///etc/passwd</link></item>"
-         "<item><sparkle:version>3</sparkle:version><link>/relative</link></item>",
-         {{"1", ""}, {"2", ""}, {"3", ""}}},
+         "<item><sparkle:version>3</sparkle:version><link>/relative</link></item>"
+         "<item><sparkle:version>4</sparkle:version><link>http://x.example/4</link></item>",
+         {{"1", ""}, {"2", ""}, {"3", ""}, {"4", ""}}},
     };
     for (const Row& row : rows) {
         const auto parsed = Appcast::parse(feed(row.item));

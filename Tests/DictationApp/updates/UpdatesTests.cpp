@@ -1,4 +1,5 @@
 #include "BackgroundProcess.h"
+#include "FeedSigning.h"
 #include "HttpServers.h"
 #include "LogCapture.h"
 #include "ManualScheduler.h"
@@ -48,8 +49,8 @@ int closedPort() {
 class UpdatesTest : public testing::Test {
   protected:
     std::unique_ptr<Updates> updater(const std::string& feed, Updates::Options options = {}) {
-        auto made =
-            std::make_unique<Updates>(feed, ours, settings, scheduler, posted.deliver(), options);
+        auto made = std::make_unique<Updates>(feed, signer.publicKey(), ours, settings, scheduler,
+                                              posted.deliver(), options);
         QObject::connect(made.get(), &Updates::changed, [this] { ++changes; });
         return made;
     }
@@ -60,9 +61,13 @@ class UpdatesTest : public testing::Test {
         ASSERT_TRUE(posted.runUntil([&] { return !updates.isChecking(); }, 30));
     }
 
-    void serve(const std::string& bytes) { writeAll(server.root() / "appcast.xml", bytes); }
+    // Served signed, as a release publishes it.
+    void serve(const std::string& bytes) {
+        writeAll(server.root() / "appcast.xml", signer.sign(bytes));
+    }
     std::string feed() const { return server.address() + "/appcast.xml"; }
 
+    FeedSigner signer;
     TempDir home;
     Settings settings{home / "settings.ini"};
     ManualScheduler scheduler;
@@ -121,7 +126,7 @@ TEST_F(UpdatesTest, AFeedThatCannotBeFetchedOrReadIsLoggedAndChangesNothing) {
         {"malformed xml", [&] { serve(feedWith("0.9").substr(0, 300)); }, feed(),
          "update check failed: the feed is not well-formed xml"},
         {"an html page", [] {}, htmlPage.address() + "/appcast.xml",
-         "update check failed: the feed is not an rss document"},
+         "update check failed: the feed is not signed"},
         {"unreachable", [] {}, "http://127.0.0.1:" + std::to_string(closedPort()) + "/appcast.xml",
          "update check failed: "},
         {"missing", [] {}, notFound.address() + "/appcast.xml",
@@ -149,6 +154,60 @@ TEST_F(UpdatesTest, AFeedThatCannotBeFetchedOrReadIsLoggedAndChangesNothing) {
     EXPECT_EQ(updates->available(), before);
     EXPECT_EQ(updates->message(), message);
     EXPECT_EQ(changes, 0);
+}
+
+TEST_F(UpdatesTest, OnlyAFeedSignedWithOurKeyIsRead) {
+    const std::string newer = feedWith("0.9");
+    const std::string signedFeed = signer.sign(newer);
+    std::string tampered = signedFeed;
+    tampered.replace(tampered.find("0.9"), 3, "9.9");
+    const FeedSigner stranger;
+    struct Row {
+        std::string what;
+        std::string served;
+        std::string logged;
+    };
+    const std::vector<Row> rows{
+        {"unsigned", newer, "update check failed: the feed is not signed"},
+        {"signed by another key", stranger.sign(newer),
+         "update check failed: the feed's signature does not match"},
+        {"changed after signing", tampered,
+         "update check failed: the feed's signature does not match"},
+        {"more after the signature", signedFeed + "<rss/>\n",
+         "update check failed: the feed is not signed"},
+        {"a signature of a part only",
+         newer + "\n<!-- sparkle-signatures:\nedSignature: " + std::string(86, 'A') +
+             "==\nlength: 10\n-->\n",
+         "update check failed: the feed is not signed"},
+    };
+    for (const Row& row : rows) {
+        writeAll(server.root() / "appcast.xml", row.served);
+        const auto updates = updater(feed());
+        LogCapture log;
+        checkNow(*updates);
+        EXPECT_TRUE(log.contains(row.logged)) << row.what << ": " << log.text();
+        EXPECT_EQ(updates->available(), std::nullopt) << row.what;
+    }
+    writeAll(server.root() / "appcast.xml", signedFeed);
+    const auto updates = updater(feed());
+    checkNow(*updates);
+    EXPECT_TRUE(updates->available());
+}
+
+TEST_F(UpdatesTest, AFeedShowsOnlyHttpsPagesAndShortVersions) {
+    const std::string huge(900 * 1024, '1');
+    serve(R"(<rss xmlns:sparkle="s"><channel>)"
+          "<item><sparkle:version>" +
+          huge + "." + huge +
+          "</sparkle:version></item>"
+          "<item><sparkle:version>0.8</sparkle:version>"
+          "<link>http://parlwick.example/releases/0.8</link></item>"
+          "</channel></rss>");
+    const auto updates = updater(feed(), {.limits = {.maxBytes = 4 << 20}});
+    checkNow(*updates);
+    ASSERT_TRUE(updates->available());
+    EXPECT_EQ(updates->available()->version, "0.8") << "a 900 KB version is no version";
+    EXPECT_TRUE(updates->available()->page.isEmpty()) << "plain http is no release page";
 }
 
 TEST_F(UpdatesTest, AFeedTooLargeOrAServerThatNeverAnswersEndsTheCheck) {

@@ -1,4 +1,5 @@
 // The General tab's update switch and line, over a real updater checking a feed on a real nginx.
+#include "FeedSigning.h"
 #include "HttpServers.h"
 #include "PostedWork.h"
 #include "WindowFixture.h"
@@ -13,11 +14,12 @@ namespace {
 class UpdatesLine : public WindowFixture {
   protected:
     void serve(const std::string& version) {
-        writeAll(server.root() / "appcast.xml",
-                 R"(<rss xmlns:sparkle="http://www.example.org/sparkle"><channel><item>)"
-                 "<sparkle:version>" +
-                     version + "</sparkle:version><link>https://parlwick.example/releases?v=" +
-                     version + "&amp;from=app</link></item></channel></rss>");
+        writeAll(
+            server.root() / "appcast.xml",
+            signer.sign(R"(<rss xmlns:sparkle="http://www.example.org/sparkle"><channel><item>)"
+                        "<sparkle:version>" +
+                        version + "</sparkle:version><link>https://parlwick.example/releases?v=" +
+                        version + "&amp;from=app</link></item></channel></rss>"));
     }
 
     void checkNow() {
@@ -25,9 +27,14 @@ class UpdatesLine : public WindowFixture {
         ASSERT_TRUE(posted.runUntil([&] { return !updates.isChecking(); }, 30));
     }
 
+    FeedSigner signer;
     WebServer server;
     PostedWork posted;
-    Updates updates{server.address() + "/appcast.xml", "1.0.0", settings, scheduler,
+    Updates updates{server.address() + "/appcast.xml",
+                    signer.publicKey(),
+                    "1.0.0",
+                    settings,
+                    scheduler,
                     posted.deliver()};
 };
 
