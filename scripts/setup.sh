@@ -163,7 +163,7 @@ install_whisper_tools() {
   cmake -S "$source" -B "$work/build" -G Ninja "${whisper_options[@]}" >/dev/null
   cmake --build "$work/build" -j "$(nproc)" --target "${whisper_tools[@]}" whisper-quantize
   as_root rm -rf "$whisper_home"
-  as_root install -d -m 0755 "$whisper_home"
+  as_root install -d -m 0755 "$whisper_home" "$whisper_prefix/bin"
   for tool in "${whisper_tools[@]}" whisper-quantize; do
     as_root install -m 0755 "$work/build/bin/$tool" "$whisper_home/$tool"
   done

@@ -61,13 +61,6 @@ bool portAnswers(int port) {
     return connected;
 }
 
-// A process that exists and is no zombie.
-bool isAlive(pid_t pid) {
-    const std::string stat = readAll("/proc/" + std::to_string(pid) + "/stat");
-    const auto close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
-}
-
 // The whisper-server under the wrapper shell, or 0.
 pid_t serverUnder(pid_t wrapper) {
     for (pid_t child : childrenOf(wrapper)) {
@@ -499,7 +492,7 @@ TEST_F(SoftwareGraphicsCard, ACardThatFailsHandsOverToTheProcessorOnceAndForThis
         EXPECT_FALSE(server.device().isGraphicsCard);
         EXPECT_EQ(server.device().graphicsCard, "") << "the driver stays out of the process";
         EXPECT_EQ(server.deviceDescription().rfind("the processor, ", 0), 0u);
-        EXPECT_TRUE(isAlive(server.serverId()));
+        EXPECT_TRUE(processIsAlive(server.serverId()));
         EXPECT_TRUE(hasArgument(server.serverId(), "-ng")) << commandOf(server.serverId());
         EXPECT_EQ(server.transcribe(tone(1)), sentence);
     }
@@ -854,9 +847,9 @@ TEST_F(StandIn, AReplacedServerIsEndedWithItsWholeGroupBeforeTheNextStarts) {
         << "the first server still computed when the second started";
     std::ifstream pids(record / "pids");
     for (pid_t pid; pids >> pid;) {
-        EXPECT_FALSE(isAlive(pid)) << pid;
+        EXPECT_FALSE(processIsAlive(pid)) << pid;
     }
-    EXPECT_FALSE(wrapper != 0 && isAlive(wrapper));
+    EXPECT_FALSE(wrapper != 0 && processIsAlive(wrapper));
 }
 
 TEST_F(StandIn, TheRequestLimitFollowsTheSpeedMeasuredHere) {
