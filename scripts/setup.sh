@@ -141,7 +141,7 @@ install_whisper_tools() {
     return
   fi
 
-  say "speech tools: building whisper.cpp from $whisper_package (about 30 minutes on two cores)"
+  say "speech tools: building whisper.cpp from $whisper_package (about 10 to 15 minutes on two cores)"
   local work="$repo/build/whisper"
   rm -rf "$work"
   mkdir -p "$work"

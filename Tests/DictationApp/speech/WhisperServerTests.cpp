@@ -370,6 +370,30 @@ TEST_F(RealServer, OnlyRequestsUnderTheLaunchPrefixReachTheServer) {
     }
 }
 
+TEST_F(RealServer, LoadsTheBestProcessorBackendThisMachineRunsWithOneThreadPerCore) {
+    const auto tools = std::filesystem::canonical(program).parent_path();
+    if (!std::filesystem::exists(tools / "libggml-cpu-x64.so")) {
+        GTEST_SKIP() << "whisper-server was built without a processor backend per x86-64 level";
+    }
+    WhisperServer server(model, "en", setup());
+    ASSERT_EQ(server.transcribe(tone(0.5)), sentence);
+    const auto device = server.device();
+    ASSERT_FALSE(device.instructions.empty()) << "the server named no processor backend";
+    EXPECT_TRUE(std::filesystem::exists(tools / ("libggml-cpu-" + device.instructions + ".so")));
+    EXPECT_EQ(device.threads, WhisperServer::automaticThreads());
+    EXPECT_TRUE(hasArgument(server.serverId(), std::to_string(device.threads)));
+    // A processor with AVX2 never runs the older levels; the AMX kernels only when asked.
+    const std::string cpu = readAll("/proc/cpuinfo");
+    if (cpu.find(" avx2") != std::string::npos) {
+        for (const char* older : {"x64", "sse42", "sandybridge", "ivybridge", "piledriver"}) {
+            EXPECT_NE(device.instructions, older);
+        }
+    }
+    if (std::getenv("GGML_CPU_USE_AMX") == nullptr) {
+        EXPECT_NE(device.instructions, "sapphirerapids");
+    }
+}
+
 // Another local user, even one who learnt the request path, cannot load a model, read a file
 // or change what the next dictation types.
 TEST_F(RealServer, AnotherUserCannotSwapTheModelOrReadFilesThroughTheServer) {
