@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <filesystem>
+#include <utility>
 
 namespace {
 
@@ -91,7 +92,17 @@ void AppShell::wire() {
     menu_.canRetry = [this] { return controller_.canRetry(); };
     if (updates_) {
         state_.setUpdates(updates_.get());
-        menu_.onCheckForUpdates = [this] { updates_->checkNow(); };
+        menu_.onCheckForUpdates = [this] {
+            trayAskedForUpdates_ = true;
+            updates_->checkNow();
+        };
+        // The tray's own question is answered there, and a newer release is announced there.
+        QObject::connect(updates_.get(), &Updates::changed, &state_, [this] {
+            const bool asked = std::exchange(trayAskedForUpdates_, false);
+            if ((asked || updates_->available()) && !updates_->message().isEmpty()) {
+                menu_.showMessage(QString::fromStdString(paths_.appName()), updates_->message());
+            }
+        });
     }
     menu_.onQuit = [this] { onQuit(); };
     state_.onQuit = [this] { onQuit(); };

@@ -114,6 +114,8 @@ class AppShell {
     ModelDownloader downloader_;
     std::function<void()> begin_;
     bool begun_ = false;
+    // "Check for Updates…" in the tray was chosen and its answer is due there.
+    bool trayAskedForUpdates_ = false;
     // While a failed download waits: looks for files the user put there by hand.
     std::unique_ptr<Scheduler::Timer> modelWatch_;
 };

@@ -6,6 +6,7 @@
 #include "FakeSpeechEngine.h"
 #include "FakeTextInserter.h"
 #include "FakeWindowProbe.h"
+#include "FeedSigning.h"
 #include "FixedClock.h"
 #include "HttpServers.h"
 #include "LogCapture.h"
@@ -196,6 +197,43 @@ TEST_F(AppShellTest, DeleteAllForgetsTheDictationThatCouldBeRetried) {
     EXPECT_TRUE(shell->history().entries().empty());
     shell->statusMenu().validate();
     EXPECT_FALSE(shell->statusMenu().retryItem().isEnabled());
+}
+
+TEST_F(AppShellTest, CheckForUpdatesInTheTrayAnswersInATrayMessage) {
+    FeedSigner signer;
+    WebServer server;
+    const auto serve = [&](const std::string& version) {
+        writeAll(server.root() / "appcast.xml",
+                 signer.sign(R"(<rss xmlns:sparkle="s"><channel><item><sparkle:version>)" +
+                             version + "</sparkle:version></item></channel></rss>"));
+    };
+    paths = Paths{home / "prefix/bin/parlwick",
+                  Paths::Bundle{home / "prefix",
+                                "org.parlwick.Parlwick",
+                                "Parlwick",
+                                {},
+                                "0.1.0",
+                                {},
+                                server.address() + "/appcast.xml",
+                                signer.publicKey()},
+                  Paths::Homes::under(home.path()), home / "work"};
+    make();
+    QAction& check = shell->statusMenu().updatesItem();
+    ASSERT_TRUE(check.isEnabled());
+    const struct {
+        const char* served;
+        QString answer;
+    } rows[] = {
+        {"0.1.0", QStringLiteral("You're up to date.")},
+        {"0.2.0", QStringLiteral("A newer version, 0.2.0, is available.")},
+    };
+    for (const auto& row : rows) {
+        serve(row.served);
+        check.trigger();
+        ASSERT_TRUE(
+            posted.runUntil([&] { return shell->statusMenu().lastMessage() == row.answer; }, 30))
+            << row.served << ": " << shell->statusMenu().lastMessage().toStdString();
+    }
 }
 
 TEST_F(AppShellTest, OpeningShowsTheMainWindowOnceSetUpAndSetupWhileSomethingIsMissing) {

@@ -59,6 +59,7 @@ void StatusMenu::setRecording(bool recording) {
 }
 
 void StatusMenu::showMessage(const QString& title, const QString& text) {
+    lastMessage_ = text;
     tray_.showMessage(title, text, QSystemTrayIcon::Information);
 }
 

@@ -35,6 +35,8 @@ class StatusMenu : public QObject {
     bool isRecording() const { return recording_; }
     // A note from the tray, such as a newer version; nothing where there is no tray.
     void showMessage(const QString& title, const QString& text);
+    // The text of the last tray message, for the views and tests that follow it.
+    const QString& lastMessage() const { return lastMessage_; }
     // Sets the items' enabled states from `canRetry` and `onCheckForUpdates`.
     void validate();
 
@@ -57,5 +59,6 @@ class StatusMenu : public QObject {
     QAction* retryItem_ = nullptr;
     QAction* updatesItem_ = nullptr;
     QAction* quitItem_ = nullptr;
+    QString lastMessage_;
     bool recording_ = false;
 };
