@@ -1,6 +1,8 @@
 #include "config/Settings.h"
 
 #include "Files.h"
+#include "Text.h"
+#include "platform/Log.h"
 
 #include <QSettings>
 #include <QVariant>
@@ -32,6 +34,42 @@ void ensurePrivateFile(const std::filesystem::path& file) {
     } catch (const FileError&) {
         // QSettings reports the failure of the write that follows.
     }
+}
+
+// Why writing the file through QSettings would lose part of it, or nothing when it would not.
+// QSettings keeps sections and key=value lines; comments, other lines and bytes that are not
+// UTF-8 would be gone after its next write.
+std::optional<std::string> wouldLose(const std::filesystem::path& file) {
+    std::optional<std::string> bytes;
+    try {
+        // A link to a dotfiles folder is the user's choice.
+        bytes = Files::readIfPresent(file, 0, Files::Links::follow, 1 << 20);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    if (!bytes) {
+        return std::nullopt;
+    }
+    if (Text::validUTF8(*bytes) != *bytes) {
+        return "it is not UTF-8 text";
+    }
+    int number = 0;
+    for (const auto line : Text::lines(*bytes)) {
+        ++number;
+        const auto first = line.find_first_not_of(" \t\r");
+        if (first == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view text =
+            line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+        const bool section = text.front() == '[' && text.back() == ']';
+        const bool setting =
+            text.front() != ';' && text.front() != '#' && text.find('=') != std::string_view::npos;
+        if (!section && !setting) {
+            return "line " + std::to_string(number) + " is not a setting";
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> asString(const QVariant& value) {
@@ -154,6 +192,12 @@ template <typename Value> Value SettingsFile::get(const Setting<Value>& key) con
 
 template <typename Value>
 void SettingsFile::set(const Setting<Value>& key, const Value& value) const {
+    // As the stores do: a file we could not read whole is never written.
+    if (const auto why = wouldLose(file_)) {
+        log("settings not saved: " + file_.filename().string() + ": " + *why +
+            ", and rewriting it would lose that");
+        return;
+    }
     const auto encoded = Codec<Value>::encode(value);
     if (encoded) {
         ensurePrivateFile(file_);

@@ -1,4 +1,5 @@
 #include "FileError.h"
+#include "LogCapture.h"
 #include "ProcessRunner.h"
 #include "TestSupport.h"
 #include "config/Autostart.h"
@@ -87,6 +88,32 @@ TEST_F(SettingsTest, UnusableStoredValuesReadAsDefaults) {
     EXPECT_EQ(settings.get(SettingKeys::style(AppGroup::email)), WritingStyle::polished);
     EXPECT_TRUE(settings.hasChosenStyle()) << "any style key counts, whatever it holds";
     EXPECT_EQ(settings.get(SettingKeys::lastCrashReport), std::nullopt);
+}
+
+TEST_F(SettingsTest, AFileWithLinesItWouldLoseIsNeverRewritten) {
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* logged;
+    } rows[] = {
+        {"a comment", "[General]\n; mine, keep it\nplaySound=true\n", "line 2 is not a setting"},
+        {"a line of something else", "[General]\nplaySound=true\nhello there\n",
+         "line 3 is not a setting"},
+        {"bytes that are not UTF-8", "[General]\nprofileName=Jos\xe9\n", "it is not UTF-8 text"},
+    };
+    for (const auto& row : rows) {
+        writeAll(file(), row.bytes);
+        LogCapture log;
+        settings.set(SettingKeys::playSound, false);
+        EXPECT_EQ(readAll(file()), row.bytes) << row.what;
+        EXPECT_TRUE(log.contains("settings not saved: settings.ini: " + std::string(row.logged)))
+            << row.what << ": " << log.text();
+    }
+    // What QSettings keeps whole is written as before.
+    writeAll(file(), "[General]\n\nplaySound=true\n[other]\nkey = value\n");
+    settings.set(SettingKeys::playSound, false);
+    EXPECT_FALSE(settings.get(SettingKeys::playSound));
+    EXPECT_NE(readAll(file()).find("key=value"), std::string::npos) << readAll(file());
 }
 
 TEST_F(SettingsTest, AStyleChangesOnlyItsGroup) {
