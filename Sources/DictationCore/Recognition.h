@@ -62,7 +62,6 @@ class EngineSpeed {
 
     // A request over `frames` of context (0 = full) answered after `elapsed`.
     void record(int frames, Milliseconds elapsed);
-    bool isMeasured() const { return !rates_.empty(); }
 
     // The expected time for `frames` of context (0 = full): the median recent rate. None
     // before the first measurement.

@@ -80,7 +80,6 @@ TEST(Loops, RepeatedRunsAndImpossibleWordCountsAreLoopsWhileSpeechIsNot) {
 
 TEST(EngineSpeed, UnmeasuredItWaitsTheCeilingAndKnowsNoEstimate) {
     const EngineSpeed speed;
-    EXPECT_FALSE(speed.isMeasured());
     EXPECT_EQ(speed.estimate(320), std::nullopt);
     EXPECT_EQ(speed.limit(320), EngineSpeed::ceilingLimit);
     EXPECT_EQ(speed.limit(0), EngineSpeed::ceilingLimit);
