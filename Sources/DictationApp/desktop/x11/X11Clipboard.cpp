@@ -117,6 +117,9 @@ struct X11Clipboard::Impl : QAbstractNativeEventFilter {
     // Whether the clipboard's owner answers a request for its targets in time.
     bool ownerAnswers() {
         std::string why;
+        if (probe && X11::isBroken(probe.get())) {
+            probe.reset();
+        }
         if (!probe) {
             probe = X11::open(why);
         }

@@ -14,8 +14,13 @@ struct DisplayCloser {
 // A private connection to the X server, closed with its owner.
 using DisplayHandle = std::unique_ptr<Display, DisplayCloser>;
 
-// A connection of our own to $DISPLAY; null without one (the reason goes to `why`).
+// A connection of our own to $DISPLAY; null without one (the reason goes to `why`). Neither
+// a failed request outside an ErrorTrap nor the loss of the connection ends the process, as
+// Xlib's and Qt's handlers would: the first is logged, the second makes `isBroken` true.
 DisplayHandle open(std::string& why);
+
+// Whether the server closed or lost this connection of ours; open another one then.
+bool isBroken(Display* display);
 
 // Frees Xlib allocations (XFree).
 struct Freer {
@@ -23,9 +28,11 @@ struct Freer {
 };
 template <typename T> using XPtr = std::unique_ptr<T, Freer>;
 
-// Catches the X errors that requests on `display` cause while it lives, instead of Xlib's
-// default handler ending the process. Errors on other connections go to the handler that was
-// there before.
+// Xlib's error handler while any connection of ours is open.
+int handleError(Display* display, XErrorEvent* event);
+
+// Catches the X errors that requests on `display` cause while it lives. Errors on connections
+// not opened by `open` go to the handler that was there before.
 class ErrorTrap {
   public:
     explicit ErrorTrap(Display* display);
@@ -37,12 +44,11 @@ class ErrorTrap {
     int sync();
 
   private:
-    static int handle(Display* display, XErrorEvent* event);
+    friend int handleError(Display* display, XErrorEvent* event);
 
     Display* display_;
     int error_ = 0;
     ErrorTrap* outer_;
-    int (*previous_)(Display*, XErrorEvent*);
 };
 
 // Throws away the events waiting on a connection whose events nobody reads. Every client gets

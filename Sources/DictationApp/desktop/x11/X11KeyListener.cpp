@@ -87,7 +87,13 @@ struct X11KeyListener::Impl {
     QTimer heldPoll;
     HeldModifiers down;
 
-    explicit Impl(SyntheticEvents& events) : synthetic(events) {
+    // Tries again this often to connect once the server dropped the connection.
+    static constexpr int reconnectMs = 1000;
+    QTimer reconnect;
+
+    explicit Impl(SyntheticEvents& events) : synthetic(events) { connect(); }
+
+    void connect() {
         display = X11::open(why);
         if (!display) {
             return;
@@ -109,6 +115,37 @@ struct X11KeyListener::Impl {
         }
     }
 
+    void listen() {
+        notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(display.get()),
+                                                     QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { drain(); });
+        // Events read while selecting sit in Xlib's queue, where the socket no longer shows them.
+        QTimer::singleShot(0, notifier.get(), [this] { drain(); });
+    }
+
+    // The server dropped the connection: whatever was held is let go, and a new connection
+    // is tried until one works.
+    void lost() {
+        log("key listener: the X connection was lost, connecting again");
+        notifier.release()->deleteLater();
+        heldPoll.stop();
+        for (const KeyEvent& event : down.reconcile([](unsigned) { return false; })) {
+            deliver(event);
+        }
+        reconnect.start(reconnectMs);
+    }
+
+    void tryReconnect() {
+        display.reset();
+        connect();
+        if (!display || !select()) {
+            return;
+        }
+        reconnect.stop();
+        log("key listener: connected again");
+        listen();
+    }
+
     bool select() {
         unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
         XISetMask(bits, XI_RawKeyPress);
@@ -126,8 +163,11 @@ struct X11KeyListener::Impl {
     }
 
     void drain() {
+        if (!notifier) {
+            return; // lost, and not connected again yet
+        }
         Display* d = display.get();
-        while (XPending(d) > 0) {
+        while (!X11::isBroken(d) && XPending(d) > 0) {
             XEvent event;
             XNextEvent(d, &event);
             if (event.type == MappingNotify) {
@@ -151,6 +191,10 @@ struct X11KeyListener::Impl {
             } else if (!repeat || type == XI_RawKeyRelease) {
                 key(detail, type == XI_RawKeyPress);
             }
+        }
+        if (X11::isBroken(d)) {
+            lost();
+            return;
         }
         pollWhileHeld();
     }
@@ -190,6 +234,9 @@ struct X11KeyListener::Impl {
     // Releases that never arrived as events: keys we believe down that the server says are up.
     void checkHeldKeys() {
         drain();
+        if (!notifier) {
+            return;
+        }
         char keys[32] = {};
         XQueryKeymap(display.get(), keys);
         const auto released = down.reconcile(
@@ -220,13 +267,10 @@ void X11KeyListener::start(std::function<void(const KeyEvent&)> sink) {
         return;
     }
     impl_->sink = std::move(sink);
-    impl_->notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(impl_->display.get()),
-                                                        QSocketNotifier::Read);
-    QObject::connect(impl_->notifier.get(), &QSocketNotifier::activated,
-                     [impl = impl_.get()] { impl->drain(); });
     impl_->heldPoll.setInterval(heldKeyPollMs);
     QObject::connect(&impl_->heldPoll, &QTimer::timeout,
                      [impl = impl_.get()] { impl->checkHeldKeys(); });
-    // Events read while selecting sit in Xlib's queue, where the socket no longer shows them.
-    QTimer::singleShot(0, impl_->notifier.get(), [impl = impl_.get()] { impl->drain(); });
+    QObject::connect(&impl_->reconnect, &QTimer::timeout,
+                     [impl = impl_.get()] { impl->tryReconnect(); });
+    impl_->listen();
 }

@@ -10,6 +10,7 @@
 #include "desktop/x11/X11Display.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <algorithm>
@@ -55,8 +56,16 @@ struct X11KeySynthesizer::Impl {
     bool typing = false;
     // The keycodes typing has lent to characters, given back at the end.
     std::vector<int> typingKeys;
+    long pings = 0;
 
     explicit Impl(SyntheticEvents& events) : synthetic(events) {
+        connect();
+        vSpareRelease.setSingleShot(true);
+        vSpareRelease.setInterval(2000);
+        QObject::connect(&vSpareRelease, &QTimer::timeout, &context, [this] { releaseVSpare(); });
+    }
+
+    void connect() {
         display = X11::open(why);
         if (!display) {
             return;
@@ -76,11 +85,28 @@ struct X11KeySynthesizer::Impl {
         if (!XkbQueryExtension(display.get(), &opcode, &event, &error, &major, &minor)) {
             why = "the X server has no XKEYBOARD extension";
             display.reset();
-            return;
         }
-        vSpareRelease.setSingleShot(true);
-        vSpareRelease.setInterval(2000);
-        QObject::connect(&vSpareRelease, &QTimer::timeout, &context, [this] { releaseVSpare(); });
+    }
+
+    // False while there is no connection; one the server dropped is replaced first. Keycodes
+    // lent on it went with it: the server drops a client's requests, not its keymap changes,
+    // so they stay mapped, harmlessly, on keys nobody has.
+    bool connected() {
+        if (display && X11::isBroken(display.get()) && !typing) {
+            display.reset();
+            vSpare = 0;
+            typingKeys.clear();
+            vSpareRelease.stop();
+            connect();
+            if (display) {
+                log("x11 key synthesizer connected again");
+            }
+        }
+        if (display && X11::isBroken(display.get())) {
+            why = "the X connection was lost";
+            return false;
+        }
+        return display != nullptr;
     }
 
     ~Impl() {
@@ -91,9 +117,6 @@ struct X11KeySynthesizer::Impl {
             unmap(key, 1);
         }
     }
-
-    // The keymap is read fresh for every use, so mapping changes need no handling.
-    void dropEvents() { X11::dropPendingEvents(display.get()); }
 
     Keymap keymap() {
         Keymap map;
@@ -205,7 +228,7 @@ struct X11KeySynthesizer::Impl {
     }
 
     SynthesisResult chord(PasteChord chord) {
-        dropEvents();
+        readEvents();
         if (typing) {
             return SynthesisResult::retry("typing is in progress");
         }
@@ -258,20 +281,128 @@ struct X11KeySynthesizer::Impl {
         return SynthesisResult::ok();
     }
 
+    // One character's key: a keycode of the layout (perhaps with Shift) or a lent one.
+    struct Stroke {
+        int code = 0;
+        bool shift = false;
+    };
+
     struct Typing {
         std::vector<KeySym> syms;
+        // The layout's own key for each character; code 0 where a lent keycode types it.
+        std::vector<Stroke> own;
         std::size_t next = 0;
-        // The borrowed keycodes, what each types now and when it was last pressed.
+        int shift = 0;
+        // The lent keycodes, what each types now, and whether it was pressed since the
+        // focused window last answered a ping.
         std::vector<int> keys;
         std::vector<KeySym> meaning;
-        std::vector<std::uint64_t> lastUse;
-        std::uint64_t presses = 0;
+        std::vector<bool> pressed;
+        Window target = 0;
         std::function<void(SynthesisResult)> done;
     };
 
+    Atom atom(const char* name) { return XInternAtom(display.get(), name, False); }
+
+    // The focused window's top level when it answers pings (as GTK and Qt windows do); 0 when
+    // nothing focused does.
+    Window pingTarget() {
+        X11::ErrorTrap trap(display.get());
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(display.get(), &focus, &revert);
+        const Atom ping = atom("_NET_WM_PING");
+        const Window root = DefaultRootWindow(display.get());
+        for (Window window = focus; window > PointerRoot && window != root;) {
+            Atom* protocols = nullptr;
+            int count = 0;
+            if (XGetWMProtocols(display.get(), window, &protocols, &count)) {
+                X11::XPtr<Atom> owned(protocols);
+                if (std::find(protocols, protocols + count, ping) != protocols + count) {
+                    return trap.sync() == 0 ? window : 0;
+                }
+            }
+            Window parent = 0;
+            Window top = 0;
+            Window* children = nullptr;
+            unsigned childCount = 0;
+            if (!XQueryTree(display.get(), window, &top, &parent, &children, &childCount)) {
+                break;
+            }
+            X11::XPtr<Window> owned(children);
+            window = parent;
+        }
+        return 0;
+    }
+
+    // Reads this connection's events, which nobody else does: every client gets a
+    // MappingNotify per keymap change. True when the answer to ping `token` was among them.
+    bool readEvents(long token = 0) {
+        const Atom protocols = atom("WM_PROTOCOLS");
+        bool answered = false;
+        while (XPending(display.get()) > 0) {
+            XEvent event;
+            XNextEvent(display.get(), &event);
+            if (token && event.type == ClientMessage && event.xclient.message_type == protocols &&
+                event.xclient.data.l[1] == token) {
+                answered = true;
+            }
+        }
+        return answered;
+    }
+
+    // Calls `then` once every key sent so far has been read by the focused window: a window
+    // answers a ping only after the events before it.
+    void barrier(const std::shared_ptr<Typing>& job, std::function<void()> then) {
+        if (!job->target) {
+            QTimer::singleShot(unansweredWaitMs, &context, std::move(then));
+            return;
+        }
+        const Window root = DefaultRootWindow(display.get());
+        const long token = ++pings;
+        {
+            X11::ErrorTrap trap(display.get());
+            // GTK sends the answer to the root's substructure listeners, Qt to its structure's.
+            XSelectInput(display.get(), root, SubstructureNotifyMask | StructureNotifyMask);
+            XEvent ping{};
+            ping.xclient.type = ClientMessage;
+            ping.xclient.window = job->target;
+            ping.xclient.message_type = atom("WM_PROTOCOLS");
+            ping.xclient.format = 32;
+            ping.xclient.data.l[0] = static_cast<long>(atom("_NET_WM_PING"));
+            ping.xclient.data.l[1] = token;
+            ping.xclient.data.l[2] = static_cast<long>(job->target);
+            XSendEvent(display.get(), job->target, False, NoEventMask, &ping);
+            if (trap.sync() != 0) {
+                XSelectInput(display.get(), root, NoEventMask);
+                job->target = 0; // the window is gone
+                QTimer::singleShot(unansweredWaitMs, &context, std::move(then));
+                return;
+            }
+        }
+        awaitPong(job, token, 0, std::move(then));
+    }
+
+    void awaitPong(const std::shared_ptr<Typing>& job, long token, int waited,
+                   std::function<void()> then) {
+        const bool answered = readEvents(token);
+        if (!answered && waited < pingLimitMs && !X11::isBroken(display.get())) {
+            QTimer::singleShot(2, Qt::PreciseTimer, &context,
+                               [this, job, token, waited, then = std::move(then)]() mutable {
+                                   awaitPong(job, token, waited + 2, std::move(then));
+                               });
+            return;
+        }
+        XSelectInput(display.get(), DefaultRootWindow(display.get()), NoEventMask);
+        if (!answered) {
+            log("the focused window did not answer a ping, typing on");
+        }
+        then();
+    }
+
     SynthesisResult startTyping(const std::string& text,
                                 std::function<void(SynthesisResult)> done) {
-        dropEvents();
+        readEvents();
         if (typing) {
             return SynthesisResult::retry("typing is in progress");
         }
@@ -282,17 +413,54 @@ struct X11KeySynthesizer::Impl {
         for (const std::uint32_t sym : TypedKeysyms::forText(text)) {
             job->syms.push_back(sym);
         }
-        job->keys = spares(keymap(), maxKeys, vSpare);
+        const Keymap layout = keymap();
+        XkbStateRec state{};
+        XkbGetState(display.get(), XkbUseCoreKbd, &state);
+        const bool capsLock = (state.mods & LockMask) != 0;
+        job->shift = keycodeFor(layout, XK_Shift_L, state.group);
+        job->shift = job->shift ? job->shift : keycodeFor(layout, XK_Shift_R, state.group);
+        for (const KeySym sym : job->syms) {
+            job->own.push_back(ownStroke(layout, sym, state.group, capsLock, job->shift));
+        }
+        job->keys = spares(layout, maxKeys, vSpare);
         job->meaning.assign(job->keys.size(), NoSymbol);
-        job->lastUse.assign(job->keys.size(), 0);
+        job->pressed.assign(job->keys.size(), false);
+        job->target = pingTarget();
         job->done = std::move(done);
-        if (job->keys.empty()) {
+        const bool needsLent = std::any_of(job->own.begin(), job->own.end(),
+                                           [](const Stroke& stroke) { return stroke.code == 0; });
+        if (needsLent && job->keys.empty()) {
             return SynthesisResult::failed("no free keycode to type with");
         }
         typing = true;
         typingKeys = job->keys;
         QTimer::singleShot(0, &context, [this, job] { typeStep(job); });
         return SynthesisResult::ok();
+    }
+
+    // The layout's own key for `sym` in the active group, unshifted or with Shift; none when
+    // Caps Lock would turn a letter's case.
+    static Stroke ownStroke(const Keymap& layout, KeySym sym, int activeGroup, bool capsLock,
+                            int shift) {
+        KeySym lower = 0;
+        KeySym upper = 0;
+        XConvertCase(sym, &lower, &upper);
+        // The core keymap shows only the first two groups.
+        if ((capsLock && lower != upper) || activeGroup >= 2) {
+            return {};
+        }
+        const int index = activeGroup * 2;
+        for (int code = layout.first; code <= layout.last; ++code) {
+            if (layout.at(code, index) == sym) {
+                return {code, false};
+            }
+        }
+        for (int code = layout.first; shift && code <= layout.last; ++code) {
+            if (layout.at(code, index + 1) == sym && layout.at(code, index) != NoSymbol) {
+                return {code, true};
+            }
+        }
+        return {};
     }
 
     void finishTyping(const std::shared_ptr<Typing>& job, SynthesisResult result) {
@@ -304,45 +472,96 @@ struct X11KeySynthesizer::Impl {
         job->done(std::move(result));
     }
 
-    // Types the next characters up to the second one that needs a keymap change, then
-    // pauses. A change takes the keycode used longest ago, so a program that reads the
-    // keymap late still finds the recent keys meaning what they meant when pressed.
-    void typeStep(const std::shared_ptr<Typing>& job) {
-        dropEvents();
-        if (job->next >= job->syms.size()) {
-            QTimer::singleShot(releaseMs, &context,
-                               [this, job] { finishTyping(job, SynthesisResult::ok()); });
-            return;
-        }
-        bool remapped = false;
-        int error = 0;
-        for (; job->next < job->syms.size() && !error; ++job->next) {
-            const KeySym sym = job->syms[job->next];
-            auto slot = std::find(job->meaning.begin(), job->meaning.end(), sym);
-            if (slot == job->meaning.end()) {
-                if (remapped) {
-                    break;
-                }
-                const auto oldest = std::min_element(job->lastUse.begin(), job->lastUse.end());
-                slot = job->meaning.begin() + (oldest - job->lastUse.begin());
-                const auto index = static_cast<std::size_t>(slot - job->meaning.begin());
-                if (!map(job->keys[index], {sym})) {
-                    error = BadValue;
-                    break;
-                }
-                *slot = sym;
-                remapped = true;
+    // The lent keycode to map `sym` onto: one not pressed since the last ping, the one whose
+    // character comes back last; -1 when every one was pressed since.
+    int slotFor(const Typing& job) const {
+        int best = -1;
+        std::size_t bestNextUse = 0;
+        for (std::size_t slot = 0; slot < job.keys.size(); ++slot) {
+            if (job.pressed[slot]) {
+                continue;
             }
-            const auto index = static_cast<std::size_t>(slot - job->meaning.begin());
-            job->lastUse[index] = ++job->presses;
-            error = send({{job->keys[index], true}, {job->keys[index], false}});
+            std::size_t nextUse = job.next + 1;
+            while (nextUse < job.syms.size() && job.syms[nextUse] != job.meaning[slot]) {
+                ++nextUse;
+            }
+            if (best < 0 || nextUse > bestNextUse) {
+                best = static_cast<int>(slot);
+                bestNextUse = nextUse;
+            }
         }
-        if (error) {
-            finishTyping(job, SynthesisResult::failed("the X server refused a key: " +
-                                                      X11::errorText(display.get(), error)));
+        return best;
+    }
+
+    // Sends up to `chunk` characters. A character without a key of the layout goes to a lent
+    // keycode mapped for it; when every lent keycode was pressed since the last ping, typing
+    // waits for the focused window to answer a new one.
+    void typeStep(const std::shared_ptr<Typing>& job) {
+        readEvents();
+        if (job->next >= job->syms.size()) {
+            barrier(job, [this, job] { finishTyping(job, SynthesisResult::ok()); });
             return;
         }
-        QTimer::singleShot(settleMs, Qt::PreciseTimer, &context, [this, job] { typeStep(job); });
+        std::vector<std::pair<int, bool>> events;
+        bool blocked = false;
+        std::string refused;
+        for (int sent = 0; sent < chunk && job->next < job->syms.size(); ++sent, ++job->next) {
+            Stroke stroke = job->own[job->next];
+            if (!stroke.code) {
+                const KeySym sym = job->syms[job->next];
+                auto slot =
+                    static_cast<int>(std::find(job->meaning.begin(), job->meaning.end(), sym) -
+                                     job->meaning.begin());
+                if (slot == static_cast<int>(job->meaning.size())) {
+                    slot = slotFor(*job);
+                    if (slot < 0) {
+                        blocked = true;
+                        break;
+                    }
+                    // The keys so far go first: the new mapping must not reach them.
+                    if (const int error = send(events)) {
+                        refused = X11::errorText(display.get(), error);
+                        break;
+                    }
+                    events.clear();
+                    if (!map(job->keys[slot], {sym})) {
+                        refused = "mapping a keycode was refused";
+                        break;
+                    }
+                    job->meaning[slot] = sym;
+                }
+                job->pressed[slot] = true;
+                stroke.code = job->keys[slot];
+            }
+            if (stroke.shift) {
+                events.emplace_back(job->shift, true);
+            }
+            events.insert(events.end(), {{stroke.code, true}, {stroke.code, false}});
+            if (stroke.shift) {
+                events.emplace_back(job->shift, false);
+            }
+        }
+        if (refused.empty()) {
+            if (const int error = send(events)) {
+                refused = X11::errorText(display.get(), error);
+            }
+        }
+        if (X11::isBroken(display.get())) {
+            finishTyping(job, SynthesisResult::failed("the X connection was lost"));
+            return;
+        }
+        if (!refused.empty()) {
+            finishTyping(job, SynthesisResult::failed("the X server refused a key: " + refused));
+            return;
+        }
+        if (blocked) {
+            barrier(job, [this, job] {
+                job->pressed.assign(job->pressed.size(), false);
+                typeStep(job);
+            });
+            return;
+        }
+        QTimer::singleShot(0, &context, [this, job] { typeStep(job); });
     }
 };
 
@@ -352,7 +571,7 @@ X11KeySynthesizer::X11KeySynthesizer(SyntheticEvents& synthetic)
 X11KeySynthesizer::~X11KeySynthesizer() = default;
 
 bool X11KeySynthesizer::isAvailable() const {
-    return impl_->display != nullptr;
+    return impl_->connected();
 }
 
 std::string X11KeySynthesizer::unavailableReason() const {
@@ -360,7 +579,7 @@ std::string X11KeySynthesizer::unavailableReason() const {
 }
 
 SynthesisResult X11KeySynthesizer::sendPasteChord(PasteChord chord) {
-    if (!impl_->display) {
+    if (!impl_->connected()) {
         return SynthesisResult::failed(impl_->why);
     }
     return impl_->chord(chord);
@@ -368,7 +587,7 @@ SynthesisResult X11KeySynthesizer::sendPasteChord(PasteChord chord) {
 
 SynthesisResult X11KeySynthesizer::type(const std::string& text,
                                         std::function<void(SynthesisResult)> done) {
-    if (!impl_->display) {
+    if (!impl_->connected()) {
         return SynthesisResult::failed(impl_->why);
     }
     return impl_->startTyping(text, std::move(done));

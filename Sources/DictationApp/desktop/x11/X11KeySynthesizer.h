@@ -10,15 +10,18 @@
 // Main thread only.
 class X11KeySynthesizer : public KeySynthesizer {
   public:
-    // Typing maps each character's keysym onto a free keycode. Programs read a changed keymap
-    // only when they get to it (1 ms between changes garbled text, 5 ms did not, for an
-    // unhurried program), so a keycode must keep its meaning until its press has been read:
-    // changes come at most this often, each on the keycode used longest ago...
-    static constexpr int settleMs = 15;
-    // ...among at most this many.
+    // Typing uses the keys the layout has for a character, with Shift where needed, and lends
+    // free keycodes to the others. Programs read a changed keymap only when they get to its
+    // notice, and then read the newest one, so a lent keycode is lent again only once the
+    // focused window has answered a ping sent after its last press. At most this many are
+    // lent at a time.
     static constexpr int maxKeys = 32;
-    // The borrowed keycodes are given back this long after the last character.
-    static constexpr int releaseMs = 500;
+    // Characters sent in one turn of the main loop.
+    static constexpr int chunk = 64;
+    // How long the focused window may take to answer the ping...
+    static constexpr int pingLimitMs = 5000;
+    // ...and the wait instead for a window that does not answer pings.
+    static constexpr int unansweredWaitMs = 500;
 
     explicit X11KeySynthesizer(SyntheticEvents& synthetic);
     ~X11KeySynthesizer() override;

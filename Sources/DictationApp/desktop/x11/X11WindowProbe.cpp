@@ -46,7 +46,9 @@ struct X11WindowProbe::Impl {
     Atom wmName = None;
     Atom utf8 = None;
 
-    Impl() {
+    Impl() { connect(); }
+
+    void connect() {
         display = X11::open(why);
         if (!display) {
             log("window probe unavailable: " + why);
@@ -58,7 +60,14 @@ struct X11WindowProbe::Impl {
         utf8 = XInternAtom(display.get(), "UTF8_STRING", False);
     }
 
-    Display* d() const { return display.get(); }
+    // The connection, a new one in place of one the server dropped.
+    Display* d() {
+        if (display && X11::isBroken(display.get())) {
+            display.reset();
+            connect();
+        }
+        return display.get();
+    }
 };
 
 X11WindowProbe::X11WindowProbe() : impl_(std::make_unique<Impl>()) {}

@@ -1,6 +1,7 @@
 // The X11 and AT-SPI backends against a real desktop: Xvfb with a window manager and the
 // accessibility bus (started by desktop-session.sh), GTK 3 and Qt windows with real text
 // fields, a terminal emulator, and xdotool as the user's hands.
+#include "BackgroundProcess.h"
 #include "DesktopSupport.h"
 #include "RecordKeyCalls.h"
 #include "desktop/x11/AtspiFocusProbe.h"
@@ -15,7 +16,11 @@
 #include "dictation/Terminals.h"
 
 #include <QStandardPaths>
+#include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
+#include <sys/socket.h>
 
 using namespace DesktopSupport;
 using Toolkit = FieldsWindow::Toolkit;
@@ -34,6 +39,22 @@ const std::string userClipboard = "what the user copied";
 const std::string nonLatin = "h\u00e9llo \u2713 \u0133\u65e5\u672c \U0001F600";
 
 using Calls = RecordKeyCalls;
+
+// Where `got` first parts from `expected`, with a little of each around it; empty when equal.
+std::string firstDifference(const std::string& got, const std::string& expected) {
+    const QString a = QString::fromStdString(got);
+    const QString b = QString::fromStdString(expected);
+    qsizetype at = 0;
+    while (at < a.size() && at < b.size() && a[at] == b[at]) {
+        ++at;
+    }
+    if (at == a.size() && at == b.size()) {
+        return {};
+    }
+    const qsizetype from = std::max<qsizetype>(0, at - 10);
+    return "at character " + std::to_string(at) + " of " + std::to_string(b.size()) + ": got \"" +
+           a.mid(from, 30).toStdString() + "\", expected \"" + b.mid(from, 30).toStdString() + "\"";
+}
 
 class DesktopTest : public ::testing::Test {
   protected:
@@ -240,6 +261,38 @@ TEST_P(PasteTest, TextWithMoreDistinctCharactersThanFreeKeycodesIsTypedIntact) {
     EXPECT_TRUE(typed->isOk()) << typed->description();
 }
 
+// Two busy loops on two cores: the field reads its events, and the keymap changes they
+// announce, long after they were sent.
+TEST_P(PasteTest, SixHundredMixedCharactersAreTypedExactlyOnABusyMachine) {
+    const std::string mixed =
+        "Meet on Friday to go over the pricing slides, then call Zo\u00eb & Bj\u00f6rn at "
+        "14:30 (room #7). Caf\u00e9, na\u00efve, fa\u00e7ade, se\u00f1or, cr\u00e8me "
+        "br\u00fbl\u00e9e; Stra\u00dfe \u2192 5 \u20ac or \u00a34.20 \u00b1 3 % \u2014 ok? "
+        "\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac: \u03b1\u03b2\u03b3\u03b4\u03b5 "
+        "\u03a3\u03a9. \u0420\u0443\u0441\u0441\u043a\u0438\u0439: \u043f\u0440\u0438\u0432"
+        "\u0435\u0442, \u043c\u0438\u0440! \u65e5\u672c\u8a9e\u306e\u30c6\u30ad\u30b9\u30c8"
+        "\u3002 \u2713 \u2717 \u00a9 \u00b0 \u00bd \u00bfQu\u00e9? \u00a1S\u00ed! [a] {b} "
+        "<c> |d| ~e^ `f' \"g\" \\h/ _i_ @j $k *l + m = n; ";
+    std::string text;
+    while (QString::fromStdString(text).size() < 600) {
+        text += mixed;
+    }
+    const auto window = fields(GetParam(), "nopaste");
+    ASSERT_TRUE(window->ready());
+    const BackgroundProcess busy1({"/bin/sh", "-c", "while :; do :; done"});
+    const BackgroundProcess busy2({"/bin/sh", "-c", "while :; do :; done"});
+    std::string expected;
+    for (int round = 0; round < 3; ++round) {
+        std::optional<SynthesisResult> typed;
+        ASSERT_TRUE(desktop.synthesizer->type(text, [&](SynthesisResult r) { typed = r; }).isOk());
+        ASSERT_TRUE(waitUntil([&] { return typed.has_value(); }, 60)) << "round " << round;
+        EXPECT_TRUE(typed->isOk()) << typed->description();
+        expected += text;
+        const std::string got = window->waitForText("nopaste", expected, 10);
+        ASSERT_EQ(firstDifference(got, expected), "") << "round " << round;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Toolkits, PasteTest, ::testing::Values(Toolkit::gtk, Toolkit::qt),
                          [](const auto& info) {
                              return info.param == Toolkit::gtk ? "Gtk" : "Qt";
@@ -390,6 +443,75 @@ TEST_F(DesktopTest, AFieldThatDisappearsDuringTheCheckEndsItQuietly) {
     window->close();
     spin(Paster::checkDelays[1] + 0.5);
     EXPECT_FALSE(log.contains("typing instead")) << log.text();
+}
+
+// --- A connection the server drops ---------------------------------------------------
+
+// The sockets this process holds; a part's own X connection is the one that appears with it.
+std::set<int> openSockets() {
+    std::set<int> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const auto target = std::filesystem::read_symlink(entry.path(), error);
+        if (!error && target.string().starts_with("socket:")) {
+            found.insert(std::stoi(entry.path().filename().string()));
+        }
+    }
+    return found;
+}
+
+// Cuts the one connection opened since `before`, as a server that drops a client does.
+void cutNewConnection(const std::set<int>& before) {
+    std::vector<int> opened;
+    std::ranges::set_difference(openSockets(), before, std::back_inserter(opened));
+    ASSERT_EQ(opened.size(), 1u) << "expected one new X connection";
+    ::shutdown(opened.front(), SHUT_RDWR);
+}
+
+TEST_F(DesktopTest, TypingOutlivesItsLostXConnectionAndConnectsAgain) {
+    const auto window = fields(Toolkit::gtk, "nopaste");
+    ASSERT_TRUE(window->ready());
+    const auto before = openSockets();
+    SyntheticEvents events;
+    X11KeySynthesizer synthesizer(events);
+    ASSERT_TRUE(synthesizer.isAvailable());
+    cutNewConnection(before);
+
+    LogCapture log;
+    std::optional<SynthesisResult> typed;
+    const SynthesisResult started = synthesizer.type("lost", [&](SynthesisResult r) { typed = r; });
+    if (started.isOk()) {
+        ASSERT_TRUE(waitUntil([&] { return typed.has_value(); }, 10));
+        EXPECT_EQ(typed->kind, SynthesisResult::Kind::failed) << typed->description();
+    } else {
+        EXPECT_EQ(started.kind, SynthesisResult::Kind::failed) << started.description();
+    }
+    EXPECT_TRUE(log.contains("x11 connection lost")) << log.text();
+
+    // The next dictation connects again and is typed.
+    typed.reset();
+    ASSERT_TRUE(synthesizer.isAvailable()) << synthesizer.unavailableReason();
+    ASSERT_TRUE(synthesizer.type("back", [&](SynthesisResult r) { typed = r; }).isOk());
+    EXPECT_EQ(window->waitForText("nopaste", "back"), "back");
+    EXPECT_TRUE(log.contains("x11 key synthesizer connected again")) << log.text();
+}
+
+TEST_F(DesktopTest, TheRecordKeyOutlivesALostXConnection) {
+    const auto before = openSockets();
+    SyntheticEvents events;
+    X11KeyListener listener(events);
+    std::vector<KeyEvent> heard;
+    listener.start([&](const KeyEvent& event) { heard.push_back(event); });
+    cutNewConnection(before);
+
+    LogCapture log;
+    ASSERT_TRUE(waitUntil([&] { return log.contains("key listener: connected again"); }, 5))
+        << log.text();
+    xdotool({"keydown", rightAlt});
+    xdotool({"keyup", rightAlt});
+    EXPECT_TRUE(waitUntil([&] {
+        return std::ranges::count(heard, KeyEvent::Kind::flagsChanged, &KeyEvent::kind) >= 2;
+    })) << "the record key went unheard after the connection came back";
 }
 
 TEST(DesktopFailures, WithoutADisplayEveryPartSaysSoAndNothingIsSent) {
