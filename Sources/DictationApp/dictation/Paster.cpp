@@ -8,6 +8,8 @@ struct Paster::Job {
     std::string text;
     bool isSecure = false;
     PasteMethod method = PasteMethod::ctrlV;
+    // A window of the paste target; 0 when not known.
+    std::uint64_t target = 0;
     // What to put back; nothing when the clipboard could not be read.
     std::optional<ClipboardContents> snapshot;
     std::uint64_t write = 0;
@@ -35,10 +37,9 @@ void Paster::paste(const std::string& text, bool isSecure) {
     auto job = std::make_shared<Job>();
     job->text = text;
     job->isSecure = isSecure;
-    std::uint64_t target = 0;
     if (const auto window = windows_.frontmost()) {
         job->method = Terminals::pasteMethod(window->windowClass);
-        target = window->id;
+        job->target = window->id;
     }
     // A password is typed, never pasted: clipboard managers and data-control clients record
     // whatever passes through the clipboard, and only some honour the password hint.
@@ -66,7 +67,7 @@ void Paster::paste(const std::string& text, bool isSecure) {
             log("clipboard owner did not answer, it will not be restored");
         }
     }
-    job->write = clipboard_.writeText(text, target);
+    job->write = clipboard_.writeText(text, job->target);
     pending_.push_back(job);
 
     if (!isSecure) {
@@ -121,6 +122,11 @@ void Paster::check(const JobPtr& job, std::size_t next) {
     const auto state = focus_.state(*current);
     if (!state || state != job->before) {
         return; // arrived
+    }
+    // The target took the text: a busy program shows it late, and typing it too would
+    // enter it twice.
+    if (job->target && clipboard_.wasFetched(job->write)) {
+        return;
     }
     if (next + 1 >= std::size(checkDelays)) {
         typeText(job, "paste didn't arrive, typing instead");

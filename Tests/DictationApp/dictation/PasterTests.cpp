@@ -67,6 +67,34 @@ TEST_F(PasterTest, AFieldShowingThePasteLateStillCountsAtTheSecondCheck) {
     EXPECT_TRUE(keys.typed.empty());
 }
 
+TEST_F(PasterTest, ATargetThatFetchedThePasteButShowsItLateIsNotTypedInto) {
+    const struct {
+        const char* name;
+        bool targetKnown;
+        bool typed;
+    } cases[] = {
+        {"the target fetched it", true, false},
+        // Without a known target any reader counts, a clipboard history as well.
+        {"some program fetched it", false, true},
+    };
+    for (const auto& c : cases) {
+        ManualScheduler time;
+        FakeClipboard board(time);
+        FakeKeySynthesizer synth(time);
+        FakeFocusProbe probe;
+        FakeWindowProbe front;
+        if (!c.targetKnown) {
+            front.front.reset();
+        }
+        Paster p(board, synth, probe, front, time);
+        p.paste("late", false);
+        time.advanceTo(0.6);
+        board.fetch();
+        time.advanceTo(3);
+        EXPECT_EQ(!synth.typed.empty(), c.typed) << c.name;
+    }
+}
+
 TEST_F(PasterTest, TheCheckStopsWhenTheUserMovesOnOrTheFieldGoes) {
     struct Change {
         const char* name;
