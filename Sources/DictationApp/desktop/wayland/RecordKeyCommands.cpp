@@ -5,8 +5,11 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusError>
+#include <algorithm>
 
 RecordKeyCommands::RecordKeyCommands(QString busName) : busName_(std::move(busName)) {
+    flush_.setSingleShot(true);
+    connect(&flush_, &QTimer::timeout, this, &RecordKeyCommands::flush);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         why_ = "no session bus for the record key commands";
@@ -64,24 +67,50 @@ std::string RecordKeyCommands::command(const std::string& busName, const std::st
 }
 
 void RecordKeyCommands::Start() {
-    // A bound key may repeat while held.
-    if (!down_) {
-        down_ = true;
-        deliver(KeyEvent::Kind::recordKeyDown);
-    }
+    // A press goes out even when its release came before it did: a tap stays a tap.
+    pressPending_ = pressPending_ || (!wantDown_ && !toldDown_);
+    wantDown_ = true;
+    schedule();
 }
 
 void RecordKeyCommands::Stop() {
-    down_ = false;
-    deliver(KeyEvent::Kind::recordKeyUp);
+    wantDown_ = false;
+    schedule();
 }
 
 void RecordKeyCommands::Toggle() {
-    down_ = false;
-    deliver(KeyEvent::Kind::recordToggle);
+    togglePending_ = !togglePending_;
+    schedule();
 }
 
-void RecordKeyCommands::deliver(KeyEvent::Kind kind) {
+void RecordKeyCommands::schedule() {
+    if (flush_.isActive()) {
+        return;
+    }
+    const qint64 since = sinceDelivery_.isValid() ? sinceDelivery_.elapsed() : gapMs;
+    flush_.start(static_cast<int>(std::max<qint64>(0, gapMs - since)));
+}
+
+// One command per turn: a key's press or release first, then a toggle.
+void RecordKeyCommands::flush() {
+    KeyEvent::Kind kind;
+    if (pressPending_) {
+        pressPending_ = false;
+        toldDown_ = true;
+        kind = KeyEvent::Kind::recordKeyDown;
+    } else if (toldDown_ && !wantDown_) {
+        toldDown_ = false;
+        kind = KeyEvent::Kind::recordKeyUp;
+    } else if (togglePending_) {
+        togglePending_ = false;
+        kind = KeyEvent::Kind::recordToggle;
+    } else {
+        return;
+    }
+    sinceDelivery_.start();
+    if ((toldDown_ && !wantDown_) || togglePending_) {
+        schedule();
+    }
     if (sink_) {
         sink_({kind, 0, 0, false});
     }

@@ -101,9 +101,12 @@ KeySources keySources(const WaylandDesktop::Wishes& wishes) {
             };
         }
     }
-    sources.listeners->add(
-        std::make_unique<RecordKeyCommands>(QString::fromStdString(wishes.busName)));
-    names.emplace_back("bus commands");
+    // Only where nothing else gives the record key: any program of the user's can call them.
+    if (names.empty()) {
+        sources.listeners->add(
+            std::make_unique<RecordKeyCommands>(QString::fromStdString(wishes.busName)));
+        names.emplace_back("bus commands");
+    }
     if (!sources.note) {
         sources.note = [] { return std::string(bindingNote); };
     }

@@ -6,6 +6,8 @@
 #include "TestSupport.h"
 #include "desktop/portal/PortalKeyboard.h"
 #include "desktop/portal/PortalShortcutListener.h"
+#include "desktop/wayland/RecordKeyCommands.h"
+#include "desktop/wayland/WaylandDesktop.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -236,6 +238,25 @@ TEST_F(PortalTest, AClosedSessionStopsTheRecordingAndLeavesTheListenerUnavailabl
     EXPECT_TRUE(
         log.contains("global shortcut unavailable: the desktop closed the shortcut session"));
 }
+
+// Any program of the user's may call the bus commands: offered beside a shortcut, they would
+// let it start and stop recordings. One portal per bus, so a case each.
+class BusCommandsTest : public PortalTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(BusCommandsTest, AreOfferedOnlyWhereNoShortcutGivesTheRecordKey) {
+    const bool withShortcuts = GetParam();
+    ASSERT_NO_FATAL_FAILURE(startPortal({}, withShortcuts));
+    const auto keys = WaylandDesktop::makeKeyListener(
+        {"org.parlwick.Test", HotKey::rightOption, false, folder / "portal-token"});
+    const bool offered = QDBusConnection::sessionBus().objectRegisteredAt(
+                             QString::fromLatin1(RecordKeyCommands::objectPath)) != nullptr;
+    EXPECT_EQ(offered, !withShortcuts);
+    EXPECT_EQ(nameIsOwned(QStringLiteral("org.parlwick.Test")), !withShortcuts);
+}
+
+INSTANTIATE_TEST_SUITE_P(Portals, BusCommandsTest, testing::Bool(), [](const auto& info) {
+    return info.param ? "WithShortcuts" : "WithoutShortcuts";
+});
 
 TEST_F(PortalTest, APortalWithoutTheseInterfacesIsReportedUnavailable) {
     ASSERT_NO_FATAL_FAILURE(startPortal({}, false));
