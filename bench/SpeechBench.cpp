@@ -141,7 +141,8 @@ void transcriptionOverhead(benchmark::State& state) {
 BENCHMARK(transcriptionOverhead)->Arg(10)->Arg(60)->Unit(benchmark::kMillisecond)->Iterations(40);
 
 // From start() to the stream running, to the first samples arriving, and the estimated moment
-// the first captured sample was taken (arrival less the samples' own duration).
+// the first captured sample was taken (arrival less the samples' own duration); and how long
+// stop() holds its caller, the main thread.
 void recorderStart(benchmark::State& state) {
     const std::string missing = missingPrograms({"pulseaudio", "pactl", "pacat", "parec"});
     if (!missing.empty()) {
@@ -154,7 +155,7 @@ void recorderStart(benchmark::State& state) {
     }
     PulseRecorder recorder("parlwick-bench", std::make_shared<SystemClock>(),
                            [](std::function<void()>) {});
-    double started = 0, arrived = 0, captured = 0;
+    double started = 0, arrived = 0, captured = 0, stopped = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
         recorder.start();
@@ -166,12 +167,15 @@ void recorderStart(benchmark::State& state) {
         const double arrival = millisecondsSince(start);
         arrived += arrival;
         captured += arrival - 1000.0 * static_cast<double>(count) / 16000.0;
+        const auto stop = Clock::now();
         recorder.stop();
+        stopped += millisecondsSince(stop);
     }
     const auto n = static_cast<double>(state.iterations());
     state.counters["start_ms"] = started / n;
     state.counters["first_block_ms"] = arrived / n;
     state.counters["first_sample_captured_ms"] = captured / n;
+    state.counters["stop_ms"] = stopped / n;
 }
 BENCHMARK(recorderStart)->Unit(benchmark::kMillisecond)->Iterations(20);
 
