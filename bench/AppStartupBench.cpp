@@ -18,6 +18,7 @@
 #include "Resident.h"
 #include "RunBenchmarks.h"
 #include "SampleHistory.h"
+#include "SpeechModels.h"
 #include "TestModels.h"
 #include "config/Settings.h"
 #include "platform/Paths.h"
@@ -159,7 +160,7 @@ struct World {
         SampleHistory::write(paths.history(), paths.totals(), dictations,
                              std::chrono::system_clock::now(), Calendar::current());
         fs::create_directories(paths.models());
-        TestModels::writeWhisper(paths.models() / WhisperServer::modelFile,
+        TestModels::writeWhisper(paths.models() / SpeechModels::standard().file,
                                  "so the plan for tomorrow is to meet at nine");
         TestModels::writeVoiceActivity(VoiceActivityCheck::SpeechTool::standard(paths).model);
 

@@ -41,8 +41,9 @@ WhisperServer::Setup engineSetup(const Paths& paths) {
 
 Startup::Startup(Options options, Paths paths, Platform platform)
     : options_(std::move(options)), paths_(std::move(paths)), platform_(std::move(platform)),
-      server_(std::make_shared<WhisperServer>(paths_.models() / WhisperServer::modelFile,
-                                              options_.language, engineSetup(paths_))),
+      server_(std::make_shared<WhisperServer>(
+          paths_.models() / SettingsFile(paths_.settings()).speechModel(options_.language).file,
+          options_.language, engineSetup(paths_))),
       timingLog_{paths_.runs()},
       recorder_(std::make_unique<PulseRecorder>(paths_.appName(), clock_)),
       state_(std::make_unique<SharedState>(options_.key)) {}
@@ -96,7 +97,9 @@ int Startup::runApp(int& argc, char** argv) {
     checks.recordKeyNote = desktop_.recordKeyNote;
     shell_ = std::make_unique<AppShell>(AppShell::Parts{
         paths_, options_.key, clock_, *scheduler_, state_->voice, *controller_, server_,
-        std::move(checks), ModelDownloader::required(ModelAddress::base(paths_))});
+        std::move(checks),
+        ModelDownloader::required(ModelAddress::base(paths_),
+                                  SettingsFile(paths_.settings()).speechModel(options_.language))});
     state_->key = shell_->state().key();
     shell_->onKeyChange = [this](HotKey key) { state_->key = key; };
     shell_->onQuit = [] { QCoreApplication::quit(); };

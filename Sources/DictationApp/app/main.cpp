@@ -1,6 +1,7 @@
 #include "Files.h"
 #include "Options.h"
 #include "app/Startup.h"
+#include "config/Settings.h"
 #include "connector/ConnectorServer.h"
 #include "desktop/wayland/RecordKeyCommands.h"
 #include "desktop/wayland/WaylandDesktop.h"
@@ -81,7 +82,9 @@ int main(int argc, char** argv) {
 
     if (!paths.isApp()) {
         // The files the app would download, checked in its order: the speech check's first.
-        for (const auto& model : ModelDownloader::required(ModelAddress::publicHost)) {
+        for (const auto& model : ModelDownloader::required(
+                 ModelAddress::publicHost,
+                 SettingsFile(paths.settings()).speechModel(options.language))) {
             if (!std::filesystem::exists(paths.models() / model.name)) {
                 log("models missing in " + paths.models().string() +
                     ". Run ./scripts/setup.sh from the repo folder.");

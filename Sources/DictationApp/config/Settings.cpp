@@ -6,6 +6,7 @@
 
 #include <QSettings>
 #include <QVariant>
+#include <algorithm>
 #include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -237,6 +238,15 @@ bool SettingsFile::hasChosenStyle() const {
         }
     }
     return false;
+}
+
+const SpeechModels::Model& SettingsFile::speechModel(std::string_view language) const {
+    const auto stored = get(SettingKeys::speechModel);
+    const SpeechModels::Model* model = stored ? SpeechModels::find(*stored) : nullptr;
+    const auto fitting = SpeechModels::candidates(language);
+    return model && std::find(fitting.begin(), fitting.end(), model) != fitting.end()
+               ? *model
+               : SpeechModels::standard();
 }
 
 std::string SettingsFile::profileName() const {

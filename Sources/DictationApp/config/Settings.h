@@ -3,6 +3,7 @@
 #include "Dates.h"
 #include "HotKey.h"
 #include "Retention.h"
+#include "SpeechModels.h"
 #include "WritingContext.h"
 #include "WritingStyle.h"
 
@@ -43,6 +44,9 @@ inline constexpr Setting<bool> readInputDevices{"readInputDevices", false};
 inline constexpr Setting<bool> hidesSteps{"hidesSteps", false};
 // The speech engine's threads; 0 (or anything outside 1 to 64): one per physical core, at most 8.
 inline constexpr Setting<int> speechThreads{"speechThreads", 0};
+// The speech model's file; nothing until the first launch measured this computer (a file the
+// catalog does not list reads as its standard model).
+inline constexpr Setting<std::optional<std::string>> speechModel{"speechModel", std::nullopt};
 inline constexpr Setting<Look> look{"look", Look::light};
 // Nothing: the account's full name.
 inline constexpr Setting<std::optional<std::string>> profileName{"profileName", std::nullopt};
@@ -75,6 +79,9 @@ class SettingsFile {
     bool hasChosenStyle() const;
     // The stored profile name, else the account's full name.
     std::string profileName() const;
+    // The catalog's entry for the stored speech model when it transcribes `language`, else
+    // the standard model.
+    const SpeechModels::Model& speechModel(std::string_view language) const;
 
   private:
     std::filesystem::path file_;

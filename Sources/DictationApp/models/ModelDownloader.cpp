@@ -8,20 +8,34 @@
 
 namespace fs = std::filesystem;
 
-std::vector<ModelDownloader::Model> ModelDownloader::required(std::string_view base) {
+namespace {
+
+std::string hostOf(std::string_view base) {
     std::string host(base);
     while (host.ends_with('/')) {
         host.pop_back();
     }
+    return host;
+}
+
+} // namespace
+
+ModelDownloader::Model ModelDownloader::speechModel(std::string_view base,
+                                                    const SpeechModels::Model& speech) {
+    return {std::string(speech.file),
+            hostOf(base) + "/" + std::string(SpeechModels::folder) + std::string(speech.file),
+            std::string(speech.sha256), speech.bytes};
+}
+
+std::vector<ModelDownloader::Model> ModelDownloader::required(std::string_view base,
+                                                              const SpeechModels::Model& speech) {
     return {
         {"ggml-silero-v5.1.2.bin",
-         host + "/ggml-org/whisper-vad/resolve/main/ggml-silero-v5.1.2.bin",
+         hostOf(base) + "/ggml-org/whisper-vad/resolve/main/ggml-silero-v5.1.2.bin",
          "29940d98d42b91fbd05ce489f3ecf7c72f0a42f027e4875919a28fb4c04ea2cf",
          // About 885 KB.
          std::int64_t(8) << 20},
-        {"ggml-large-v3-turbo-q5_0.bin",
-         host + "/ggerganov/whisper.cpp/resolve/main/ggml-large-v3-turbo-q5_0.bin",
-         "394221709cd5ad1f40c46e6031ca61bce88931e6e088c188294c6d5a55ffa7e2", 574041195},
+        speechModel(base, speech),
     };
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SpeechModels.h"
 #include "models/ModelFetch.h"
 #include "platform/MainThread.h"
 #include "platform/Scheduler.h"
@@ -37,8 +38,12 @@ class ModelDownloader {
         bool operator==(const Model&) const = default;
     };
 
-    // The files dictation needs, the voice-activity model first, on the host at `base`.
-    static std::vector<Model> required(std::string_view base);
+    // The files dictation needs, the voice-activity model first, then `speech`, on the host at
+    // `base`.
+    static std::vector<Model>
+    required(std::string_view base, const SpeechModels::Model& speech = SpeechModels::standard());
+    // One speech model of the catalog on the host at `base`, bounded by its size.
+    static Model speechModel(std::string_view base, const SpeechModels::Model& speech);
 
     using Options = DownloadOptions;
 

@@ -623,6 +623,16 @@ std::string WhisperServer::deviceDescription() const {
     return device.threads == 0 ? std::string() : describe(device);
 }
 
+std::filesystem::path WhisperServer::model() const {
+    std::lock_guard guard(lock_);
+    return nextModel_ ? *nextModel_ : model_;
+}
+
+void WhisperServer::useModel(std::filesystem::path model) {
+    std::lock_guard guard(lock_);
+    nextModel_ = std::move(model);
+}
+
 void WhisperServer::start() {
     std::lock_guard guard(lock_);
     ensureRunning();
@@ -642,6 +652,16 @@ void WhisperServer::endServer() {
 void WhisperServer::ensureRunning() {
     if (closed_) {
         throw AppError::process("whisper is shut down");
+    }
+    if (nextModel_ && inFlight_ == 0) {
+        if (*nextModel_ != model_) {
+            model_ = *nextModel_;
+            endServer();
+            // What this computer needs for the old model says nothing of the new one.
+            std::lock_guard speed(speedLock_);
+            speed_ = Recognition::EngineSpeed{};
+        }
+        nextModel_.reset();
     }
     if (process_ && process_->isRunning()) {
         return;
@@ -795,7 +815,7 @@ bool WhisperServer::launchServer() {
                 if (probe.get(serverURL(port_, requestPath_ + "/"), std::chrono::seconds(1))
                         .status == 200) {
                     const Device device = this->device();
-                    log("speech engine: " + describe(device));
+                    log("speech engine: " + model_.filename().string() + " on " + describe(device));
                     return true;
                 }
             } catch (const AppError&) {
@@ -906,7 +926,15 @@ std::string WhisperServer::request(const std::string& wav, const std::string& pr
         ensureRunning();
         port = port_;
         path = requestPath_;
+        ++inFlight_;
     }
+    struct Ended {
+        WhisperServer& server;
+        ~Ended() {
+            std::lock_guard guard(server.lock_);
+            --server.inFlight_;
+        }
+    } ended{*this};
     std::vector<std::pair<std::string, std::string>> fields;
     if (frames > 0) {
         fields.emplace_back("audio_ctx", std::to_string(frames));

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -28,7 +29,6 @@
 // finds one; when it fails there, it runs on the processor from then on.
 class WhisperServer final : public SpeechEngine {
   public:
-    static constexpr std::string_view modelFile = "ggml-large-v3-turbo-q5_0.bin";
     // The most threads worth giving the engine: past that the memory bus is the limit.
     static constexpr int maxThreads = 8;
 
@@ -97,7 +97,12 @@ class WhisperServer final : public SpeechEngine {
     // probe, and later requests fail at once (on quitting).
     void shutDown();
 
-    const std::filesystem::path& model() const { return model_; }
+    // The model the next request uses.
+    std::filesystem::path model() const;
+    // Switches to `model` between dictations: the server restarts with it at the first
+    // request after every request in flight has ended, so a dictation under way ends with the
+    // model it began with. Any thread.
+    void useModel(std::filesystem::path model);
     const std::string& language() const { return language_; }
     // The current server's port; 0 before the first start.
     int port() const;
@@ -160,6 +165,9 @@ class WhisperServer final : public SpeechEngine {
     int framesFor(double seconds) const;
 
     std::filesystem::path model_;
+    // A model chosen while requests were in flight; taken up once none is.
+    std::optional<std::filesystem::path> nextModel_;
+    int inFlight_ = 0;
     std::string language_;
     Setup setup_;
     std::atomic<bool> closed_{false};

@@ -116,6 +116,29 @@ TEST_F(SettingsTest, AFileWithLinesItWouldLoseIsNeverRewritten) {
     EXPECT_NE(readAll(file()).find("key=value"), std::string::npos) << readAll(file());
 }
 
+TEST_F(SettingsTest, TheSpeechModelIsTheStoredOneWhereItFitsTheLanguage) {
+    const struct {
+        const char* stored; // nullptr: none
+        const char* language;
+        std::string_view model;
+    } cases[] = {
+        {nullptr, "en", "ggml-large-v3-turbo-q5_0.bin"},
+        {"ggml-small.en-q8_0.bin", "en", "ggml-small.en-q8_0.bin"},
+        {"ggml-small.en-q8_0.bin", "de", "ggml-large-v3-turbo-q5_0.bin"},
+        {"ggml-small-q8_0.bin", "de", "ggml-small-q8_0.bin"},
+        {"ggml-base.en-q8_0.bin", "auto", "ggml-large-v3-turbo-q5_0.bin"},
+        {"ggml-tiny.bin", "en", "ggml-large-v3-turbo-q5_0.bin"},
+        {"../../etc/passwd", "en", "ggml-large-v3-turbo-q5_0.bin"},
+    };
+    const SettingsFile file(paths.settings());
+    for (const auto& c : cases) {
+        file.set(SettingKeys::speechModel,
+                 c.stored ? std::optional<std::string>(c.stored) : std::nullopt);
+        EXPECT_EQ(file.speechModel(c.language).file, c.model)
+            << (c.stored ? c.stored : "none") << " for " << c.language;
+    }
+}
+
 TEST_F(SettingsTest, AStyleChangesOnlyItsGroup) {
     settings.set(SettingKeys::style(AppGroup::email), WritingStyle::relaxed);
     EXPECT_TRUE(settings.hasChosenStyle());

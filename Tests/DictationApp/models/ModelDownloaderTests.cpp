@@ -136,6 +136,20 @@ TEST(ModelList, NamesDigestsAndAddressesAreFixedAndFollowTheBase) {
     EXPECT_TRUE(models[1].url.starts_with("https://mirror.example/models/"));
 }
 
+TEST(ModelList, EachCatalogModelIsFetchedFromItsFolderAndBoundedByItsSize) {
+    for (const auto& speech : SpeechModels::catalog) {
+        const auto models = ModelDownloader::required("https://mirror.example/models", speech);
+        ASSERT_EQ(models.size(), 2u);
+        EXPECT_EQ(models[0].name, vadName) << "the speech check's model comes first";
+        EXPECT_EQ(models[1].name, speech.file);
+        EXPECT_EQ(models[1].url,
+                  "https://mirror.example/models/ggerganov/whisper.cpp/resolve/main/" +
+                      std::string(speech.file));
+        EXPECT_EQ(models[1].sha256, speech.sha256);
+        EXPECT_EQ(models[1].maximumBytes, speech.bytes) << speech.file;
+    }
+}
+
 TEST_F(ModelDownloads, BothFilesPresentFinishAtOnceWithoutARequest) {
     WebServer server;
     auto models = serve(server.root(), server.address());

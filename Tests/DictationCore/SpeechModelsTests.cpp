@@ -1,0 +1,82 @@
+#include "SpeechModels.h"
+
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using SpeechModels::Timing;
+
+constexpr std::string_view turbo = "ggml-large-v3-turbo-q5_0.bin";
+constexpr std::string_view smallEnglish = "ggml-small.en-q8_0.bin";
+constexpr std::string_view small = "ggml-small-q8_0.bin";
+constexpr std::string_view baseEnglish = "ggml-base.en-q8_0.bin";
+
+TEST(SpeechModelsTest, TheChoiceIsTheMostAccurateFastEnoughElseTheFastest) {
+    const struct {
+        const char* name;
+        std::vector<Timing> timings;
+        std::string_view language;
+        std::string_view chosen;
+    } cases[] = {
+        {"a graphics card runs them all fast",
+         {{turbo, 0.4}, {smallEnglish, 0.2}, {small, 0.2}, {baseEnglish, 0.1}},
+         "en",
+         turbo},
+        {"two cores: small English is within the target",
+         {{turbo, 5.1}, {smallEnglish, 1.3}, {small, 1.4}, {baseEnglish, 0.3}},
+         "en",
+         smallEnglish},
+        {"exactly the target counts", {{turbo, 1.5}}, "en", turbo},
+        {"only base English is fast enough",
+         {{turbo, 9.0}, {smallEnglish, 2.4}, {small, 2.5}, {baseEnglish, 0.6}},
+         "en",
+         baseEnglish},
+        {"none fast enough: the fastest",
+         {{turbo, 20.0}, {smallEnglish, 6.0}, {small, 6.2}, {baseEnglish, 1.9}},
+         "en",
+         baseEnglish},
+        {"German never gets an English-only model",
+         {{turbo, 5.1}, {smallEnglish, 1.3}, {small, 1.4}, {baseEnglish, 0.3}},
+         "de",
+         small},
+        {"German, none fast enough", {{turbo, 9.0}, {small, 2.2}, {baseEnglish, 0.3}}, "de", small},
+        {"a recognised language is not English", {{smallEnglish, 0.3}}, "auto", turbo},
+        {"a failed measurement does not count",
+         {{turbo, std::nullopt}, {smallEnglish, 2.0}, {baseEnglish, std::nullopt}},
+         "en",
+         smallEnglish},
+        {"nothing measured: the standard model", {{turbo, std::nullopt}}, "en", turbo},
+        {"no timings at all", {}, "fr", turbo},
+        {"a file the catalog does not list is ignored", {{"ggml-tiny.bin", 0.01}}, "en", turbo},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SpeechModels::choose(c.timings, c.language).file, c.chosen) << c.name;
+    }
+}
+
+TEST(SpeechModelsTest, TheCatalogIsWellFormedAndItsBoundsAreTheFilesSizes) {
+    std::set<std::string_view> files;
+    for (const auto& model : SpeechModels::catalog) {
+        EXPECT_TRUE(files.insert(model.file).second) << model.file;
+        EXPECT_EQ(model.sha256.size(), 64u) << model.file;
+        EXPECT_EQ(model.sha256.find_first_not_of("0123456789abcdef"), std::string_view::npos);
+        EXPECT_GT(model.bytes, 50'000'000) << model.file;
+        EXPECT_EQ(SpeechModels::find(model.file), &model);
+        EXPECT_EQ(model.englishOnly, model.file.find(".en") != std::string_view::npos);
+    }
+    EXPECT_EQ(SpeechModels::standard().file, turbo);
+    EXPECT_EQ(SpeechModels::find("ggml-large-v3.bin"), nullptr);
+    // Every language has the standard model among its candidates, most accurate first.
+    for (const std::string_view language : {"en", "de", "auto"}) {
+        const auto models = SpeechModels::candidates(language);
+        ASSERT_FALSE(models.empty());
+        EXPECT_EQ(models.front(), &SpeechModels::standard()) << language;
+    }
+    EXPECT_EQ(SpeechModels::candidates("en").size(), 4u);
+    EXPECT_EQ(SpeechModels::candidates("de").size(), 2u);
+}
+
+} // namespace
