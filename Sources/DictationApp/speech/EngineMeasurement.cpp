@@ -1,0 +1,117 @@
+#include "speech/EngineMeasurement.h"
+
+#include "Files.h"
+#include "WavEncoder.h"
+#include "platform/Log.h"
+#include "platform/Subprocess.h"
+#include "speech/ShapedModels.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <unistd.h>
+#include <numbers>
+#include <optional>
+
+namespace EngineMeasurement {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A tone, so the voice of the clip is no concern of the timing.
+std::string clip(double seconds) {
+    std::vector<float> samples(static_cast<std::size_t>(seconds * 16000));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = 0.1f * static_cast<float>(std::sin(2 * std::numbers::pi * 220.0 *
+                                                        static_cast<double>(i) / 16000.0));
+    }
+    return WavEncoder::encode(samples);
+}
+
+std::optional<double> measure(const Setup& setup, const SpeechModels::Model& model) {
+    const auto shape = ShapedModels::whisperShape(model.shape);
+    if (!shape) {
+        throw std::runtime_error("no shape named " + std::string(model.shape));
+    }
+    const auto generated = setup.folder / "shaped.f16.bin";
+    const auto file = setup.folder / "shaped.bin";
+    ShapedModels::writeWhisper(generated, ShapedModels::passage(12), *shape);
+    ::run({"env", "GGML_NO_BACKTRACE=1", setup.quantizeTool.string(), generated.string(),
+         file.string(), std::string(model.quantization)},
+        std::nullopt, setup.folder, static_cast<double>(setup.limit.count()) * 3);
+    std::filesystem::remove(generated);
+
+    WhisperServer::Setup engine = setup.engine;
+    engine.probeLimit = setup.limit;
+    engine.requestLimit = setup.limit;
+    WhisperServer server(file, setup.language, engine);
+    const auto began = Clock::now();
+    // The first request allocates the engine's buffers: dictations after it are what counts.
+    server.attempt(clip(1), "");
+    const auto asked = Clock::now();
+    server.attempt(clip(clipSeconds), "");
+    const auto answered = Clock::now();
+    if (answered - began > setup.limit) {
+        log("measuring " + std::string(model.file) + " took longer than " +
+            std::to_string(setup.limit.count()) + " s");
+        return std::nullopt;
+    }
+    return std::chrono::duration<double>(answered - asked).count();
+}
+
+} // namespace
+
+std::filesystem::path quantizeToolBeside(const std::string& server) {
+    std::filesystem::path program = server;
+    if (server.find('/') == std::string::npos) {
+        const char* path = std::getenv("PATH");
+        std::string_view folders = path ? path : "";
+        program.clear();
+        while (!folders.empty() && program.empty()) {
+            const auto end = folders.find(':');
+            const std::filesystem::path candidate =
+                std::filesystem::path(folders.substr(0, end)) / server;
+            if (::access(candidate.c_str(), X_OK) == 0) {
+                program = candidate;
+            }
+            folders = end == std::string_view::npos ? "" : folders.substr(end + 1);
+        }
+    }
+    std::error_code error;
+    // The links on the search path point into the folder the tools share.
+    const auto real = std::filesystem::canonical(program, error);
+    const auto tool = real.parent_path() / "whisper-quantize";
+    return !error && ::access(tool.c_str(), X_OK) == 0 ? tool : std::filesystem::path();
+}
+
+std::vector<SpeechModels::Timing>
+run(const Setup& setup, std::span<const SpeechModels::Model> models,
+    const std::function<void(const SpeechModels::Model&)>& measuring,
+    const std::atomic<bool>& stop) {
+    std::vector<SpeechModels::Timing> timings;
+    for (const auto& model : models) {
+        timings.push_back({model.file, std::nullopt});
+        if (stop) {
+            continue;
+        }
+        measuring(model);
+        try {
+            Files::createPrivateFolder(setup.folder);
+            timings.back().seconds = measure(setup, model);
+            if (timings.back().seconds) {
+                char seconds[32];
+                std::snprintf(seconds, sizeof seconds, "%.2f", *timings.back().seconds);
+                log("measured " + std::string(model.file) + ": " + seconds + " s per " +
+                    std::to_string(static_cast<int>(clipSeconds)) + " s dictation");
+            }
+        } catch (const std::exception& error) {
+            log("measuring " + std::string(model.file) + " failed: " + error.what());
+        }
+        std::error_code ignored;
+        std::filesystem::remove(setup.folder / "shaped.f16.bin", ignored);
+        std::filesystem::remove(setup.folder / "shaped.bin", ignored);
+    }
+    return timings;
+}
+
+} // namespace EngineMeasurement
