@@ -5,9 +5,13 @@
 #include "WritingContext.h"
 #include "housekeeping/CrashReports.h"
 #include "housekeeping/Uninstaller.h"
+#include "models/ModelAddress.h"
 #include "platform/Log.h"
+#include "speech/EngineMeasurement.h"
 
 #include <QCoreApplication>
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <utility>
 
@@ -41,12 +45,17 @@ AppShell::AppShell(Parts parts)
                    QString::fromStdString(paths_.appName())),
       menu_(state_, parts.controller.state()), feed_(state_, parts.controller.state()),
       updates_(Updates::forBundle(paths_, settings_, parts.scheduler, parts.deliver)),
-      downloader_(paths_.models(), std::move(parts.models), parts.scheduler, parts.deliver) {
+      downloader_(paths_.models(), std::move(parts.models), parts.scheduler, parts.deliver),
+      language_(std::move(parts.language)), useModel_(std::move(parts.useModel)),
+      measure_(std::move(parts.measure)), deliver_(parts.deliver) {
     state_.speechDevice = [engine = parts.engine] { return engine->deviceDescription(); };
     wire();
 }
 
 AppShell::~AppShell() {
+    // The measurement's answer finds nobody; its thread ends after the model it is timing.
+    *self_ = nullptr;
+    stopMeasuring_->store(true);
     // The controller outlives the shell: its hooks must not reach what goes now.
     controller_.onResult = [](const Dictation&, const Controller::Samples&) {};
     controller_.finish = [](const std::string& text, const ScreenContext&) { return text; };
@@ -143,7 +152,7 @@ void AppShell::setReady(bool ready) {
 void AppShell::whenModelsPresent(std::function<void()> begin) {
     begin_ = std::move(begin);
     if (downloader_.missing().empty()) {
-        setup_.setDownload({SetupModel::Download::State::done, 100});
+        setup_.setDownload({SetupModel::Download::State::done, 100, {}});
         begun_ = true;
         begin_();
         return;
@@ -155,6 +164,71 @@ void AppShell::whenModelsPresent(std::function<void()> begin) {
     downloader_.onFinish = [this](const std::optional<std::string>& error) {
         downloadFinished(error);
     };
+    // A first launch: no model chosen yet and none in place.
+    if (!settings_.get(SettingKeys::speechModel)) {
+        measureThenDownload();
+        return;
+    }
+    startDownload();
+}
+
+void AppShell::measureThenDownload() {
+    setup_.setDownload({SetupModel::Download::State::measuring, 0, {}});
+    showStatus("Measuring this computer…");
+    auto measure = measure_;
+    if (!measure) {
+        EngineMeasurement::Setup setup;
+        setup.engine = WhisperServer::Setup::standard(paths_);
+        setup.quantizeTool = EngineMeasurement::quantizeToolBeside(setup.engine.program);
+        setup.folder = paths_.cache() / "measure";
+        setup.language = language_;
+        measure = [setup](const std::vector<SpeechModels::Model>& models,
+                          const std::atomic<bool>& stop) {
+            return EngineMeasurement::run(
+                setup, models, [](const auto&) {}, stop);
+        };
+    }
+    std::vector<SpeechModels::Model> models;
+    for (const auto* model : SpeechModels::candidates(language_)) {
+        models.push_back(*model);
+    }
+    log("measuring the speech engine for " + std::to_string(models.size()) + " models");
+    measuring_ = std::jthread([measure = std::move(measure), models = std::move(models),
+                               stop = stopMeasuring_, deliver = deliver_, self = self_] {
+        auto timings = measure(models, *stop);
+        deliver([self, timings = std::move(timings)] {
+            if (*self) {
+                (*self)->chooseModel(timings);
+            }
+        });
+    });
+}
+
+void AppShell::chooseModel(const std::vector<SpeechModels::Timing>& timings) {
+    const auto& chosen = SpeechModels::choose(timings, language_);
+    const auto timing = std::find_if(timings.begin(), timings.end(),
+                                     [&](const auto& t) { return t.file == chosen.file; });
+    std::string choice = "Chosen for this computer: " + std::string(chosen.label) + " (" +
+                         std::to_string((chosen.bytes + 500'000) / 1'000'000) + " MB)";
+    if (timing != timings.end() && timing->seconds) {
+        char seconds[16];
+        std::snprintf(seconds, sizeof seconds, "%.1f", *timing->seconds);
+        choice += std::string(", about ") + seconds + " s per sentence";
+        log("speech model chosen for this computer: " + std::string(chosen.file));
+    } else {
+        log("the engine could not be measured, using " + std::string(chosen.file));
+    }
+    choice += ". You can change it in Settings.";
+    settings_.set(SettingKeys::speechModel, std::optional<std::string>(chosen.file));
+    auto models = ModelDownloader::required(ModelAddress::base(paths_), chosen);
+    setup_.setModelFiles(filesOf(paths_.models(), models));
+    downloader_.setModels(std::move(models));
+    useModel_(paths_.models() / chosen.file);
+    setup_.setDownload({SetupModel::Download::State::waiting, 0, choice});
+    if (downloader_.missing().empty()) {
+        downloadFinished(std::nullopt);
+        return;
+    }
     startDownload();
 }
 
@@ -167,13 +241,13 @@ void AppShell::startDownload() {
 void AppShell::downloadFinished(const std::optional<std::string>& error) {
     if (error) {
         log("download failed: " + *error);
-        setup_.setDownload({SetupModel::Download::State::failed, 0});
+        setup_.setDownload({SetupModel::Download::State::failed, 0, {}});
         showStatus("Download failed. Open " + paths_.appName() + " to try again.");
         watchForModels();
         return;
     }
     modelWatch_.reset();
-    setup_.setDownload({SetupModel::Download::State::done, 100});
+    setup_.setDownload({SetupModel::Download::State::done, 100, {}});
     if (!begun_) {
         begun_ = true;
         begin_();

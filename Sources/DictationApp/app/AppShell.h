@@ -19,9 +19,11 @@
 #include "updates/Updates.h"
 #include "voice/VoiceTest.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 class LiveVoice;
@@ -50,6 +52,14 @@ class AppShell {
         std::vector<ModelDownloader::Model> models;
         // Brings the workers' answers to the main thread.
         Deliver deliver = mainThread();
+        // The language dictation transcribes, and how the engine takes up another model.
+        std::string language = "en";
+        std::function<void(const std::filesystem::path&)> useModel =
+            [](const std::filesystem::path&) {};
+        // Times the candidate models on a worker; empty: the engine on this computer.
+        using Measure = std::function<std::vector<SpeechModels::Timing>(
+            const std::vector<SpeechModels::Model>&, const std::atomic<bool>& stop)>;
+        Measure measure;
     };
 
     explicit AppShell(Parts parts);
@@ -91,6 +101,10 @@ class AppShell {
 
   private:
     void wire();
+    // Before the first download: times the engine for each candidate model, then fetches the
+    // one chosen for this computer.
+    void measureThenDownload();
+    void chooseModel(const std::vector<SpeechModels::Timing>& timings);
     void startDownload();
     void downloadFinished(const std::optional<std::string>& error);
     void watchForModels();
@@ -112,6 +126,13 @@ class AppShell {
     StatusFeed feed_;
     std::unique_ptr<Updates> updates_;
     ModelDownloader downloader_;
+    std::string language_;
+    std::function<void(const std::filesystem::path&)> useModel_;
+    Parts::Measure measure_;
+    Deliver deliver_;
+    std::shared_ptr<std::atomic<bool>> stopMeasuring_ = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<AppShell*> self_ = std::make_shared<AppShell*>(this);
+    std::jthread measuring_;
     std::function<void()> begin_;
     bool begun_ = false;
     // "Check for Updates…" in the tray was chosen and its answer is due there.

@@ -96,10 +96,20 @@ int Startup::runApp(int& argc, char** argv) {
     // The desktop outlives the shell.
     checks.recordKeyNote = desktop_.recordKeyNote;
     shell_ = std::make_unique<AppShell>(AppShell::Parts{
-        paths_, options_.key, clock_, *scheduler_, state_->voice, *controller_, server_,
+        paths_,
+        options_.key,
+        clock_,
+        *scheduler_,
+        state_->voice,
+        *controller_,
+        server_,
         std::move(checks),
         ModelDownloader::required(ModelAddress::base(paths_),
-                                  SettingsFile(paths_.settings()).speechModel(options_.language))});
+                                  SettingsFile(paths_.settings()).speechModel(options_.language)),
+        mainThread(),
+        options_.language,
+        [server = server_](const std::filesystem::path& model) { server->useModel(model); },
+        {}});
     state_->key = shell_->state().key();
     shell_->onKeyChange = [this](HotKey key) { state_->key = key; };
     shell_->onQuit = [] { QCoreApplication::quit(); };

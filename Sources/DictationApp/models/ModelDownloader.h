@@ -58,6 +58,8 @@ class ModelDownloader {
 
     // The required files not yet in the models folder, in order.
     std::vector<Model> missing() const;
+    // Another list of required files, for the next run.
+    void setModels(std::vector<Model> models) { models_ = std::move(models); }
 
     // Begins a run over what is missing now; again after a failure, it fetches only what is
     // still missing. While a transfer is in flight it only renews the list.

@@ -111,6 +111,10 @@ void SetupModel::storeIfComplete() {
 
 void SetupModel::setDownload(Download download) {
     download.percent = std::clamp(download.percent, 0, 100);
+    // The choice stays said through the download's states.
+    if (download.choice.empty()) {
+        download.choice = download_.choice;
+    }
     if (download == download_) {
         return;
     }

@@ -35,10 +35,13 @@ class SetupModel : public QObject {
     };
 
     struct Download {
-        enum class State { waiting, progress, done, failed };
+        // measuring: the engine is timed on this computer to choose the model to fetch.
+        enum class State { measuring, waiting, progress, done, failed };
         State state = State::waiting;
         int percent = 0; // 0...100 while in progress
-        static Download progress(int percent) { return {State::progress, percent}; }
+        // Which model was chosen for this computer and why, in one line; empty before.
+        std::string choice;
+        static Download progress(int percent) { return {State::progress, percent, {}}; }
         bool operator==(const Download&) const = default;
     };
 
@@ -78,6 +81,8 @@ class SetupModel : public QObject {
     bool isWayland() const { return checks_.wayland; }
     const std::string& recordKeyNote() const { return recordKeyNote_; }
     const Download& download() const { return download_; }
+    // The files dictation needs, once the model for this computer is chosen.
+    void setModelFiles(std::vector<std::filesystem::path> files) { modelFiles_ = std::move(files); }
     void setDownload(Download download);
     HotKey key() const { return key_; }
     // Sets the key, stores it under "key" and calls onKeyChange.

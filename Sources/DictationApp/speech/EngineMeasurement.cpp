@@ -8,9 +8,9 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <unistd.h>
 #include <numbers>
 #include <optional>
+#include <unistd.h>
 
 namespace EngineMeasurement {
 
@@ -37,8 +37,8 @@ std::optional<double> measure(const Setup& setup, const SpeechModels::Model& mod
     const auto file = setup.folder / "shaped.bin";
     ShapedModels::writeWhisper(generated, ShapedModels::passage(12), *shape);
     ::run({"env", "GGML_NO_BACKTRACE=1", setup.quantizeTool.string(), generated.string(),
-         file.string(), std::string(model.quantization)},
-        std::nullopt, setup.folder, static_cast<double>(setup.limit.count()) * 3);
+           file.string(), std::string(model.quantization)},
+          std::nullopt, setup.folder, static_cast<double>(setup.limit.count()) * 3);
     std::filesystem::remove(generated);
 
     WhisperServer::Setup engine = setup.engine;
@@ -47,7 +47,8 @@ std::optional<double> measure(const Setup& setup, const SpeechModels::Model& mod
     WhisperServer server(file, setup.language, engine);
     const auto began = Clock::now();
     // The first request allocates the engine's buffers: dictations after it are what counts.
-    server.attempt(clip(1), "");
+    // Two seconds: the sentence in one would sound like a transcript that loops.
+    server.attempt(clip(2), "");
     const auto asked = Clock::now();
     server.attempt(clip(clipSeconds), "");
     const auto answered = Clock::now();

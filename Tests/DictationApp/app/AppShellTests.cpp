@@ -29,7 +29,8 @@ using Download = SetupModel::Download;
 class AppShellTest : public OffscreenWidgets {
   protected:
     // The controller and, over it, the shell; `models` are what the downloader must fetch.
-    void make(std::vector<ModelDownloader::Model> models = {}) {
+    void make(std::vector<ModelDownloader::Model> models = {},
+              AppShell::Parts::Measure measure = {}) {
         shell.reset();
         controller.reset();
         auto recorder = std::make_unique<FakeRecorder>(*clock);
@@ -51,7 +52,9 @@ class AppShellTest : public OffscreenWidgets {
                                   [] { return std::string(); }, [] { return std::string(); }};
         shell = std::make_unique<AppShell>(
             AppShell::Parts{paths, HotKey::rightOption, clock, scheduler, voice, *controller,
-                            engine, std::move(checks), std::move(models), posted.deliver()});
+                            engine, std::move(checks), std::move(models), posted.deliver(), "en",
+                            [this](const std::filesystem::path& model) { used.push_back(model); },
+                            std::move(measure)});
     }
 
     void dictate() {
@@ -84,6 +87,8 @@ class AppShellTest : public OffscreenWidgets {
     FakeWindowProbe windows;
     FakeFocusProbe focus;
     bool silent = false;
+    // The models the engine was told to take up.
+    std::vector<std::filesystem::path> used;
     SetupModel::Microphone microphone = SetupModel::Microphone::granted;
     std::unique_ptr<Controller> controller;
     std::unique_ptr<AppShell> shell;
@@ -254,6 +259,59 @@ TEST_F(AppShellTest, OpeningShowsTheMainWindowOnceSetUpAndSetupWhileSomethingIsM
     EXPECT_FALSE(shell->mainWindow().isVisible());
 }
 
+TEST_F(AppShellTest, AFirstLaunchMeasuresThisComputerThenFetchesTheModelChosenForIt) {
+    using SpeechModels::Timing;
+    const struct {
+        const char* name;
+        std::vector<Timing> timings;
+        std::string_view chosen;
+        const char* choice;
+        const char* logged;
+    } cases[] = {
+        {"two cores",
+         {{"ggml-large-v3-turbo-q5_0.bin", std::nullopt},
+          {"ggml-small.en-q8_0.bin", 2.1},
+          {"ggml-small-q8_0.bin", 2.2},
+          {"ggml-base.en-q8_0.bin", 0.62}},
+         "ggml-base.en-q8_0.bin",
+         "Chosen for this computer: Base English (82 MB), about 0.6 s per sentence. You can "
+         "change it in Settings.",
+         "speech model chosen for this computer: ggml-base.en-q8_0.bin"},
+        {"nothing could be measured",
+         {{"ggml-large-v3-turbo-q5_0.bin", std::nullopt}},
+         "ggml-large-v3-turbo-q5_0.bin",
+         "Chosen for this computer: Large turbo (574 MB). You can change it in Settings.",
+         "the engine could not be measured, using ggml-large-v3-turbo-q5_0.bin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(paths.settings());
+        used.clear();
+        std::vector<std::string> asked;
+        LogCapture log;
+        make(ModelDownloader::required("http://127.0.0.1:9"),
+             [&](const std::vector<SpeechModels::Model>& models, const std::atomic<bool>&) {
+                 for (const auto& model : models) {
+                     asked.emplace_back(model.file);
+                 }
+                 return c.timings;
+             });
+        shell->whenModelsPresent([] {});
+        EXPECT_EQ(shell->setup().download().state, Download::State::measuring);
+        EXPECT_EQ(status(), "Measuring this computer…");
+        ASSERT_TRUE(posted.runUntil(
+            [&] { return shell->setup().download().state != Download::State::measuring; }, 10));
+        EXPECT_EQ(asked.size(), 4u) << "English has every model to choose from";
+        EXPECT_EQ(SettingsFile(paths.settings()).get(SettingKeys::speechModel),
+                  std::string(c.chosen));
+        EXPECT_EQ(used, std::vector<std::filesystem::path>{paths.models() / c.chosen});
+        EXPECT_EQ(shell->setup().download().choice, c.choice);
+        EXPECT_TRUE(log.contains(c.logged)) << log.text();
+        // What is fetched now is the chosen model.
+        EXPECT_EQ(status(), AppShell::downloadingText);
+    }
+}
+
 class AppShellDownloadTest : public AppShellTest {
   protected:
     void SetUp() override {
@@ -264,6 +322,8 @@ class AppShellDownloadTest : public AppShellTest {
             GTEST_SKIP() << "nginx did not start: " << error.what();
         }
         writeAll(server->root() / "vad.bin", std::string(3000, 'v'));
+        // Chosen already: these downloads are not a first launch's.
+        setting("speechModel=ggml-base.en-q8_0.bin");
     }
     ModelDownloader::Model model(const std::string& digest) const {
         return {"vad.bin", server->address() + "/vad.bin", digest};

@@ -181,12 +181,12 @@ TEST(SetupPoll, DownloadStatesDecideTheThirdStep) {
     EXPECT_EQ(world.model->stepsDone(), 2);
     world.model->setDownload(SetupModel::Download::progress(140));
     EXPECT_EQ(world.model->download().percent, 100);
-    world.model->setDownload({SetupModel::Download::State::failed});
+    world.model->setDownload({SetupModel::Download::State::failed, 0, {}});
     EXPECT_FALSE(world.model->isComplete());
     for (const auto& file : world.models) {
         writeAll(file, "model");
     }
-    world.model->setDownload({SetupModel::Download::State::done});
+    world.model->setDownload({SetupModel::Download::State::done, 0, {}});
     EXPECT_TRUE(world.model->isComplete());
     EXPECT_TRUE(world.settings.get(SettingKeys::hasCompletedSetup));
     // A model file gone later brings setup back even though setup was completed.

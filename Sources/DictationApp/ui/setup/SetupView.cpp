@@ -252,13 +252,23 @@ QString SetupView::accessibilityText(const SetupModel& model, const QString& app
 }
 
 QString SetupView::downloadText(const SetupModel::Download& download) {
+    const QString choice = download.choice.empty()
+                               ? QString()
+                               : QString::fromStdString(download.choice) + QStringLiteral("\n");
     switch (download.state) {
+    case SetupModel::Download::State::measuring:
+        return QStringLiteral("Measuring how fast this computer transcribes, to choose the "
+                              "speech model that suits it.");
     case SetupModel::Download::State::waiting:
+        if (!download.choice.empty()) {
+            return choice + QStringLiteral("Downloaded once. Transcription then runs offline.");
+        }
         return QStringLiteral("About 575 MB, downloaded once. Transcription then runs offline.");
     case SetupModel::Download::State::progress:
-        return QStringLiteral("Downloading, %1%. You can keep going.").arg(download.percent);
+        return choice +
+               QStringLiteral("Downloading, %1%. You can keep going.").arg(download.percent);
     case SetupModel::Download::State::done:
-        return QStringLiteral("Ready. Transcription runs offline.");
+        return choice + QStringLiteral("Ready. Transcription runs offline.");
     case SetupModel::Download::State::failed:
         break;
     }

@@ -34,7 +34,7 @@ TEST_F(SetupWindowTest, EachStateShowsItsTextsMarksAndCount) {
          true,
          "",
          "",
-         {Download::State::done},
+         {Download::State::done, 0, {}},
          allowedMicrophone,
          allowedAccess,
          ready,
@@ -44,7 +44,7 @@ TEST_F(SetupWindowTest, EachStateShowsItsTextsMarksAndCount) {
          true,
          "",
          "",
-         {Download::State::waiting},
+         {Download::State::waiting, 0, {}},
          "No input found. Plug in or pick a microphone in Sound settings.",
          allowedAccess,
          "About 575 MB, downloaded once. Transcription then runs offline.",
@@ -65,13 +65,34 @@ TEST_F(SetupWindowTest, EachStateShowsItsTextsMarksAndCount) {
          true,
          "",
          "no accessibility bus (at-spi2-core)",
-         {Download::State::failed},
+         {Download::State::failed, 0, {}},
          "So it can hear you while you hold the key. Nothing is recorded otherwise.",
          "So it can tell password fields apart. Install at-spi2-core and log in again. Missing "
          "here: no accessibility bus (at-spi2-core).",
          "The download didn't finish. Check your connection and try again.",
          "0 of 3 done",
          {"to do", "to do", "to do"}},
+        {Microphone::granted,
+         true,
+         "",
+         "",
+         {Download::State::measuring, 0, {}},
+         allowedMicrophone,
+         allowedAccess,
+         "Measuring how fast this computer transcribes, to choose the speech model that suits "
+         "it.",
+         "2 of 3 done",
+         {"done", "done", "to do"}},
+        {Microphone::granted,
+         true,
+         "",
+         "",
+         Download{Download::State::progress, 7, "Chosen for this computer: Base English (82 MB)."},
+         allowedMicrophone,
+         allowedAccess,
+         "Chosen for this computer: Base English (82 MB).\nDownloading, 7%. You can keep going.",
+         "2 of 3 done",
+         {"done", "done", "to do"}},
     };
     for (const Row& row : rows) {
         SetupWorld world;
@@ -98,8 +119,10 @@ TEST_F(SetupWindowTest, EachStateShowsItsTextsMarksAndCount) {
         EXPECT_EQ(marks, row.marks);
         EXPECT_EQ(world.visible("Allow"), row.microphone == Microphone::notAsked);
         EXPECT_EQ(world.visible("Try again"), row.download.state == Download::State::failed);
-        EXPECT_EQ(world.visible("Speech model download, 42 percent"),
-                  row.download.state == Download::State::progress);
+        EXPECT_EQ(
+            world.visible(
+                QStringLiteral("Speech model download, %1 percent").arg(row.download.percent)),
+            row.download.state == Download::State::progress);
     }
 }
 
@@ -152,7 +175,7 @@ TEST_F(SetupWindowTest, TheWelcomeIsTheWholeStory) {
 TEST_F(SetupWindowTest, EveryControlIsNamedAndTabsGoTopToBottom) {
     SetupWorld world;
     world.answers->microphone = static_cast<int>(Microphone::notAsked);
-    world.model->setDownload({Download::State::failed});
+    world.model->setDownload({Download::State::failed, 0, {}});
     world.tick();
     world.window->show();
     QWidget* window = world.window->widget();
@@ -208,7 +231,7 @@ TEST_F(SetupWindowTest, TryAgainAsksForTheDownloadAgain) {
         ++retries;
         world.model->setDownload(Download::progress(0));
     };
-    world.model->setDownload({Download::State::failed});
+    world.model->setDownload({Download::State::failed, 0, {}});
     world.window->show();
     EXPECT_TRUE(world.label("2 of 3 done"));
     world.named("Try again")->click();
