@@ -23,10 +23,9 @@ class EngineMeasurementTest : public testing::Test {
 
     EngineMeasurement::Setup setup(const std::string& program, const fs::path& quantize) const {
         EngineMeasurement::Setup setup;
-        setup.engine = WhisperServer::Setup::standard(Paths("/opt/parlwick/bin/parlwick",
-                                                            std::nullopt,
-                                                            Paths::Homes::under(dir.path()),
-                                                            dir.path()));
+        setup.engine =
+            WhisperServer::Setup::standard(Paths("/opt/parlwick/bin/parlwick", std::nullopt,
+                                                 Paths::Homes::under(dir.path()), dir.path()));
         setup.engine.program = program;
         setup.quantizeTool = quantize;
         setup.folder = dir / "cache" / "measure";
@@ -100,8 +99,8 @@ TEST_F(EngineMeasurementTest, AFailingOrSlowEngineLeavesTheModelUnmeasured) {
         auto s = setup(STAND_IN_SERVER, copyingTool());
         s.limit = std::chrono::seconds(3);
         LogCapture log;
-        const auto timings =
-            EngineMeasurement::run(s, std::vector<Model>{tiny("first.bin")}, [](const Model&) {}, stop);
+        const auto timings = EngineMeasurement::run(
+            s, std::vector<Model>{tiny("first.bin")}, [](const Model&) {}, stop);
         ASSERT_EQ(timings.size(), 1u);
         EXPECT_FALSE(timings[0].seconds) << c.mode;
         EXPECT_TRUE(log.contains(c.logged)) << c.mode << ": " << log.text();
@@ -116,7 +115,8 @@ TEST_F(EngineMeasurementTest, AStopLeavesTheRestUnmeasuredAndUntouched) {
     bool asked = false;
     const auto timings = EngineMeasurement::run(
         setup("/nonexistent/whisper-server", "/nonexistent/quantize"),
-        std::vector<Model>{tiny("a.bin"), tiny("b.bin")}, [&](const Model&) { asked = true; }, stop);
+        std::vector<Model>{tiny("a.bin"), tiny("b.bin")}, [&](const Model&) { asked = true; },
+        stop);
     ASSERT_EQ(timings.size(), 2u);
     EXPECT_FALSE(timings[0].seconds);
     EXPECT_FALSE(timings[1].seconds);
