@@ -15,6 +15,7 @@ using ShapedModels::WhisperModel;
 using ShapedModels::WhisperShape;
 using ShapedModels::whisperShape;
 using ShapedModels::WhisperTensor;
+using ShapedModels::writeVoiceActivity;
 using ShapedModels::writeWhisper;
 
 // Runs whisper.cpp's quantize tool (`type` such as "q5_0" or "q8_0") on `input`, an f16 model,
@@ -23,8 +24,5 @@ using ShapedModels::writeWhisper;
 void quantizeWhisper(const std::filesystem::path& tool, const std::filesystem::path& input,
                      const std::filesystem::path& output, const std::string& type);
 
-// A voice-activity model that reports speech wherever the signal has audible energy and none
-// in silence or near-silence.
-void writeVoiceActivity(const std::filesystem::path& file);
 
 } // namespace TestModels

@@ -180,6 +180,7 @@ void AppShell::measureThenDownload() {
         EngineMeasurement::Setup setup;
         setup.engine = WhisperServer::Setup::standard(paths_);
         setup.quantizeTool = EngineMeasurement::quantizeToolBeside(setup.engine.program);
+        setup.speechTool = VoiceActivityCheck::SpeechTool::standard(paths_).program;
         setup.folder = paths_.cache() / "measure";
         setup.language = language_;
         measure = [setup](const std::vector<SpeechModels::Model>& models,

@@ -19,13 +19,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A tone, so the voice of the clip is no concern of the timing.
-std::string clip(double seconds) {
+std::vector<float> clip(double seconds) {
     std::vector<float> samples(static_cast<std::size_t>(seconds * 16000));
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = 0.1f * static_cast<float>(std::sin(2 * std::numbers::pi * 220.0 *
+        samples[i] = 0.3f * static_cast<float>(std::sin(2 * std::numbers::pi * 220.0 *
                                                         static_cast<double>(i) / 16000.0));
     }
-    return WavEncoder::encode(samples);
+    return samples;
 }
 
 std::optional<double> measure(const Setup& setup, const SpeechModels::Model& model) {
@@ -48,9 +48,16 @@ std::optional<double> measure(const Setup& setup, const SpeechModels::Model& mod
     const auto began = Clock::now();
     // The first request allocates the engine's buffers: dictations after it are what counts.
     // Two seconds: the sentence in one would sound like a transcript that loops.
-    server.attempt(clip(2), "");
+    server.attempt(WavEncoder::encode(clip(2)), "");
+    const auto samples = clip(clipSeconds);
+    const VoiceActivityCheck::SpeechTool check{setup.speechTool, setup.folder / "activity.bin",
+                                               static_cast<double>(setup.limit.count())};
     const auto asked = Clock::now();
-    server.attempt(clip(clipSeconds), "");
+    if (VoiceActivityCheck::isSilent(samples, check)) {
+        throw std::runtime_error("the speech check heard nothing in the clip");
+    }
+    // As a dictation asks: the final request, with the user's words as its prompt.
+    server.transcribe(samples);
     const auto answered = Clock::now();
     if (answered - began > setup.limit) {
         log("measuring " + std::string(model.file) + " took longer than " +
@@ -98,6 +105,9 @@ run(const Setup& setup, std::span<const SpeechModels::Model> models,
         measuring(model);
         try {
             Files::createPrivateFolder(setup.folder);
+            if (!std::filesystem::exists(setup.folder / "activity.bin")) {
+                ShapedModels::writeVoiceActivity(setup.folder / "activity.bin");
+            }
             timings.back().seconds = measure(setup, model);
             if (timings.back().seconds) {
                 char seconds[32];
@@ -112,6 +122,8 @@ run(const Setup& setup, std::span<const SpeechModels::Model> models,
         std::filesystem::remove(setup.folder / "shaped.f16.bin", ignored);
         std::filesystem::remove(setup.folder / "shaped.bin", ignored);
     }
+    std::error_code ignored;
+    std::filesystem::remove(setup.folder / "activity.bin", ignored);
     return timings;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SpeechModels.h"
+#include "speech/VoiceActivityCheck.h"
 #include "speech/WhisperServer.h"
 
 #include <atomic>
@@ -11,10 +12,11 @@
 #include <string>
 #include <vector>
 
-// Times the speech engine on this computer for each candidate model, without the model: a
-// generated model of its shape, quantised as the real one is, gets one warm-up request and
-// then one 5 s dictation, timed, on the device the engine uses. Blocking: it runs on a worker
-// and gets everything it needs as values.
+// Times what a 5 s dictation keeps the user waiting for, on this computer, for each candidate
+// model without the model: the speech check on the clip (with a generated voice-activity model)
+// and the engine's answer with a generated model of the candidate's shape, quantised as the
+// real one is, after one warm-up request, on the device the engine uses. Blocking: it runs on
+// a worker and gets everything it needs as values.
 namespace EngineMeasurement {
 
 // The clip every model is timed on.
@@ -23,6 +25,8 @@ inline constexpr double clipSeconds = 5;
 struct Setup {
     // The engine as dictation runs it; its time limits are the measurement's.
     WhisperServer::Setup engine;
+    // The voice-activity tool the speech check runs (its model is generated here).
+    std::string speechTool = "whisper-vad-speech-segments";
     std::filesystem::path quantizeTool;
     // Where each generated model is written and removed again (made private when missing).
     std::filesystem::path folder;

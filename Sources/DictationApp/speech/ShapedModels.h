@@ -60,6 +60,10 @@ void writeWhisper(const std::filesystem::path& file, const std::string& sentence
 // sentence.
 std::string passage(int words);
 
+// A voice-activity model that reports speech wherever the signal has audible energy and none
+// in silence or near-silence; it costs the speech check what the real one does.
+void writeVoiceActivity(const std::filesystem::path& file);
+
 enum class Type : std::int32_t { f32 = 0, f16 = 1 };
 
 // Little-endian ggml writer: the magic number, header values, then named tensors. Throws
