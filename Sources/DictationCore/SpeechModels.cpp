@@ -1,6 +1,9 @@
 #include "SpeechModels.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace SpeechModels {
 
@@ -51,6 +54,45 @@ const Model& choose(std::span<const Timing> timings, std::string_view language) 
     }
     return std::find(models.begin(), models.end(), &standard()) != models.end() ? standard()
                                                                                 : *models.front();
+}
+
+std::string encodeTimings(std::span<const Timing> timings) {
+    std::string text;
+    for (const Timing& timing : timings) {
+        if (!find(timing.file)) {
+            continue;
+        }
+        char seconds[32] = "-";
+        if (timing.seconds && std::isfinite(*timing.seconds) && *timing.seconds >= 0) {
+            std::snprintf(seconds, sizeof seconds, "%.2f", *timing.seconds);
+        }
+        text += (text.empty() ? "" : ",") + std::string(timing.file) + "=" + seconds;
+    }
+    return text;
+}
+
+std::vector<Timing> decodeTimings(std::string_view text) {
+    std::vector<Timing> timings;
+    while (!text.empty()) {
+        const auto end = text.find(',');
+        const std::string_view pair = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        const auto equals = pair.find('=');
+        const Model* model =
+            equals == std::string_view::npos ? nullptr : find(pair.substr(0, equals));
+        if (!model) {
+            continue;
+        }
+        const std::string value(pair.substr(equals + 1));
+        Timing timing{model->file, std::nullopt};
+        char* rest = nullptr;
+        const double seconds = std::strtod(value.c_str(), &rest);
+        if (!value.empty() && rest && *rest == '\0' && std::isfinite(seconds) && seconds >= 0) {
+            timing.seconds = seconds;
+        }
+        timings.push_back(timing);
+    }
+    return timings;
 }
 
 } // namespace SpeechModels

@@ -70,4 +70,10 @@ struct Timing {
 // language, else the first candidate.
 const Model& choose(std::span<const Timing> timings, std::string_view language);
 
+// Timings as a settings value keeps them: "file=seconds" pairs joined by ",", seconds with two
+// decimals, "-" for an unmeasured model. Decoding skips files the catalog does not list and
+// values that are not a time.
+std::string encodeTimings(std::span<const Timing> timings);
+std::vector<Timing> decodeTimings(std::string_view text);
+
 } // namespace SpeechModels

@@ -79,4 +79,29 @@ TEST(SpeechModelsTest, TheCatalogIsWellFormedAndItsBoundsAreTheFilesSizes) {
     EXPECT_EQ(SpeechModels::candidates("de").size(), 2u);
 }
 
+TEST(SpeechModelsTest, TimingsSurviveTheSettingsFileAndOddValuesAreDropped) {
+    const std::vector<Timing> timings{{turbo, 6.437}, {smallEnglish, std::nullopt}, {"x.bin", 1.0}};
+    const std::string text = SpeechModels::encodeTimings(timings);
+    EXPECT_EQ(text, "ggml-large-v3-turbo-q5_0.bin=6.44,ggml-small.en-q8_0.bin=-");
+    const struct {
+        const char* text;
+        std::vector<std::pair<std::string_view, std::optional<double>>> decoded;
+    } cases[] = {
+        {"ggml-large-v3-turbo-q5_0.bin=6.44,ggml-small.en-q8_0.bin=-",
+         {{turbo, 6.44}, {smallEnglish, std::nullopt}}},
+        {"", {}},
+        {"ggml-base.en-q8_0.bin=0.45,nonsense,=3,ggml-tiny.bin=0.1", {{baseEnglish, 0.45}}},
+        {"ggml-base.en-q8_0.bin=abc,ggml-small-q8_0.bin=-2,ggml-small.en-q8_0.bin=inf",
+         {{baseEnglish, std::nullopt}, {small, std::nullopt}, {smallEnglish, std::nullopt}}},
+        {"ggml-base.en-q8_0.bin=1.5junk", {{baseEnglish, std::nullopt}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::pair<std::string_view, std::optional<double>>> got;
+        for (const auto& timing : SpeechModels::decodeTimings(c.text)) {
+            got.emplace_back(timing.file, timing.seconds);
+        }
+        EXPECT_EQ(got, c.decoded) << c.text;
+    }
+}
+
 } // namespace

@@ -49,6 +49,14 @@ AppShell::AppShell(Parts parts)
       language_(std::move(parts.language)), useModel_(std::move(parts.useModel)),
       measure_(std::move(parts.measure)), deliver_(parts.deliver) {
     state_.speechDevice = [engine = parts.engine] { return engine->deviceDescription(); };
+    modelChoice_ = std::make_unique<ModelChoice>(
+        settings_,
+        ModelChoice::Parts{paths_.models(), language_,
+                           [base = ModelAddress::base(paths_)](const SpeechModels::Model& model) {
+                               return ModelDownloader::speechModel(base, model);
+                           },
+                           useModel_, measurement(), parts.scheduler, deliver_});
+    state_.setModelChoice(modelChoice_.get());
     wire();
 }
 
@@ -175,20 +183,7 @@ void AppShell::whenModelsPresent(std::function<void()> begin) {
 void AppShell::measureThenDownload() {
     setup_.setDownload({SetupModel::Download::State::measuring, 0, {}});
     showStatus("Measuring this computer…");
-    auto measure = measure_;
-    if (!measure) {
-        EngineMeasurement::Setup setup;
-        setup.engine = WhisperServer::Setup::standard(paths_);
-        setup.quantizeTool = EngineMeasurement::quantizeToolBeside(setup.engine.program);
-        setup.speechTool = VoiceActivityCheck::SpeechTool::standard(paths_).program;
-        setup.folder = paths_.cache() / "measure";
-        setup.language = language_;
-        measure = [setup](const std::vector<SpeechModels::Model>& models,
-                          const std::atomic<bool>& stop) {
-            return EngineMeasurement::run(
-                setup, models, [](const auto&) {}, stop);
-        };
-    }
+    auto measure = measurement();
     std::vector<SpeechModels::Model> models;
     for (const auto* model : SpeechModels::candidates(language_)) {
         models.push_back(*model);
@@ -205,7 +200,25 @@ void AppShell::measureThenDownload() {
     });
 }
 
+AppShell::Parts::Measure AppShell::measurement() const {
+    if (measure_) {
+        return measure_;
+    }
+    EngineMeasurement::Setup setup;
+    setup.engine = WhisperServer::Setup::standard(paths_);
+    setup.quantizeTool = EngineMeasurement::quantizeToolBeside(setup.engine.program);
+    setup.speechTool = VoiceActivityCheck::SpeechTool::standard(paths_).program;
+    setup.folder = paths_.cache() / "measure";
+    setup.language = language_;
+    return [setup](const std::vector<SpeechModels::Model>& models, const std::atomic<bool>& stop) {
+        return EngineMeasurement::run(
+            setup, models, [](const auto&) {}, stop);
+    };
+}
+
 void AppShell::chooseModel(const std::vector<SpeechModels::Timing>& timings) {
+    settings_.set(SettingKeys::speechTimings,
+                  std::optional<std::string>(SpeechModels::encodeTimings(timings)));
     const auto& chosen = SpeechModels::choose(timings, language_);
     const auto timing = std::find_if(timings.begin(), timings.end(),
                                      [&](const auto& t) { return t.file == chosen.file; });

@@ -3,6 +3,7 @@
 #include "HotKey.h"
 #include "config/Settings.h"
 #include "dictation/Controller.h"
+#include "models/ModelChoice.h"
 #include "models/ModelDownloader.h"
 #include "platform/Clock.h"
 #include "platform/MainThread.h"
@@ -105,6 +106,8 @@ class AppShell {
     // one chosen for this computer.
     void measureThenDownload();
     void chooseModel(const std::vector<SpeechModels::Timing>& timings);
+    // The measurement given, else the engine on this computer.
+    Parts::Measure measurement() const;
     void startDownload();
     void downloadFinished(const std::optional<std::string>& error);
     void watchForModels();
@@ -133,6 +136,7 @@ class AppShell {
     std::shared_ptr<std::atomic<bool>> stopMeasuring_ = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<AppShell*> self_ = std::make_shared<AppShell*>(this);
     std::jthread measuring_;
+    std::unique_ptr<ModelChoice> modelChoice_;
     std::function<void()> begin_;
     bool begun_ = false;
     // "Check for Updates…" in the tray was chosen and its answer is due there.

@@ -47,6 +47,8 @@ inline constexpr Setting<int> speechThreads{"speechThreads", 0};
 // The speech model's file; nothing until the first launch measured this computer (a file the
 // catalog does not list reads as its standard model).
 inline constexpr Setting<std::optional<std::string>> speechModel{"speechModel", std::nullopt};
+// What each model's 5 s dictation took here when last measured (SpeechModels::encodeTimings).
+inline constexpr Setting<std::optional<std::string>> speechTimings{"speechTimings", std::nullopt};
 inline constexpr Setting<Look> look{"look", Look::light};
 // Nothing: the account's full name.
 inline constexpr Setting<std::optional<std::string>> profileName{"profileName", std::nullopt};

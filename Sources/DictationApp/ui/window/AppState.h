@@ -16,6 +16,7 @@
 
 class HistoryStore;
 class LiveVoice;
+class ModelChoice;
 class NoteStore;
 class SnippetStore;
 class Updates;
@@ -77,6 +78,9 @@ class AppState : public QObject {
     // Voice tuning, once start-up has made it; it outlives the state.
     VoiceTest* voiceTest() const { return voiceTest_; }
     void setVoiceTest(VoiceTest* voiceTest) { voiceTest_ = voiceTest; }
+    // The speech model's choice, once start-up has made it; it outlives the state.
+    ModelChoice* modelChoice() const { return modelChoice_; }
+    void setModelChoice(ModelChoice* choice) { modelChoice_ = choice; }
     const Paths& paths() const { return paths_; }
     const Clock& clock() const { return *clock_; }
     const std::shared_ptr<const Clock>& sharedClock() const { return clock_; }
@@ -113,6 +117,7 @@ class AppState : public QObject {
     Scheduler& scheduler_;
     LiveVoice& voice_;
     VoiceTest* voiceTest_ = nullptr;
+    ModelChoice* modelChoice_ = nullptr;
     Profile profile_;
     QString status_;
     bool isReady_ = false;

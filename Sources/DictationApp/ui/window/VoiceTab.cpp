@@ -1,5 +1,6 @@
 #include "ui/window/VoiceTab.h"
 
+#include "models/ModelChoice.h"
 #include "platform/Log.h"
 #include "storage/Stores.h"
 #include "ui/LiveVoice.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -40,14 +42,24 @@ QLabel* line(const QString& name) {
 
 VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
     QVBoxLayout* column = ScreenParts::scrollingColumn(this);
+    ModelChoice* choice = state.modelChoice();
+    if (choice) {
+        column->addWidget(ScreenParts::heading(QStringLiteral("Speech model")));
+    }
+    device_ = line(QStringLiteral("Speech recognition"));
+    column->addWidget(device_);
+    showDevice();
+    if (choice) {
+        models_ = new QWidget;
+        column->addWidget(models_);
+        connect(choice, &ModelChoice::changed, this, &VoiceTab::showModels);
+        showModels();
+    }
     column->addWidget(ScreenParts::heading(QStringLiteral("Tune to your voice")));
     column->addWidget(ScreenParts::note(
         QStringLiteral("Read at least %1 sentences, then Tune tries words that fix what it "
                        "misheard.")
             .arg(VoiceTest::minimumRecordings)));
-    device_ = line(QStringLiteral("Speech recognition"));
-    column->addWidget(device_);
-    showDevice();
     VoiceTest* test = state.voiceTest();
     if (!test) {
         column->addStretch();
@@ -137,6 +149,65 @@ void VoiceTab::showDevice() {
                          ? QStringLiteral("Speech recognition starts with the first dictation.")
                          : QStringLiteral("Speech is recognised on ") + ScreenParts::text(device) +
                                QStringLiteral("."));
+}
+
+void VoiceTab::showModels() {
+    ModelChoice& choice = *state_.modelChoice();
+    // The rows change with every step of a download: a fresh layout each time.
+    delete models_->layout();
+    // Out of the tab at once, deleted once the click that may have come from it is over.
+    for (QWidget* old : models_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        old->hide();
+        old->setParent(nullptr);
+        old->deleteLater();
+    }
+    auto* rows = new QVBoxLayout(models_);
+    rows->setContentsMargins(0, 0, 0, 0);
+    for (const ModelChoice::Row& row : choice.rows()) {
+        const SpeechModels::Model& model = *row.model;
+        const QString file = ScreenParts::text(model.file);
+        QString title = ScreenParts::text(model.label) +
+                        QStringLiteral(" · %1 MB").arg((model.bytes + 500'000) / 1'000'000);
+        if (row.seconds) {
+            title += QStringLiteral(" · %1 s per sentence here").arg(*row.seconds, 0, 'f', 1);
+        }
+        auto* line = new QHBoxLayout;
+        auto* pick = new QRadioButton(title);
+        pick->setChecked(row.chosen);
+        pick->setAccessibleName(ScreenParts::text(model.label));
+        connect(pick, &QRadioButton::clicked, this,
+                [this, file = std::string(model.file)] { state_.modelChoice()->choose(file); });
+        line->addWidget(pick);
+        line->addStretch();
+        QString state;
+        if (choice.fetching() && *choice.fetching() == model.file) {
+            state = QStringLiteral("Downloading, %1%").arg(choice.percent());
+        } else if (row.chosen) {
+            state = QStringLiteral("In use");
+        } else if (row.present) {
+            auto* remove = SettingsRows::button(QStringLiteral("Remove"));
+            remove->setAccessibleName(QStringLiteral("Remove ") + ScreenParts::text(model.label));
+            connect(remove, &QPushButton::clicked, this,
+                    [this, file = std::string(model.file)] { state_.modelChoice()->remove(file); });
+            line->addWidget(remove);
+        }
+        if (!state.isEmpty()) {
+            line->addWidget(new QLabel(state));
+        }
+        rows->addLayout(line);
+        rows->addWidget(ScreenParts::note(ScreenParts::text(model.description)));
+    }
+    if (!choice.failure().empty()) {
+        rows->addWidget(ScreenParts::note(ScreenParts::text(choice.failure())));
+    }
+    auto* measure = SettingsRows::button(choice.isMeasuring() ? QStringLiteral("Measuring…")
+                                                              : QStringLiteral("Measure again"));
+    measure->setEnabled(!choice.isMeasuring());
+    connect(measure, &QPushButton::clicked, this, [this] { state_.modelChoice()->measureAgain(); });
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(measure);
+    buttons->addStretch();
+    rows->addLayout(buttons);
 }
 
 void VoiceTab::showTest() {

@@ -9,8 +9,8 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 
-// Your voice: the sentence to read, how many are recorded, tuning with its progress and
-// result, and the live level and words while the user reads.
+// Your voice: the speech model and where it runs, the sentence to read, how many are recorded,
+// tuning with its progress and result, and the live level and words while the user reads.
 class VoiceTab : public QWidget {
     Q_OBJECT
   public:
@@ -24,6 +24,8 @@ class VoiceTab : public QWidget {
     void showTest();
     void showVoice();
     void showDevice();
+    // The speech models with their sizes, times here and state, rebuilt on every change.
+    void showModels();
 
     AppState& state_;
     QLabel* recorded_ = nullptr;
@@ -40,4 +42,5 @@ class VoiceTab : public QWidget {
     QPushButton* showRecordings_ = nullptr;
     QLabel* result_ = nullptr;
     QLabel* device_ = nullptr;
+    QWidget* models_ = nullptr;
 };

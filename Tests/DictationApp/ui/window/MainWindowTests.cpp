@@ -88,6 +88,45 @@ TEST_F(MainWindowTest, TheSheetNamesEveryTabAndTheVersion) {
     EXPECT_TRUE(shows(&shown.sheet(), "Dictation 1.2.3"));
 }
 
+TEST_F(MainWindowTest, YourVoiceListsTheModelsWithSizeTimeAndStateAndActsOnThem) {
+    offerModels();
+    MainWindowView& shown = view();
+    state->setSettingsTab(SettingsTab::yourVoice);
+    QWidget& sheet = shown.sheet();
+    const struct {
+        const char* name;
+        const char* title;
+        bool checked;
+    } rows[] = {
+        {"Large turbo", "Large turbo · 574 MB · 6.4 s per sentence here", false},
+        {"Small English", "Small English · 264 MB · 1.3 s per sentence here", true},
+        {"Small", "Small · 264 MB", false},
+        {"Base English", "Base English · 82 MB · 0.5 s per sentence here", false},
+    };
+    for (const auto& row : rows) {
+        auto* pick = named<QAbstractButton>(&sheet, row.name);
+        ASSERT_NE(pick, nullptr) << row.name;
+        EXPECT_EQ(pick->text(), row.title);
+        EXPECT_EQ(pick->isChecked(), row.checked) << row.name;
+    }
+    EXPECT_TRUE(shows(&sheet, "In use"));
+    EXPECT_TRUE(shows(&sheet, "Most accurate, in many languages. Slow without a graphics card."));
+    // Only a model that is here and not in use can go.
+    EXPECT_EQ(named<QAbstractButton>(&sheet, "Remove Small English"), nullptr);
+    EXPECT_EQ(named<QAbstractButton>(&sheet, "Remove Large turbo"), nullptr);
+    named<QAbstractButton>(&sheet, "Remove Base English")->click();
+    EXPECT_FALSE(std::filesystem::exists(paths.models() / "ggml-base.en-q8_0.bin"));
+    QApplication::processEvents();
+    EXPECT_EQ(named<QAbstractButton>(&sheet, "Remove Base English"), nullptr);
+
+    // Choosing another fetches it; the model in use stays until it is here.
+    named<QAbstractButton>(&sheet, "Large turbo")->click();
+    QApplication::processEvents();
+    EXPECT_TRUE(shows(&sheet, "Downloading, 0%"));
+    EXPECT_TRUE(named<QAbstractButton>(&sheet, "Small English")->isChecked());
+    EXPECT_TRUE(named<QAbstractButton>(&sheet, "Measure again")->isEnabled());
+}
+
 TEST_F(MainWindowTest, TheDarkToggleSetsTheLookAndStartingShowsUntilReady) {
     MainWindowView& shown = view();
     auto* toggle = named<QToolButton>(&shown, "Use dark mode");

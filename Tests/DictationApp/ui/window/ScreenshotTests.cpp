@@ -44,6 +44,7 @@ class Screenshots : public testing::Test {
             world.notes->editNote(*id, "Ideas for the talk on Thursday");
         }
         world.state->profile().setName("Ada Lovelace");
+        world.offerModels();
         world.state->setReady(true);
     }
 

@@ -6,6 +6,7 @@
 #include "Records.h"
 #include "TestSupport.h"
 #include "config/Settings.h"
+#include "models/ModelChoice.h"
 #include "platform/Paths.h"
 #include "storage/HistoryStore.h"
 #include "storage/Stores.h"
@@ -42,6 +43,35 @@ class WindowWorld {
         state = std::make_unique<AppState>(HotKey::rightOption, settings,
                                            AppState::Stores{*history, *words, *snippets, *notes},
                                            paths, clock, scheduler, voice);
+    }
+
+    // The speech models for the Voice tab: Small English in use and here, Base English here
+    // too, times measured for three; a choice's fetch goes nowhere and stays in flight.
+    void offerModels() {
+        settings.set(SettingKeys::speechModel,
+                     std::optional<std::string>("ggml-small.en-q8_0.bin"));
+        settings.set(SettingKeys::speechTimings,
+                     std::optional<std::string>("ggml-large-v3-turbo-q5_0.bin=6.44,"
+                                                "ggml-small.en-q8_0.bin=1.27,"
+                                                "ggml-base.en-q8_0.bin=0.45"));
+        for (const char* file : {"ggml-small.en-q8_0.bin", "ggml-base.en-q8_0.bin"}) {
+            writeAll(paths.models() / file, "model");
+        }
+        models = std::make_unique<ModelChoice>(
+            settings,
+            ModelChoice::Parts{
+                paths.models(), "en",
+                [](const SpeechModels::Model& model) {
+                    return ModelDownloader::Model{std::string(model.file),
+                                                  "http://127.0.0.1:9/" + std::string(model.file),
+                                                  std::string(model.sha256), model.bytes};
+                },
+                [](const std::filesystem::path&) {},
+                [](const std::vector<SpeechModels::Model>&, const std::atomic<bool>&) {
+                    return std::vector<SpeechModels::Timing>{};
+                },
+                scheduler, [](std::function<void()>) {}});
+        state->setModelChoice(models.get());
     }
 
     // A dictation of `heard` at `when`, added the way the controller adds it.
@@ -81,6 +111,7 @@ class WindowWorld {
     std::unique_ptr<SnippetStore> snippets;
     std::unique_ptr<NoteStore> notes;
     std::unique_ptr<AppState> state;
+    std::unique_ptr<ModelChoice> models;
 };
 
 // The window's screens offscreen, over a world made afresh for each test (the suite's
