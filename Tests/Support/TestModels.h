@@ -24,5 +24,4 @@ using ShapedModels::writeWhisper;
 void quantizeWhisper(const std::filesystem::path& tool, const std::filesystem::path& input,
                      const std::filesystem::path& output, const std::string& type);
 
-
 } // namespace TestModels
