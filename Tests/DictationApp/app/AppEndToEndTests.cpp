@@ -447,6 +447,8 @@ TEST_F(AppEndToEnd, AFailedFirstDownloadWaitsForModelsPutInPlaceByHand) {
     }
     FieldsWindow fields(FieldsWindow::Toolkit::gtk, "Shopping Notes", "Notes");
     ASSERT_TRUE(fields.ready());
+    // The model chosen already: this first launch is about the download, not the measurement.
+    writeSettings("speechModel=" + whisper + "\n");
     start({}, false);
 
     ASSERT_TRUE(waitForLog("download failed: ", 45)) << logText();
