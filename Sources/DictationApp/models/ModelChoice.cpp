@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <sys/stat.h>
+#include <utility>
 
 ModelChoice::ModelChoice(Settings& settings, Parts parts, QObject* parent)
     : QObject(parent), settings_(settings), parts_(std::move(parts)) {}
@@ -67,6 +68,7 @@ void ModelChoice::fetched(const std::string& file, const std::optional<std::stri
     if (error) {
         log("model download failed: " + *error);
         failure_ = "The download didn't finish. Check your connection and try again.";
+        failedFile_ = file;
         emit changed();
         return;
     }
@@ -74,6 +76,12 @@ void ModelChoice::fetched(const std::string& file, const std::optional<std::stri
     parts_.useModel(parts_.folder / file);
     log("speech model chosen in the settings: " + file);
     emit changed();
+}
+
+void ModelChoice::tryAgain() {
+    if (!failedFile_.empty()) {
+        choose(std::exchange(failedFile_, {}));
+    }
 }
 
 void ModelChoice::remove(const std::string& file) {

@@ -56,6 +56,8 @@ class ModelChoice : public QObject {
     int percent() const { return percent_; }
     // Why the last fetch stopped; empty when it did not.
     const std::string& failure() const { return failure_; }
+    // Fetches the model whose fetch failed again.
+    void tryAgain();
 
     // Frees the space of a model not in use.
     void remove(const std::string& file);
@@ -76,6 +78,7 @@ class ModelChoice : public QObject {
     std::optional<std::string> fetching_;
     int percent_ = 0;
     std::string failure_;
+    std::string failedFile_;
     bool measured_ = false;
     std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<ModelChoice*> self_ = std::make_shared<ModelChoice*>(this);

@@ -132,6 +132,15 @@ TEST_F(ModelChoiceTest, AFailedFetchKeepsTheCurrentModelAndSaysSo) {
     EXPECT_TRUE(used.empty());
     EXPECT_FALSE(fs::exists(folder / smallEnglish));
     EXPECT_TRUE(log.contains("model download failed: ")) << log.text();
+
+    // Try again fetches the same model, which arrives this time.
+    corrupt = false;
+    choice->tryAgain();
+    ASSERT_TRUE(choice->fetching());
+    ASSERT_TRUE(posted.runUntil([&] { return !choice->fetching(); }, 20));
+    EXPECT_EQ(choice->failure(), "");
+    EXPECT_EQ(choice->chosen().file, smallEnglish);
+    EXPECT_EQ(used, std::vector<fs::path>{folder / smallEnglish});
 }
 
 TEST_F(ModelChoiceTest, OnlyAModelNotInUseIsRemovedAndOtherFilesAreLeftAlone) {

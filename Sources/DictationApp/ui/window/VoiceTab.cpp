@@ -199,6 +199,12 @@ void VoiceTab::showModels() {
     }
     if (!choice.failure().empty()) {
         rows->addWidget(ScreenParts::note(ScreenParts::text(choice.failure())));
+        auto* again = SettingsRows::button(QStringLiteral("Try again"));
+        connect(again, &QPushButton::clicked, this, [this] { state_.modelChoice()->tryAgain(); });
+        auto* line = new QHBoxLayout;
+        line->addWidget(again);
+        line->addStretch();
+        rows->addLayout(line);
     }
     auto* measure = SettingsRows::button(choice.isMeasuring() ? QStringLiteral("Measuring…")
                                                               : QStringLiteral("Measure again"));
