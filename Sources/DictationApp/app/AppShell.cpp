@@ -57,6 +57,13 @@ AppShell::AppShell(Parts parts)
                            },
                            useModel_, measurement(), parts.scheduler, deliver_});
     state_.setModelChoice(modelChoice_.get());
+    // A model chosen in the settings is the one dictation needs from then on: the one before
+    // may be removed without bringing setup back.
+    QObject::connect(modelChoice_.get(), &ModelChoice::changed, [this] {
+        auto models = ModelDownloader::required(ModelAddress::base(paths_), modelChoice_->chosen());
+        setup_.setModelFiles(filesOf(paths_.models(), models));
+        downloader_.setModels(std::move(models));
+    });
     wire();
 }
 

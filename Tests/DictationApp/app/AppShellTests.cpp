@@ -312,6 +312,28 @@ TEST_F(AppShellTest, AFirstLaunchMeasuresThisComputerThenFetchesTheModelChosenFo
     }
 }
 
+TEST_F(AppShellTest, AfterASwitchTheOldModelCanGoWithoutBringingSetupBack) {
+    const auto base = ModelDownloader::required("http://127.0.0.1:9");
+    for (const auto& model : base) {
+        writeAll(paths.models() / model.name, "model");
+    }
+    writeAll(paths.models() / "ggml-base.en-q8_0.bin", "model");
+    setting("hasCompletedSetup=true");
+    make(base);
+    EXPECT_FALSE(shell->setup().isNeeded());
+
+    ModelChoice& choice = *shell->state().modelChoice();
+    choice.choose("ggml-base.en-q8_0.bin");
+    ASSERT_TRUE(posted.runUntil([&] { return !choice.fetching(); }, 10));
+    EXPECT_EQ(used, std::vector<fs::path>{paths.models() / "ggml-base.en-q8_0.bin"});
+    choice.remove("ggml-large-v3-turbo-q5_0.bin");
+    EXPECT_FALSE(fs::exists(paths.models() / "ggml-large-v3-turbo-q5_0.bin"));
+    EXPECT_FALSE(shell->setup().isNeeded()) << "the removed model is no longer needed";
+    // The model in use cannot go.
+    choice.remove("ggml-base.en-q8_0.bin");
+    EXPECT_TRUE(fs::exists(paths.models() / "ggml-base.en-q8_0.bin"));
+}
+
 class AppShellDownloadTest : public AppShellTest {
   protected:
     void SetUp() override {
