@@ -29,6 +29,8 @@ desktop-file-validate /usr/share/applications/org.parlwick.Parlwick.desktop
 [ -x /usr/libexec/parlwick/whisper-server ] || fail "the speech server is not in the package"
 ls /usr/libexec/parlwick/libggml-cpu-*.so >/dev/null 2>&1 || fail "the processor backends are not in the package"
 /usr/libexec/parlwick/whisper-server --help >/dev/null 2>&1 || fail "the packaged speech server does not run"
+# The first launch quantises the models it times with it.
+[ -x /usr/libexec/parlwick/whisper-quantize ] || fail "the quantize tool is not in the package"
 
 echo "==> removing the package"
 files=$(dpkg-query -L parlwick)
