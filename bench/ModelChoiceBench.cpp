@@ -36,8 +36,7 @@ void firstLaunchMeasurement(benchmark::State& state) {
     std::atomic<bool> stop{false};
     for (auto _ : state) {
         const auto began = std::chrono::steady_clock::now();
-        const auto timings = EngineMeasurement::run(
-            setup, models, [](const auto&) {}, stop);
+        const auto timings = EngineMeasurement::run(setup, models, stop);
         const double whole =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         for (const auto& timing : timings) {

@@ -20,7 +20,7 @@ const Model* find(std::string_view file) {
 std::vector<const Model*> candidates(std::string_view language) {
     std::vector<const Model*> found;
     for (const Model& model : catalog) {
-        if (!model.englishOnly || language == "en") {
+        if (model.fits(language)) {
             found.push_back(&model);
         }
     }

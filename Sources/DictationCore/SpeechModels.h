@@ -26,6 +26,11 @@ struct Model {
     // The generated model of the same shape the measurement times, and its quantisation.
     std::string_view shape;
     std::string_view quantization;
+
+    // Whether it transcribes `language`: the English-only ones only "en".
+    bool fits(std::string_view language) const { return !englishOnly || language == "en"; }
+    // The size as the settings say it, in whole megabytes.
+    std::int64_t megabytes() const { return (bytes + 500'000) / 1'000'000; }
 };
 
 inline constexpr std::array<Model, 4> catalog{{
@@ -55,8 +60,8 @@ const Model& standard();
 // The catalog's entry for `file`; none for a file it does not list.
 const Model* find(std::string_view file);
 
-// The models that transcribe `language` ("en", "de", ...): the English-only ones for "en"
-// alone, since "auto" may hear any language. Most accurate first.
+// The models that transcribe `language` ("en", "de", ...; "auto" may hear any language, so it
+// gets no English-only one), most accurate first.
 std::vector<const Model*> candidates(std::string_view language);
 
 // How long a model's 5 s dictation took here; none when it could not be measured.

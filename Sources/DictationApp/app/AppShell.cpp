@@ -46,31 +46,25 @@ AppShell::AppShell(Parts parts)
       menu_(state_, parts.controller.state()), feed_(state_, parts.controller.state()),
       updates_(Updates::forBundle(paths_, settings_, parts.scheduler, parts.deliver)),
       downloader_(paths_.models(), std::move(parts.models), parts.scheduler, parts.deliver),
-      language_(std::move(parts.language)), useModel_(std::move(parts.useModel)),
-      measure_(std::move(parts.measure)), deliver_(parts.deliver) {
+      language_(std::move(parts.language)), useModel_(std::move(parts.useModel)) {
     state_.speechDevice = [engine = parts.engine] { return engine->deviceDescription(); };
     modelChoice_ = std::make_unique<ModelChoice>(
-        settings_,
-        ModelChoice::Parts{paths_.models(), language_,
-                           [base = ModelAddress::base(paths_)](const SpeechModels::Model& model) {
-                               return ModelDownloader::speechModel(base, model);
-                           },
-                           useModel_, measurement(), parts.scheduler, deliver_});
+        settings_, ModelChoice::Parts{
+                       paths_.models(), language_,
+                       [base = ModelAddress::base(paths_)](const SpeechModels::Model& model) {
+                           return ModelDownloader::speechModel(base, model);
+                       },
+                       useModel_, parts.measure ? std::move(parts.measure) : engineMeasurement(),
+                       parts.scheduler, parts.deliver});
     state_.setModelChoice(modelChoice_.get());
     // A model chosen in the settings is the one dictation needs from then on: the one before
     // may be removed without bringing setup back.
-    QObject::connect(modelChoice_.get(), &ModelChoice::changed, [this] {
-        auto models = ModelDownloader::required(ModelAddress::base(paths_), modelChoice_->chosen());
-        setup_.setModelFiles(filesOf(paths_.models(), models));
-        downloader_.setModels(std::move(models));
-    });
+    QObject::connect(modelChoice_.get(), &ModelChoice::changed,
+                     [this] { needModel(modelChoice_->chosen()); });
     wire();
 }
 
 AppShell::~AppShell() {
-    // The measurement's answer finds nobody; its thread ends after the model it is timing.
-    *self_ = nullptr;
-    stopMeasuring_->store(true);
     // The controller outlives the shell: its hooks must not reach what goes now.
     controller_.onResult = [](const Dictation&, const Controller::Samples&) {};
     controller_.finish = [](const std::string& text, const ScreenContext&) { return text; };
@@ -190,27 +184,11 @@ void AppShell::whenModelsPresent(std::function<void()> begin) {
 void AppShell::measureThenDownload() {
     setup_.setDownload({SetupModel::Download::State::measuring, 0, {}});
     showStatus("Measuring this computer…");
-    auto measure = measurement();
-    std::vector<SpeechModels::Model> models;
-    for (const auto* model : SpeechModels::candidates(language_)) {
-        models.push_back(*model);
-    }
-    log("measuring the speech engine for " + std::to_string(models.size()) + " models");
-    measuring_ = std::jthread([measure = std::move(measure), models = std::move(models),
-                               stop = stopMeasuring_, deliver = deliver_, self = self_] {
-        auto timings = measure(models, *stop);
-        deliver([self, timings = std::move(timings)] {
-            if (*self) {
-                (*self)->chooseModel(timings);
-            }
-        });
-    });
+    modelChoice_->measureAgain(
+        [this](const std::vector<SpeechModels::Timing>& timings) { chooseModel(timings); });
 }
 
-AppShell::Parts::Measure AppShell::measurement() const {
-    if (measure_) {
-        return measure_;
-    }
+AppShell::Parts::Measure AppShell::engineMeasurement() const {
     EngineMeasurement::Setup setup;
     setup.engine = WhisperServer::Setup::standard(paths_);
     setup.quantizeTool = EngineMeasurement::quantizeToolBeside(setup.engine.program);
@@ -218,19 +196,16 @@ AppShell::Parts::Measure AppShell::measurement() const {
     setup.folder = paths_.cache() / "measure";
     setup.language = language_;
     return [setup](const std::vector<SpeechModels::Model>& models, const std::atomic<bool>& stop) {
-        return EngineMeasurement::run(
-            setup, models, [](const auto&) {}, stop);
+        return EngineMeasurement::run(setup, models, stop);
     };
 }
 
 void AppShell::chooseModel(const std::vector<SpeechModels::Timing>& timings) {
-    settings_.set(SettingKeys::speechTimings,
-                  std::optional<std::string>(SpeechModels::encodeTimings(timings)));
     const auto& chosen = SpeechModels::choose(timings, language_);
     const auto timing = std::find_if(timings.begin(), timings.end(),
                                      [&](const auto& t) { return t.file == chosen.file; });
     std::string choice = "Chosen for this computer: " + std::string(chosen.label) + " (" +
-                         std::to_string((chosen.bytes + 500'000) / 1'000'000) + " MB)";
+                         std::to_string(chosen.megabytes()) + " MB)";
     if (timing != timings.end() && timing->seconds) {
         char seconds[16];
         std::snprintf(seconds, sizeof seconds, "%.1f", *timing->seconds);
@@ -241,9 +216,7 @@ void AppShell::chooseModel(const std::vector<SpeechModels::Timing>& timings) {
     }
     choice += ". You can change it in Settings.";
     settings_.set(SettingKeys::speechModel, std::optional<std::string>(chosen.file));
-    auto models = ModelDownloader::required(ModelAddress::base(paths_), chosen);
-    setup_.setModelFiles(filesOf(paths_.models(), models));
-    downloader_.setModels(std::move(models));
+    needModel(chosen);
     useModel_(paths_.models() / chosen.file);
     setup_.setDownload({SetupModel::Download::State::waiting, 0, choice});
     if (downloader_.missing().empty()) {
@@ -251,6 +224,12 @@ void AppShell::chooseModel(const std::vector<SpeechModels::Timing>& timings) {
         return;
     }
     startDownload();
+}
+
+void AppShell::needModel(const SpeechModels::Model& model) {
+    auto models = ModelDownloader::required(ModelAddress::base(paths_), model);
+    setup_.setModelFiles(filesOf(paths_.models(), models));
+    downloader_.setModels(std::move(models));
 }
 
 void AppShell::startDownload() {

@@ -24,7 +24,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 class LiveVoice;
@@ -105,9 +104,11 @@ class AppShell {
     // Before the first download: times the engine for each candidate model, then fetches the
     // one chosen for this computer.
     void measureThenDownload();
+    // What dictation needs from now on: the voice-activity model and `model`.
+    void needModel(const SpeechModels::Model& model);
     void chooseModel(const std::vector<SpeechModels::Timing>& timings);
-    // The measurement given, else the engine on this computer.
-    Parts::Measure measurement() const;
+    // Times the engine on this computer.
+    Parts::Measure engineMeasurement() const;
     void startDownload();
     void downloadFinished(const std::optional<std::string>& error);
     void watchForModels();
@@ -131,11 +132,6 @@ class AppShell {
     ModelDownloader downloader_;
     std::string language_;
     std::function<void(const std::filesystem::path&)> useModel_;
-    Parts::Measure measure_;
-    Deliver deliver_;
-    std::shared_ptr<std::atomic<bool>> stopMeasuring_ = std::make_shared<std::atomic<bool>>(false);
-    std::shared_ptr<AppShell*> self_ = std::make_shared<AppShell*>(this);
-    std::jthread measuring_;
     std::unique_ptr<ModelChoice> modelChoice_;
     std::function<void()> begin_;
     bool begun_ = false;

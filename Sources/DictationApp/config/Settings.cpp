@@ -243,10 +243,7 @@ bool SettingsFile::hasChosenStyle() const {
 const SpeechModels::Model& SettingsFile::speechModel(std::string_view language) const {
     const auto stored = get(SettingKeys::speechModel);
     const SpeechModels::Model* model = stored ? SpeechModels::find(*stored) : nullptr;
-    const auto fitting = SpeechModels::candidates(language);
-    return model && std::find(fitting.begin(), fitting.end(), model) != fitting.end()
-               ? *model
-               : SpeechModels::standard();
+    return model && model->fits(language) ? *model : SpeechModels::standard();
 }
 
 std::string SettingsFile::profileName() const {

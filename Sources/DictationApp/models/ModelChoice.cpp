@@ -40,9 +40,7 @@ std::vector<ModelChoice::Row> ModelChoice::rows() const {
 
 void ModelChoice::choose(const std::string& file) {
     const SpeechModels::Model* model = SpeechModels::find(file);
-    const auto fitting = SpeechModels::candidates(parts_.language);
-    if (!model || std::find(fitting.begin(), fitting.end(), model) == fitting.end() ||
-        fetching_ == file) {
+    if (!model || !model->fits(parts_.language) || fetching_ == file) {
         return;
     }
     failure_.clear();
@@ -97,7 +95,7 @@ void ModelChoice::remove(const std::string& file) {
     emit changed();
 }
 
-void ModelChoice::measureAgain() {
+void ModelChoice::measureAgain(std::function<void(const std::vector<SpeechModels::Timing>&)> then) {
     if (isMeasuring()) {
         return;
     }
@@ -109,16 +107,20 @@ void ModelChoice::measureAgain() {
     for (const auto* model : SpeechModels::candidates(parts_.language)) {
         models.push_back(*model);
     }
+    log("measuring the speech engine for " + std::to_string(models.size()) + " models");
     measuring_ = std::jthread([measure = parts_.measure, models = std::move(models), stop = stop_,
-                               deliver = parts_.deliver, self = self_] {
+                               deliver = parts_.deliver, self = self_, then = std::move(then)] {
         auto timings = measure(models, *stop);
-        deliver([self, timings = std::move(timings)] {
+        deliver([self, timings = std::move(timings), then] {
             if (ModelChoice* choice = *self) {
                 choice->measured_ = true;
                 choice->settings_.set(
                     SettingKeys::speechTimings,
                     std::optional<std::string>(SpeechModels::encodeTimings(timings)));
                 emit choice->changed();
+                if (then) {
+                    then(timings);
+                }
             }
         });
     });

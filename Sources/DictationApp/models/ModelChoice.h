@@ -62,8 +62,9 @@ class ModelChoice : public QObject {
     // Frees the space of a model not in use.
     void remove(const std::string& file);
 
-    // Times the models again; the times shown follow, the choice stays.
-    void measureAgain();
+    // Times the models again; the times shown follow, the choice stays. `then` gets the timings
+    // on the main thread once they are stored.
+    void measureAgain(std::function<void(const std::vector<SpeechModels::Timing>&)> then = {});
     bool isMeasuring() const { return measuring_.joinable() && !measured_; }
 
   signals:

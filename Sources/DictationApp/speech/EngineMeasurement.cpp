@@ -6,8 +6,8 @@
 #include "platform/Subprocess.h"
 #include "speech/ShapedModels.h"
 
+#include <QStandardPaths>
 #include <cmath>
-#include <cstdlib>
 #include <numbers>
 #include <optional>
 #include <unistd.h>
@@ -70,39 +70,25 @@ std::optional<double> measure(const Setup& setup, const SpeechModels::Model& mod
 } // namespace
 
 std::filesystem::path quantizeToolBeside(const std::string& server) {
-    std::filesystem::path program = server;
-    if (server.find('/') == std::string::npos) {
-        const char* path = std::getenv("PATH");
-        std::string_view folders = path ? path : "";
-        program.clear();
-        while (!folders.empty() && program.empty()) {
-            const auto end = folders.find(':');
-            const std::filesystem::path candidate =
-                std::filesystem::path(folders.substr(0, end)) / server;
-            if (::access(candidate.c_str(), X_OK) == 0) {
-                program = candidate;
-            }
-            folders = end == std::string_view::npos ? "" : folders.substr(end + 1);
-        }
-    }
+    const QString program = server.find('/') == std::string::npos
+                                ? QStandardPaths::findExecutable(QString::fromStdString(server))
+                                : QString::fromStdString(server);
     std::error_code error;
     // The links on the search path point into the folder the tools share.
-    const auto real = std::filesystem::canonical(program, error);
+    const auto real = std::filesystem::canonical(program.toStdString(), error);
     const auto tool = real.parent_path() / "whisper-quantize";
     return !error && ::access(tool.c_str(), X_OK) == 0 ? tool : std::filesystem::path();
 }
 
-std::vector<SpeechModels::Timing>
-run(const Setup& setup, std::span<const SpeechModels::Model> models,
-    const std::function<void(const SpeechModels::Model&)>& measuring,
-    const std::atomic<bool>& stop) {
+std::vector<SpeechModels::Timing> run(const Setup& setup,
+                                      std::span<const SpeechModels::Model> models,
+                                      const std::atomic<bool>& stop) {
     std::vector<SpeechModels::Timing> timings;
     for (const auto& model : models) {
         timings.push_back({model.file, std::nullopt});
         if (stop) {
             continue;
         }
-        measuring(model);
         try {
             Files::createPrivateFolder(setup.folder);
             if (!std::filesystem::exists(setup.folder / "activity.bin")) {

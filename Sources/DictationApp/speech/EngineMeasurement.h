@@ -40,11 +40,8 @@ struct Setup {
 std::filesystem::path quantizeToolBeside(const std::string& server);
 
 // A timing per model, in their order; none where the measurement failed or ran past the limit
-// (the log says why). `measuring` hears of each model before its turn; a set `stop` leaves the
-// rest unmeasured.
+// (the log says why). A set `stop` leaves the rest unmeasured.
 std::vector<SpeechModels::Timing>
-run(const Setup& setup, std::span<const SpeechModels::Model> models,
-    const std::function<void(const SpeechModels::Model&)>& measuring,
-    const std::atomic<bool>& stop);
+run(const Setup& setup, std::span<const SpeechModels::Model> models, const std::atomic<bool>& stop);
 
 } // namespace EngineMeasurement

@@ -61,13 +61,10 @@ TEST_F(EngineMeasurementTest, TimesEachModelOnTheRealEngineAndLeavesNothingBehin
     const auto s = setup(server, quantize);
     // The tiny shape cannot be quantised; base English is the smallest real one.
     const std::vector<Model> models{tiny("odd.bin", "huge"), tiny("base.bin", "base.en")};
-    std::vector<std::string_view> heard;
     LogCapture log;
-    const auto timings = EngineMeasurement::run(
-        s, models, [&](const Model& model) { heard.push_back(model.file); }, stop);
+    const auto timings = EngineMeasurement::run(s, models, stop);
 
     ASSERT_EQ(timings.size(), 2u);
-    EXPECT_EQ(heard, (std::vector<std::string_view>{"odd.bin", "base.bin"}));
     EXPECT_EQ(timings[0].file, "odd.bin");
     EXPECT_FALSE(timings[0].seconds);
     EXPECT_TRUE(log.contains("measuring odd.bin failed: no shape named huge")) << log.text();
@@ -99,8 +96,7 @@ TEST_F(EngineMeasurementTest, AFailingOrSlowEngineLeavesTheModelUnmeasured) {
         auto s = setup(STAND_IN_SERVER, copyingTool());
         s.limit = std::chrono::seconds(3);
         LogCapture log;
-        const auto timings = EngineMeasurement::run(
-            s, std::vector<Model>{tiny("first.bin")}, [](const Model&) {}, stop);
+        const auto timings = EngineMeasurement::run(s, std::vector<Model>{tiny("first.bin")}, stop);
         ASSERT_EQ(timings.size(), 1u);
         EXPECT_FALSE(timings[0].seconds) << c.mode;
         EXPECT_TRUE(log.contains(c.logged)) << c.mode << ": " << log.text();
@@ -110,17 +106,13 @@ TEST_F(EngineMeasurementTest, AFailingOrSlowEngineLeavesTheModelUnmeasured) {
     ::unsetenv("STAND_IN_DELAY");
 }
 
-TEST_F(EngineMeasurementTest, AStopLeavesTheRestUnmeasuredAndUntouched) {
+TEST_F(EngineMeasurementTest, AStopLeavesEveryModelUnmeasured) {
     stop = true;
-    bool asked = false;
-    const auto timings = EngineMeasurement::run(
-        setup("/nonexistent/whisper-server", "/nonexistent/quantize"),
-        std::vector<Model>{tiny("a.bin"), tiny("b.bin")}, [&](const Model&) { asked = true; },
-        stop);
+    const auto timings =
+        EngineMeasurement::run(setup("/nonexistent/whisper-server", "/nonexistent/quantize"),
+                               std::vector<Model>{tiny("a.bin"), tiny("b.bin")}, stop);
     ASSERT_EQ(timings.size(), 2u);
-    EXPECT_FALSE(timings[0].seconds);
-    EXPECT_FALSE(timings[1].seconds);
-    EXPECT_FALSE(asked);
+    EXPECT_FALSE(timings[0].seconds || timings[1].seconds);
 }
 
 } // namespace

@@ -166,8 +166,8 @@ void VoiceTab::showModels() {
     for (const ModelChoice::Row& row : choice.rows()) {
         const SpeechModels::Model& model = *row.model;
         const QString file = ScreenParts::text(model.file);
-        QString title = ScreenParts::text(model.label) +
-                        QStringLiteral(" · %1 MB").arg((model.bytes + 500'000) / 1'000'000);
+        QString title =
+            ScreenParts::text(model.label) + QStringLiteral(" · %1 MB").arg(model.megabytes());
         if (row.seconds) {
             title += QStringLiteral(" · %1 s per sentence here").arg(*row.seconds, 0, 'f', 1);
         }
