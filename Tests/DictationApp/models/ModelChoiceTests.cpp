@@ -1,5 +1,5 @@
-// The speech model as the settings offer it: rows per language, a switch fetched from a real
-// web server while the current model stays in use, removal, and measuring again.
+// The speech model as the settings offer it: a switch fetched from a real web server while the
+// current model stays in use, removal, and measuring again (the rows: MainWindowTests).
 #include "HttpServers.h"
 #include "LogCapture.h"
 #include "ManualScheduler.h"
@@ -67,31 +67,6 @@ class ModelChoiceTest : public testing::Test {
     std::vector<SpeechModels::Timing> measured;
     std::size_t measuredModels = 0;
 };
-
-TEST_F(ModelChoiceTest, RowsFollowTheLanguageTheSettingTheFilesAndTheTimes) {
-    settings.set(SettingKeys::speechModel, std::optional<std::string>(smallEnglish));
-    settings.set(SettingKeys::speechTimings,
-                 std::optional<std::string>("ggml-small.en-q8_0.bin=1.27,ggml-base.en-q8_0.bin=-"));
-    writeAll(folder / std::string(smallEnglish), "model");
-    writeAll(folder / "ggml-tiny.bin", "not ours");
-
-    const auto english = make("en")->rows();
-    ASSERT_EQ(english.size(), 4u);
-    EXPECT_EQ(english[0].model->file, turbo);
-    EXPECT_FALSE(english[0].chosen);
-    EXPECT_FALSE(english[0].present);
-    EXPECT_EQ(english[1].model->file, smallEnglish);
-    EXPECT_TRUE(english[1].chosen);
-    EXPECT_TRUE(english[1].present);
-    EXPECT_EQ(english[1].seconds, 1.27);
-    EXPECT_EQ(english[3].seconds, std::nullopt) << "unmeasured";
-
-    // German has no English-only model: the standard one is in use.
-    const auto german = make("de")->rows();
-    ASSERT_EQ(german.size(), 2u);
-    EXPECT_TRUE(german[0].chosen);
-    EXPECT_EQ(german[0].model->file, turbo);
-}
 
 TEST_F(ModelChoiceTest, ASwitchIsFetchedWhileTheCurrentModelWorksThenTakenUp) {
     const auto choice = make();
