@@ -246,8 +246,10 @@ class Rig {
         failed_ = false;
         const auto released = Steady::now();
         controller_->keyUp();
+        // Blocks until the controller posts: the overload with a time limit polls, and a
+        // polling loop takes a core from the engine on a small machine.
         while (!paster_.at && !failed_) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         const auto ended = paster_.at.value_or(Steady::now());
         // Whatever the live words still run ends before the next dictation.

@@ -26,6 +26,17 @@ std::vector<std::filesystem::path> filesOf(const std::filesystem::path& folder,
     return files;
 }
 
+// The tray's line for a model the user chose in the settings: its download, or its failure.
+QString switchStatus(const ModelChoice& choice, const std::string& appName) {
+    if (choice.fetching()) {
+        return QString("Downloading speech model: %1%").arg(choice.percent());
+    }
+    if (!choice.failure().empty()) {
+        return QString::fromStdString("Download failed. Open " + appName + " to try again.");
+    }
+    return {};
+}
+
 } // namespace
 
 AppShell::AppShell(Parts parts)
@@ -59,8 +70,10 @@ AppShell::AppShell(Parts parts)
     state_.setModelChoice(modelChoice_.get());
     // A model chosen in the settings is the one dictation needs from then on: the one before
     // may be removed without bringing setup back.
-    QObject::connect(modelChoice_.get(), &ModelChoice::changed,
-                     [this] { needModel(modelChoice_->chosen()); });
+    QObject::connect(modelChoice_.get(), &ModelChoice::changed, [this] {
+        needModel(modelChoice_->chosen());
+        feed_.showWhile(switchStatus(*modelChoice_, paths_.appName()));
+    });
     wire();
 }
 

@@ -399,4 +399,40 @@ TEST_F(AppShellDownloadTest, AGoodDownloadBeginsOnceAndFilesAlreadyThereFetchNot
     EXPECT_EQ(server->requests().size(), fetched);
 }
 
+TEST_F(AppShellDownloadTest, TheTrayFollowsASwitchDownloadAndThenShowsWhatStoodBefore) {
+    // The catalog's models come from this server; the one served is not the real file.
+    paths = Paths(home / "prefix/bin/parlwick",
+                  Paths::Bundle{home / "prefix",
+                                "org.parlwick.Parlwick",
+                                "Parlwick",
+                                server->address(),
+                                {},
+                                {},
+                                {},
+                                {}},
+                  Paths::Homes::under(home.path()), home / "work");
+    writeAll(server->root() / SpeechModels::folder / "ggml-small.en-q8_0.bin", "not a model");
+    writeAll(paths.models() / "ggml-base.en-q8_0.bin", "model");
+    make({model(FileDigest::sha256(server->root() / "vad.bin"))});
+    shell->whenModelsPresent([&] { ++begun; });
+    ASSERT_TRUE(waitFor(Download::State::done));
+    shell->showStatus("Hold right Alt to talk");
+    ModelChoice& choice = *shell->state().modelChoice();
+
+    choice.choose("ggml-small.en-q8_0.bin");
+    EXPECT_EQ(status(), "Downloading speech model: 0%");
+    ASSERT_TRUE(posted.runUntil([&] { return !choice.fetching(); }, 20));
+    EXPECT_EQ(status(), "Download failed. Open Parlwick to try again.");
+    // A dictation's error covers it, and the next recording brings it back.
+    controller->state().fail("Couldn't transcribe that");
+    EXPECT_EQ(status(), "Couldn't transcribe that");
+    controller->state().listen();
+    EXPECT_EQ(status(), "Download failed. Open Parlwick to try again.");
+
+    choice.choose("ggml-base.en-q8_0.bin");
+    ASSERT_TRUE(posted.runUntil([&] { return !choice.fetching(); }, 20));
+    EXPECT_EQ(choice.chosen().file, std::string("ggml-base.en-q8_0.bin"));
+    EXPECT_EQ(status(), "Hold right Alt to talk");
+}
+
 } // namespace

@@ -25,6 +25,11 @@ void StatusFeed::show(const QString& text) {
     publish();
 }
 
+void StatusFeed::showWhile(const QString& text) {
+    passing_ = text;
+    publish();
+}
+
 void StatusFeed::publish() {
-    state_.setStatus(error_.isEmpty() ? standing_ : error_);
+    state_.setStatus(!error_.isEmpty() ? error_ : !passing_.isEmpty() ? passing_ : standing_);
 }
