@@ -112,7 +112,7 @@ int Startup::runApp(int& argc, char** argv) {
         {}});
     state_->key = shell_->state().key();
     shell_->onKeyChange = [this](HotKey key) { state_->key = key; };
-    shell_->onQuit = [] { QCoreApplication::quit(); };
+    shell_->onQuit = [this] { quit(); };
     instance_->onReopen = [this] { shell_->showWindow(); };
     quitOnSignals();
     if (!atLogin) {
@@ -258,14 +258,21 @@ void Startup::showStatus(const std::string& text) {
     }
 }
 
+void Startup::quit() {
+    if (shell_) {
+        shell_->mainWindow().quitApplication();
+    } else {
+        QCoreApplication::exit(0);
+    }
+}
+
 void Startup::quitOnSignals() {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         log("could not watch for quit signals");
         return;
     }
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, app_.get());
-    QObject::connect(notifier, &QSocketNotifier::activated, app_.get(),
-                     [] { QCoreApplication::quit(); });
+    QObject::connect(notifier, &QSocketNotifier::activated, app_.get(), [this] { quit(); });
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

@@ -66,6 +66,7 @@ class Startup {
     void waitForAccessibility();
     bool startListening();
     void showStatus(const std::string& text);
+    void quit();
     void quitOnSignals();
     void shutDown();
 

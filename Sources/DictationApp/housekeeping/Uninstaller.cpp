@@ -93,6 +93,8 @@ Uninstaller::Outcome Uninstaller::run(const Paths& paths) {
         // Nothing to undo: a missing entry is the goal.
     }
 
+    // Its folder goes now: a later line must not bring it back.
+    Log::leaveFile();
     for (const fs::path& folder : leftovers(paths)) {
         if (!isThere(folder)) {
             continue;
@@ -130,5 +132,7 @@ void Uninstaller::runAndQuit(const Paths& paths) {
         QMessageBox::information(nullptr, QString::fromStdString(paths.appName()),
                                  QString::fromStdString(*outcome.packageAdvice));
     }
-    QCoreApplication::quit();
+    // Not quit(): it would ask the windows to close, and a closing window keeps its frame in
+    // the settings that just went.
+    QCoreApplication::exit(0);
 }

@@ -81,7 +81,7 @@ void Log::write(std::string_view message) {
     line += message;
     line += '\n';
     toStandardError(line);
-    if (!queue_) {
+    if (!queue_ || leftFile_) {
         return;
     }
     std::string stamped = Dates::iso8601(std::chrono::system_clock::now()) + " ";
@@ -93,6 +93,14 @@ void Log::write(std::string_view message) {
 void Log::flush() {
     if (queue_) {
         queue_->drain();
+    }
+}
+
+void Log::leaveFile() {
+    std::lock_guard guard(currentLock);
+    if (current) {
+        current->leftFile_ = true;
+        current->flush();
     }
 }
 

@@ -34,6 +34,9 @@ class Log {
     void write(std::string_view message);
     // Blocks until every queued line is in the file.
     void flush();
+    // From now on the log in use writes to standard error only, once what is queued is in its
+    // file: for when its folder is about to go for good.
+    static void leaveFile();
 
     // Appends one line to `file`, starting a fresh file (mode 0600) when there is none, it is
     // empty, or it has grown past `sizeLimit`. Every error is swallowed and the line dropped.
@@ -43,5 +46,6 @@ class Log {
     std::string prefix_;
     std::optional<std::filesystem::path> file_;
     std::unique_ptr<SerialQueue> queue_;
+    bool leftFile_ = false; // guarded by the lock `log` writes under
     Log* previous_ = nullptr;
 };

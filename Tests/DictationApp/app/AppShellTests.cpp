@@ -15,10 +15,13 @@
 #include "PostedWork.h"
 #include "TestSupport.h"
 #include "app/AppShell.h"
+#include "housekeeping/Uninstaller.h"
 #include "models/FileDigest.h"
+#include "platform/Log.h"
 #include "ui/LiveVoice.h"
 
 #include <QAction>
+#include <QTimer>
 #include <fstream>
 
 namespace {
@@ -332,6 +335,51 @@ TEST_F(AppShellTest, AfterASwitchTheOldModelCanGoWithoutBringingSetupBack) {
     // The model in use cannot go.
     choice.remove("ggml-base.en-q8_0.bin");
     EXPECT_TRUE(fs::exists(paths.models() / "ggml-base.en-q8_0.bin"));
+}
+
+TEST_F(AppShellTest, UninstallWithTheWindowOpenLeavesNothingOfOursBehind) {
+    struct Case {
+        const char* name;
+        fs::path prefix; // in the user's home: their own install; else a system-wide one
+    };
+    const std::vector<Case> cases{{"the user's own install", home / "home/prefix"},
+                                  {"installed for every user", home / "prefix"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        paths =
+            Paths(c.prefix / "bin/parlwick",
+                  Paths::Bundle{c.prefix, "org.parlwick.Parlwick", "Parlwick", {}, {}, {}, {}, {}},
+                  Paths::Homes::under(home.path()), home / "work");
+        writeAll(paths.executable(), "#!/bin/sh\n");
+        // The Trash the program goes to is this home's.
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString((home / "data").string()));
+        fs::create_directories(paths.settings().parent_path());
+        setting("hasCompletedSetup=true");
+        writeAll(paths.models() / "ggml-silero-v5.1.2.bin", "model");
+        make();
+        Log appLog("Parlwick", paths.log());
+        ::log("a line before");
+        appLog.flush();
+        shell->mainWindow().show();
+        // The system-wide install's advice waits for an answer.
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                box->close();
+            }
+        });
+        answer.start(50);
+        QTimer::singleShot(0, [&] { shell->state().onUninstall(); });
+        QTimer::singleShot(10'000, [] { QCoreApplication::exit(1); });
+        EXPECT_EQ(QApplication::exec(), 0) << "uninstall ends the event loop";
+        shell.reset();
+        ::log("a line after");
+        appLog.flush();
+        for (const fs::path& folder : Uninstaller::leftovers(paths)) {
+            EXPECT_FALSE(fs::exists(folder)) << folder;
+        }
+        qunsetenv("XDG_DATA_HOME");
+    }
 }
 
 class AppShellDownloadTest : public AppShellTest {

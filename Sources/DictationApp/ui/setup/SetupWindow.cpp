@@ -1,11 +1,11 @@
 #include "ui/setup/SetupWindow.h"
 
+#include "ui/WindowPlacement.h"
 #include "ui/setup/SetupView.h"
 #include "ui/window/Appearance.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -55,18 +55,12 @@ void SetupWindow::show() {
         auto* view = new SetupView(model_, appName_);
         view->onDone = [this] { window_->close(); };
         layout->addWidget(view);
-        window_->resize(width, height);
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame(QPoint(), window_->size());
-            frame.moveCenter(screen->availableGeometry().center());
-            window_->move(frame.topLeft());
-        }
+        WindowPlacement::fit(*window_, QSize(width, height));
     }
     showLook();
     model_.refresh();
-    window_->show();
-    window_->raise();
-    window_->activateWindow();
+    WindowPlacement::bringForward(*window_);
+    QTimer::singleShot(0, window_.get(), [this] { WindowPlacement::keepInside(*window_); });
 }
 
 void SetupWindow::showLook() {

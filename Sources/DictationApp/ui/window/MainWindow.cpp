@@ -1,5 +1,6 @@
 #include "ui/window/MainWindow.h"
 
+#include "ui/WindowPlacement.h"
 #include "ui/window/MainWindowView.h"
 #include "voice/VoiceTest.h"
 
@@ -14,15 +15,18 @@ void MainWindow::show() {
     if (!view_) {
         view_ = std::make_unique<MainWindowView>(state_, appearance_, version_);
     }
-    view_->show();
-    view_->raise();
-    view_->activateWindow();
+    WindowPlacement::bringForward(*view_);
 }
 
 void MainWindow::hide() {
     if (view_) {
         view_->close();
     }
+}
+
+void MainWindow::quitApplication() {
+    hide();
+    QCoreApplication::exit(0);
 }
 
 bool MainWindow::isVisible() const {

@@ -26,6 +26,9 @@ class MainWindow : public QObject {
 
     void show();
     void hide();
+    // Ends the program: the window hides first (keeping its frame), then the event loop ends
+    // without asking each window, which an older tray's icon window would refuse.
+    void quitApplication();
     bool isVisible() const;
 
     // Whether a finished recording goes to voice tuning instead of being typed: while the app

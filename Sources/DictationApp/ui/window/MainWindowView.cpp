@@ -1,6 +1,7 @@
 #include "ui/window/MainWindowView.h"
 
 #include "storage/HistoryStore.h"
+#include "ui/WindowPlacement.h"
 #include "ui/window/HistoryScreen.h"
 #include "ui/window/HomeScreen.h"
 #include "ui/window/Icons.h"
@@ -20,6 +21,7 @@
 #include <QListWidget>
 #include <QShortcut>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -65,7 +67,8 @@ MainWindowView::MainWindowView(AppState& state, Appearance& appearance, const st
     : state_(state), appearance_(appearance) {
     setWindowTitle(QString::fromStdString(state.paths().appName()));
     setAccessibleName(windowTitle());
-    setMinimumSize(720, 520);
+    // Small enough for a 1280x720 screen at 1.25x, where the screens scroll.
+    setMinimumSize(640, 440);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -86,7 +89,7 @@ MainWindowView::MainWindowView(AppState& state, Appearance& appearance, const st
 
     if (const auto frame = state.settings().get(SettingKeys::mainWindowFrame);
         !frame || !restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*frame)))) {
-        resize(width, height);
+        WindowPlacement::fit(*this, QSize(width, height));
     }
 
     connect(&state, &AppState::sectionChanged, this, &MainWindowView::showSection);
@@ -229,6 +232,8 @@ void MainWindowView::closeEvent(QCloseEvent* event) {
 
 void MainWindowView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // A frame kept from a larger screen, once the window manager has framed it.
+    QTimer::singleShot(0, this, [this] { WindowPlacement::keepInside(*this); });
     toast_->windowShown();
 }
 

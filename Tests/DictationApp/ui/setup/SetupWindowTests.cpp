@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <fstream>
 
@@ -158,7 +159,9 @@ TEST_F(SetupWindowTest, TheWelcomeIsTheWholeStory) {
     world.window->show();
     QWidget* window = world.window->widget();
     EXPECT_EQ(window->windowTitle(), "Set up Parlwick");
-    EXPECT_EQ(window->size(), QSize(600, 800));
+    // Its own size where the screen has room (this one is 800 high).
+    EXPECT_EQ(window->width(), 600);
+    EXPECT_TRUE(window->screen()->availableGeometry().contains(window->frameGeometry()));
     for (const QString text :
          {"Welcome to Parlwick", "Hold a key, talk, and your words appear where you're typing.",
           "Types into any app", "Email, Slack, docs and AI prompts.", "Cleans it up",

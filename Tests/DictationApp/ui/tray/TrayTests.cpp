@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 
 namespace {
 
@@ -218,6 +219,43 @@ TEST_F(TrayTest, WithTrayerTheIconIsEmbeddedInThePanel) {
     // relative to trayer's strip).
     EXPECT_TRUE(waitUntil([&] { return menu.icon().geometry().width() > 0; }, 10));
     EXPECT_LE(menu.icon().geometry().height(), 28);
+}
+
+TEST_F(TrayTest, QuitFromTrayersMenuEndsTheProgramWithTheWindowOpenOrNot) {
+    if (!std::filesystem::exists("/usr/bin/trayer")) {
+        GTEST_SKIP() << "trayer is not installed (scripts/setup.sh installs it)";
+    }
+    DesktopSupport::Child trayer("trayer",
+                                 {"--edge", "top", "--align", "right", "--widthtype", "pixel",
+                                  "--width", "120", "--heighttype", "pixel", "--height", "28"});
+    ASSERT_TRUE(waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10))
+        << "trayer never took the tray selection";
+    StatusMenu menu(*state, dictation);
+    MainWindow window(*state, "1.2.3");
+    menu.onQuit = [&] { window.quitApplication(); };
+    for (const bool open : {true, false}) {
+        SCOPED_TRACE(open ? "window open" : "window closed");
+        if (open) {
+            window.show();
+        } else {
+            window.hide();
+        }
+        // As a user does: the icon's menu, its last item.
+        ASSERT_TRUE(waitUntil([&] { return menu.icon().geometry().x() > 0; }, 10))
+            << "the icon's place on the screen never came";
+        const QRect icon = menu.icon().geometry();
+        QTimer::singleShot(100, &menu, [icon] {
+            DesktopSupport::xdotool({"mousemove", QString::number(icon.center().x()),
+                                     QString::number(icon.center().y()), "click", "3"});
+        });
+        QTimer::singleShot(600, &menu, [] { DesktopSupport::xdotool({"key", "Up", "Return"}); });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        guard.start(10'000);
+        EXPECT_EQ(QApplication::exec(), 0) << "the program did not end";
+        EXPECT_FALSE(window.isVisible());
+    }
 }
 
 TEST_F(TrayTest, WithoutAHostTheMainWindowSaysHowToComeBackAndTheLogSaysSoOnce) {
