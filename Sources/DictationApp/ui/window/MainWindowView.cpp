@@ -73,7 +73,8 @@ MainWindowView::MainWindowView(AppState& state, Appearance& appearance, const st
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(makeSidebar());
+    sidebar_ = makeSidebar();
+    layout->addWidget(sidebar_);
     screens_ = new QStackedWidget;
     screens_->setObjectName(QStringLiteral("screens"));
     for (const Section section : Sections::all) {
@@ -119,7 +120,6 @@ void MainWindowView::addShortcuts() {
         connect(new QShortcut(QKeySequence(keys), this), &QShortcut::activated, this, action);
     };
     add(Qt::CTRL | Qt::Key_W, [this] { close(); });
-    add(Qt::CTRL | Qt::Key_H, [this] { close(); });
     add(Qt::CTRL | Qt::Key_M, [this] { showMinimized(); });
     add(Qt::CTRL | Qt::Key_Q, [this] { state_.onQuit(); });
 }
@@ -195,11 +195,25 @@ void MainWindowView::showSection() {
 }
 
 void MainWindowView::showSheet() {
+    const bool open = state_.settingsTab().has_value();
     sheet_->setGeometry(rect());
-    sheet_->setVisible(state_.settingsTab().has_value());
-    if (sheet_->isVisible()) {
+    // What the sheet covers is hidden too, so neither Tab nor a screen reader reaches it.
+    sidebar_->setVisible(!open);
+    screens_->setVisible(!open);
+    sheet_->setVisible(open);
+    if (open) {
         sheet_->raise();
         toast_->raise();
+        for (QWidget* next = sheet_->nextInFocusChain();
+             next != sheet_ && !sheet_->isAncestorOf(focusWidget());
+             next = next->nextInFocusChain()) {
+            if (sheet_->isAncestorOf(next) && next->isVisibleTo(sheet_) && next->isEnabled() &&
+                (next->focusPolicy() & Qt::TabFocus)) {
+                next->setFocus(Qt::TabFocusReason);
+            }
+        }
+    } else if (isVisible() && (!focusWidget() || !focusWidget()->isVisible())) {
+        sections_->setFocus();
     }
 }
 

@@ -48,6 +48,7 @@ class MainWindowView : public QWidget {
     AppState& state_;
     Appearance& appearance_;
     QListWidget* sections_ = nullptr;
+    QWidget* sidebar_ = nullptr;
     QStackedWidget* screens_ = nullptr;
     QToolButton* darkToggle_ = nullptr;
     QLabel* starting_ = nullptr;

@@ -28,7 +28,7 @@ class MainWindowTest : public WindowFixture {
 
 TEST_F(MainWindowTest, TheSidebarListsTheSevenSectionsInOrderAndFollowsTheState) {
     MainWindowView& shown = view();
-    EXPECT_EQ(shown.size(), QSize(1040, 740));
+    EXPECT_EQ(shown.size(), fitted(QSize(1040, 740)));
     auto* list = named<QListWidget>(&shown, "Sections");
     ASSERT_NE(list, nullptr);
     QStringList labels;

@@ -48,6 +48,8 @@ class Screenshots : public testing::Test {
         world.state->setReady(true);
     }
 
+    // The size of the window the last pictures were taken of.
+    static inline QSize windowSize;
     // Takes every section and tab in `look`; returns the files written.
     static std::vector<fs::path> takeAll(WindowWorld& world, Look look, const std::string& prefix) {
         const fs::path folder = PARLWICK_SCREENSHOTS;
@@ -55,6 +57,8 @@ class Screenshots : public testing::Test {
         MainWindow window(*world.state, "1.0");
         world.state->setLook(look);
         window.show();
+        QApplication::processEvents();
+        windowSize = window.widget()->size();
         std::vector<fs::path> files;
         const auto take = [&](const std::string& name) {
             QApplication::processEvents();
@@ -86,7 +90,7 @@ TEST_F(Screenshots, EverySectionAndTabLightAndDark) {
     ASSERT_EQ(dark.size(), 12u);
     for (std::size_t i = 0; i < light.size(); ++i) {
         const QImage picture(QString::fromStdString(light[i].string()));
-        EXPECT_EQ(picture.size(), QSize(1040, 740)) << light[i];
+        EXPECT_EQ(picture.size(), WindowFixture::fitted(QSize(1040, 740))) << light[i];
         EXPECT_GT(averageLightness(light[i]), averageLightness(dark[i]) + 40)
             << dark[i] << " is not dark";
     }
@@ -100,7 +104,7 @@ TEST_F(Screenshots, AtTwiceTheScale) {
     const auto files = takeAll(world, Look::light, "scale2-light-");
     ASSERT_EQ(files.size(), 12u);
     for (const auto& file : files) {
-        EXPECT_EQ(QImage(QString::fromStdString(file.string())).size(), QSize(2080, 1480)) << file;
+        EXPECT_EQ(QImage(QString::fromStdString(file.string())).size(), windowSize * 2) << file;
     }
 }
 

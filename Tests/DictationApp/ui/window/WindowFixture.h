@@ -11,11 +11,14 @@
 #include "storage/HistoryStore.h"
 #include "storage/Stores.h"
 #include "ui/LiveVoice.h"
+#include "ui/WindowPlacement.h"
 #include "ui/window/AppState.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QWidget>
 #include <memory>
 
@@ -87,6 +90,12 @@ class WindowWorld {
             }
         }
         return nullptr;
+    }
+    // A window's size on this screen when it asks for `wanted`: no more than there is room for.
+    static QSize fitted(QSize wanted) {
+        return wanted.boundedTo(
+            QGuiApplication::primaryScreen()->availableGeometry().size() -
+            QSize(WindowPlacement::frameAllowance / 3, WindowPlacement::frameAllowance));
     }
     // Whether some visible label under `root` shows exactly `text`.
     static bool shows(QWidget* root, const QString& text) {

@@ -3,8 +3,10 @@
 #include "WindowFixture.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/MainWindowView.h"
+#include "ui/window/SettingsSheet.h"
 
 #include <QClipboard>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
@@ -23,18 +25,42 @@ class WindowKeysTest : public WindowFixture {
     MainWindow window{*state, "1.2.3"};
 };
 
-TEST_F(WindowKeysTest, CtrlWAndCtrlHHideTheWindowCtrlMMinimisesIt) {
-    for (const Qt::Key key : {Qt::Key_W, Qt::Key_H}) {
-        MainWindowView& shown = view();
-        ASSERT_TRUE(window.isVisible());
-        QTest::keyClick(&shown, key, Qt::ControlModifier);
-        EXPECT_FALSE(window.isVisible()) << QKeySequence(key).toString().toStdString();
-    }
+TEST_F(WindowKeysTest, CtrlWHidesTheWindowCtrlMMinimisesItAndOpeningBringsItBack) {
+    MainWindowView& shown = view();
+    QTest::keyClick(&shown, Qt::Key_H, Qt::ControlModifier); // another platform's habit
+    EXPECT_TRUE(window.isVisible());
+    QTest::keyClick(&shown, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(settings.file().contains("main-window")) << "hidden as by closing";
 
-    MainWindowView& shown = view();
+    view();
     QTest::keyClick(&shown, Qt::Key_M, Qt::ControlModifier);
     EXPECT_TRUE(shown.isMinimized());
+    window.show(); // "Open Parlwick" from the tray or a second launch
+    EXPECT_FALSE(shown.isMinimized());
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST_F(WindowKeysTest, TabStaysInsideTheOpenSettingsAndComesBackAfter) {
+    MainWindowView& shown = view();
+    named<QListWidget>(&shown, "Sections")->setFocus();
+    state->setSettingsTab(SettingsTab::general);
+    for (int press = 0; press < 80; ++press) {
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr) << "after " << press << " presses";
+        ASSERT_TRUE(shown.sheet().isAncestorOf(focused))
+            << "after " << press << " presses: "
+            << (focused->accessibleName().isEmpty() ? focused->metaObject()->className()
+                                                    : focused->accessibleName().toStdString());
+        QTest::keyClick(focused, press % 2 ? Qt::Key_Tab : Qt::Key_Backtab);
+        if (press % 5 == 0) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+    }
+    state->setSettingsTab(std::nullopt);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_FALSE(shown.sheet().isAncestorOf(QApplication::focusWidget()));
+    EXPECT_TRUE(QApplication::focusWidget()->isVisible());
 }
 
 TEST_F(WindowKeysTest, CtrlQCallsOnQuitAndNothingElseDoes) {
