@@ -154,6 +154,25 @@ AppGroup of(std::string_view appName) {
     return AppGroup::other;
 }
 
+std::span<const std::string_view> examples(AppGroup group) {
+    static constexpr std::string_view messages[] = {"Signal", "Telegram", "WhatsApp", "Element"};
+    static constexpr std::string_view work[] = {"Slack", "Microsoft Teams", "Mattermost", "Zulip"};
+    static constexpr std::string_view email[] = {"Thunderbird", "Evolution", "Geary", "KMail"};
+    static constexpr std::string_view other[] = {"Text Editor", "LibreOffice Writer", "Obsidian",
+                                                 "Konsole"};
+    switch (group) {
+    case AppGroup::messages:
+        return messages;
+    case AppGroup::work:
+        return work;
+    case AppGroup::email:
+        return email;
+    case AppGroup::other:
+        break;
+    }
+    return other;
+}
+
 AppGroup of(std::string_view appName, WritingContext writing) {
     if (const AppGroup listed = of(appName); listed != AppGroup::other) {
         return listed;

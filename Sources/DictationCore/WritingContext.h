@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -56,4 +57,6 @@ inline constexpr std::optional<AppGroup> fromRawValue(std::string_view text) {
 AppGroup of(std::string_view appName);
 // The listed group, else by context: e-mail apps use the e-mail style, chats the work style.
 AppGroup of(std::string_view appName, WritingContext writing);
+// A few apps of the group as their windows name them, for the user to recognise it by.
+std::span<const std::string_view> examples(AppGroup group);
 } // namespace AppGroups

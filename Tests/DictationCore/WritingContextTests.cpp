@@ -85,4 +85,15 @@ TEST(WritingStyle, OnlyTheVeryEndIsTouched) {
     }
 }
 
+TEST(AppGroupExamples, EveryExampleIsAnAppDictationPutsInThatGroup) {
+    for (const AppGroup group : AppGroups::allCases) {
+        const auto examples = AppGroups::examples(group);
+        EXPECT_GE(examples.size(), 3u) << AppGroups::rawValue(group);
+        for (const std::string_view app : examples) {
+            EXPECT_EQ(AppGroups::of(app, WritingContexts::of(app, std::nullopt)), group)
+                << app << " shown under " << AppGroups::rawValue(group);
+        }
+    }
+}
+
 } // namespace

@@ -7,6 +7,9 @@
     atspi-buttons.py press APP LABEL
         Runs the first action ("Press") of the first showing button or tab named LABEL in APP,
         waiting up to 15 seconds for one to show; exits 1 when none does.
+    atspi-buttons.py labels APP
+        Prints the name and the description of every showing label in APP, a tab between them,
+        one label a line, as a screen reader would read them.
 """
 import sys
 import time
@@ -66,4 +69,24 @@ def press(app_name, label):
     sys.exit(f"no showing button {label!r} in {app_name!r}")
 
 
-{"state": state, "press": press}[sys.argv[1]](*sys.argv[2:4])
+def labels_of(node, depth=0):
+    if node is None or depth > 40:
+        return
+    try:
+        if node.get_role() == Atspi.Role.LABEL and showing(node):
+            yield node
+        for i in range(node.get_child_count()):
+            yield from labels_of(node.get_child_at_index(i), depth + 1)
+    except GLib.Error:
+        return
+
+
+def labels(app_name):
+    app = application(app_name)
+    if app is None:
+        sys.exit(f"no application {app_name!r}")
+    for label in labels_of(app):
+        print(f"{label.get_name()}\t{label.get_description()}")
+
+
+{"state": state, "press": press, "labels": labels}[sys.argv[1]](*sys.argv[2:4])

@@ -11,6 +11,8 @@
         does) as one JSON object.
     status-notifier-host.py click BUS_NAME OBJECT_PATH LABEL
         Sends the menu item with that label a "clicked" event.
+    status-notifier-host.py activate BUS_NAME OBJECT_PATH
+        Activates the item, as a panel does on a left click.
 """
 import json
 import sys
@@ -202,9 +204,17 @@ def click(name, path, label):
     sys.exit(f"no item {label!r}")
 
 
+def activate(name, path):
+    bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    call(bus, name, path, "org.kde.StatusNotifierItem", "Activate", GLib.Variant("(ii)", (0, 0)),
+         "()")
+
+
 if sys.argv[1] == "watch":
     watch(sys.argv[2], sys.argv[3], sys.argv[4])
 elif sys.argv[1] == "read":
     read(sys.argv[2], sys.argv[3])
 elif sys.argv[1] == "click":
     click(sys.argv[2], sys.argv[3], sys.argv[4])
+elif sys.argv[1] == "activate":
+    activate(sys.argv[2], sys.argv[3])

@@ -335,6 +335,17 @@ TEST_F(AppEndToEnd, MailAndChatAreLaidOutStyledAndKeptEachTheirWay) {
     const auto counted = nlohmann::json::parse(readAll(totals()));
     EXPECT_EQ(counted["words"], 2 * spokenWords) << counted.dump();
     EXPECT_EQ(counted["days"].size(), 1u) << counted.dump();
+    // A screen reader hears Home's values, each with what it is.
+    const std::string total = std::to_string(2 * spokenWords);
+    std::string read;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            read = run("/usr/bin/python3", {ATSPI_BUTTONS, "labels", "Parlwick"}, 20);
+            return read.find("\n" + total + "\t") != std::string::npos;
+        },
+        20))
+        << read;
+    EXPECT_NE(read.find("\nHatchling\tRank\n"), std::string::npos) << read;
     expectNoDictatedWordsInTheLog();
     EXPECT_NE(readAll(output()).find("[Parlwick] Slack: "), std::string::npos)
         << "the log goes to standard error too";

@@ -110,7 +110,7 @@ SetupView::SetupView(SetupModel& model, QString appName, QWidget* parent)
     microphoneButtons->addStretch();
     body->addLayout(microphoneButtons);
 
-    accessibility_ = addStep(column, QStringLiteral("Accessibility"), &body);
+    accessibility_ = addStep(column, QStringLiteral("Typing into other apps"), &body);
 
     download_ = addStep(column, QStringLiteral("Speech model"), &body);
     progress_ = new QProgressBar;
@@ -230,25 +230,30 @@ QString SetupView::microphoneText(const SetupModel& model) {
 QString SetupView::accessibilityText(const SetupModel& model, const QString& appName) {
     if (model.accessibility()) {
         const std::string note = model.recordKeyNote();
-        return QStringLiteral("Allowed. It can type into other apps.") +
-               (note.empty() ? QString() : QStringLiteral(" ") + ScreenParts::text(note));
+        QString text = QStringLiteral("Allowed. It can type into other apps.") +
+                       (note.empty() ? QString() : QStringLiteral(" ") + ScreenParts::text(note));
+        if (!model.missingFieldChecks().empty()) {
+            text += QStringLiteral("\nPassword fields can't be told apart, so it types into them "
+                                   "like any field. Install at-spi2-core and log in again to "
+                                   "fix that. Missing here: ") +
+                    ScreenParts::text(model.missingFieldChecks()) + QStringLiteral(".");
+        }
+        return text;
     }
     if (!model.missingDesktopAccess().empty() && model.isWayland()) {
         return QStringLiteral("So it can type into other apps. ") + appName +
                QStringLiteral(" needs a compositor with a virtual keyboard (sway and other "
-                              "wlroots desktops) or the remote desktop portal (GNOME, KDE). "
+                              "wlroots desktops) or the remote desktop portal (GNOME, KDE).\n"
                               "Missing here: ") +
                ScreenParts::text(model.missingDesktopAccess()) + QStringLiteral(".");
     }
     if (!model.missingDesktopAccess().empty()) {
         return QStringLiteral("So it can type into other apps. ") + appName +
                QStringLiteral(
-                   " needs an X11 session, or apps in Xwayland windows. Missing here: ") +
+                   " needs an X11 session, or apps in Xwayland windows.\nMissing here: ") +
                ScreenParts::text(model.missingDesktopAccess()) + QStringLiteral(".");
     }
-    return QStringLiteral("So it can tell password fields apart. Install at-spi2-core and log in "
-                          "again. Missing here: ") +
-           ScreenParts::text(model.missingFieldChecks()) + QStringLiteral(".");
+    return QStringLiteral("So it can type into other apps.");
 }
 
 QString SetupView::downloadText(const SetupModel::Download& download) {

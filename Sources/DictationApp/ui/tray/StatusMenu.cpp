@@ -28,6 +28,13 @@ StatusMenu::StatusMenu(AppState& state, const DictationState& dictation, QObject
 
     tray_.setContextMenu(&menu_);
     tray_.setToolTip(name);
+    // A left click opens the window, as Linux trays lead users to expect.
+    connect(&tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason why) {
+                if (why == QSystemTrayIcon::Trigger) {
+                    onOpen();
+                }
+            });
     setRecording(false);
     validate();
 
@@ -55,7 +62,7 @@ StatusMenu::~StatusMenu() {
 
 void StatusMenu::setRecording(bool recording) {
     recording_ = recording;
-    tray_.setIcon(Icons::symbol(recording ? "mic.fill" : "mic"));
+    tray_.setIcon(Icons::tray(recording));
 }
 
 void StatusMenu::showMessage(const QString& title, const QString& text) {

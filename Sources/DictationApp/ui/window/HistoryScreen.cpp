@@ -54,6 +54,7 @@ HistoryScreen::HistoryScreen(AppState& state, QWidget* parent) : QWidget(parent)
     search_ = new QLineEdit;
     search_->setPlaceholderText(QStringLiteral("Search"));
     search_->setAccessibleName(search_->placeholderText());
+    ScreenParts::makeFindTarget(search_);
     search_->setClearButtonEnabled(true);
     filters->addWidget(search_, 1);
     apps_ = new QComboBox;

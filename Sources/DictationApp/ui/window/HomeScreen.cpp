@@ -26,7 +26,7 @@ HomeScreen::HomeScreen(AppState& state, QWidget* parent) : QWidget(parent), stat
     QVBoxLayout* column = ScreenParts::scrollingColumn(this);
 
     greeting_ = ScreenParts::heading(QString());
-    greeting_->setAccessibleName(QStringLiteral("Greeting"));
+    ScreenParts::describe(greeting_, QStringLiteral("Greeting"));
     column->addWidget(greeting_);
     problem_ = ScreenParts::problemLine();
     column->addWidget(problem_);

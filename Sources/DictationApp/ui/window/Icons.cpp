@@ -53,3 +53,11 @@ QIcon Icons::symbol(std::string_view name) {
     return QIcon::fromTheme(QString::fromUtf8(theme.data(), static_cast<qsizetype>(theme.size())),
                             QIcon(own));
 }
+
+QIcon Icons::tray(bool recording) {
+    if (recording) {
+        return symbol("mic.fill");
+    }
+    // The symbolic drawing takes the panel's own colours where the theme has one.
+    return QIcon::fromTheme(QStringLiteral("audio-input-microphone-symbolic"), symbol("mic"));
+}

@@ -10,5 +10,8 @@ namespace Icons {
 QIcon symbol(std::string_view name);
 // The icon-theme name standing for a symbol; empty for one of our own.
 std::string_view themeName(std::string_view symbol);
+// The tray's microphone: the theme's symbolic one at rest (panels colour it), our red one while
+// recording.
+QIcon tray(bool recording);
 
 } // namespace Icons

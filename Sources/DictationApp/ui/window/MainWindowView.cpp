@@ -8,16 +8,20 @@
 #include "ui/window/InsightsScreen.h"
 #include "ui/window/RankToast.h"
 #include "ui/window/ScratchpadScreen.h"
+#include "ui/window/ScreenParts.h"
 #include "ui/window/SettingsSheet.h"
 #include "ui/window/SnippetsScreen.h"
 #include "ui/window/StyleScreen.h"
 #include "ui/window/WordsScreen.h"
 
+#include <QAbstractButton>
 #include <QByteArray>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QShortcut>
 #include <QStackedWidget>
@@ -121,6 +125,17 @@ void MainWindowView::addShortcuts() {
     };
     add(Qt::CTRL | Qt::Key_W, [this] { close(); });
     add(Qt::CTRL | Qt::Key_M, [this] { showMinimized(); });
+    add(Qt::CTRL | Qt::Key_Comma, [this] { state_.setSettingsTab(SettingsTab::general); });
+    add(Qt::CTRL | Qt::Key_F, [this] {
+        if (QWidget* field = state_.settingsTab()
+                                 ? nullptr
+                                 : ScreenParts::findTarget(screens_->currentWidget())) {
+            field->setFocus(Qt::ShortcutFocusReason);
+            if (auto* line = qobject_cast<QLineEdit*>(field)) {
+                line->selectAll();
+            }
+        }
+    });
     add(Qt::CTRL | Qt::Key_Q, [this] { state_.onQuit(); });
 }
 
@@ -135,7 +150,7 @@ QWidget* MainWindowView::makeSidebar() {
     avatar_->setObjectName(QStringLiteral("avatar"));
     avatar_->setAlignment(Qt::AlignCenter);
     avatar_->setFixedSize(36, 36);
-    avatar_->setAccessibleName(QStringLiteral("Your initials"));
+    ScreenParts::describe(avatar_, QStringLiteral("Your initials"));
     column->addWidget(avatar_);
 
     sections_ = new QListWidget;
@@ -242,6 +257,17 @@ void MainWindowView::closeEvent(QCloseEvent* event) {
     rememberFrame();
     event->ignore();
     hide();
+}
+
+void MainWindowView::keyPressEvent(QKeyEvent* event) {
+    // Outside dialogs Qt's buttons leave Return to their window: it presses them here.
+    auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier && button && button->isEnabled()) {
+        button->animateClick();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void MainWindowView::showEvent(QShowEvent* event) {

@@ -36,14 +36,14 @@ ProgressCard::ProgressCard(AppState& state, QWidget* parent) : QFrame(parent), s
     auto* rankLine = new QHBoxLayout;
     layout->addLayout(rankLine);
     rank_ = new QLabel;
-    rank_->setAccessibleName(QStringLiteral("Rank"));
+    ScreenParts::describe(rank_, QStringLiteral("Rank"));
     QFont bold = rank_->font();
     bold.setWeight(QFont::DemiBold);
     rank_->setFont(bold);
     rankLine->addWidget(rank_);
     rankLine->addStretch();
     caption_ = ScreenParts::note(QString());
-    caption_->setAccessibleName(QStringLiteral("To the next rank"));
+    ScreenParts::describe(caption_, QStringLiteral("To the next rank"));
     caption_->setWordWrap(false);
     rankLine->addWidget(caption_);
 

@@ -57,17 +57,35 @@ QWidget* ScreenParts::figure(const QString& caption, QLabel** number) {
     font.setPointSizeF(font.pointSizeF() * 1.8);
     font.setWeight(QFont::DemiBold);
     (*number)->setFont(font);
-    (*number)->setAccessibleName(caption);
+    describe(*number, caption);
     layout->addWidget(*number);
     layout->addWidget(note(caption));
     return box;
+}
+
+void ScreenParts::describe(QLabel* label, const QString& role) {
+    label->setAccessibleName({});
+    label->setAccessibleDescription(role);
+}
+
+void ScreenParts::makeFindTarget(QWidget* field) {
+    field->setProperty("findTarget", true);
+}
+
+QWidget* ScreenParts::findTarget(QWidget* screen) {
+    for (QWidget* widget : screen->findChildren<QWidget*>()) {
+        if (widget->property("findTarget").toBool()) {
+            return widget;
+        }
+    }
+    return nullptr;
 }
 
 QLabel* ScreenParts::problemLine() {
     auto* label = new QLabel;
     label->setObjectName(QStringLiteral("problem"));
     label->setWordWrap(true);
-    label->setAccessibleName(QStringLiteral("Problem"));
+    describe(label, QStringLiteral("Problem"));
     label->hide();
     return label;
 }

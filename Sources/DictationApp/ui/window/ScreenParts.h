@@ -20,6 +20,12 @@ QVBoxLayout* column(QWidget* screen);
 QVBoxLayout* scrollingColumn(QWidget* screen);
 QLabel* heading(const QString& text);
 QLabel* note(const QString& text);
+// For a label that shows a value (a count, a rank, a sentence): a screen reader reads the value
+// as its name and `role` as what it is, so the role must not stand in for the name.
+void describe(QLabel* label, const QString& role);
+// The field Ctrl+F takes the user to on its screen.
+void makeFindTarget(QWidget* field);
+QWidget* findTarget(QWidget* screen);
 // A number over its caption ("1,234" over "total words"); the number's label is returned
 // through `number` for updates.
 QWidget* figure(const QString& caption, QLabel** number);

@@ -70,7 +70,7 @@ SettingsSheet::SettingsSheet(AppState& state, const std::string& version, QWidge
     auto* versionLine = new QLabel(QString::fromStdString(state.paths().appName()) +
                                    QLatin1Char(' ') + QString::fromStdString(version));
     versionLine->setObjectName(QStringLiteral("version"));
-    versionLine->setAccessibleName(QStringLiteral("Version"));
+    ScreenParts::describe(versionLine, QStringLiteral("Version"));
     layout->addWidget(versionLine, 0, Qt::AlignRight);
 
     connect(&state, &AppState::settingsTabChanged, this, &SettingsSheet::showTab);

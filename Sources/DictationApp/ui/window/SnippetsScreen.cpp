@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
@@ -42,6 +43,10 @@ SnippetsScreen::SnippetsScreen(AppState& state, QWidget* parent) : QWidget(paren
     phrase_ = new QLineEdit;
     phrase_->setPlaceholderText(QStringLiteral("When I say, e.g. my meeting link"));
     phrase_->setAccessibleName(phrase_->placeholderText());
+    ScreenParts::makeFindTarget(phrase_);
+    auto* phraseLabel = new QLabel(QStringLiteral("When I say"));
+    phraseLabel->setBuddy(phrase_);
+    layout->addWidget(phraseLabel);
     layout->addWidget(phrase_);
     text_ = new QPlainTextEdit;
     text_->setPlaceholderText(QStringLiteral("Type this"));
@@ -49,6 +54,9 @@ SnippetsScreen::SnippetsScreen(AppState& state, QWidget* parent) : QWidget(paren
     text_->setTabChangesFocus(true);
     // About four lines, in the font's own units so it scales with the screen.
     text_->setFixedHeight(text_->fontMetrics().lineSpacing() * 4 + 2 * text_->frameWidth() + 8);
+    auto* textLabel = new QLabel(QStringLiteral("Type this"));
+    textLabel->setBuddy(text_);
+    layout->addWidget(textLabel);
     layout->addWidget(text_);
 
     auto* formButtons = new QHBoxLayout;

@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -32,6 +33,35 @@ QString title(AppGroup group) {
 std::size_t slot(AppGroup group) {
     return static_cast<std::size_t>(group);
 }
+
+QString examplesLine(AppGroup group) {
+    QStringList apps;
+    for (const std::string_view app : AppGroups::examples(group)) {
+        apps << text(app);
+    }
+    return (group == AppGroup::other ? QStringLiteral("Editors, documents, terminals: ")
+                                     : QStringLiteral("For example ")) +
+           apps.join(QStringLiteral(", "));
+}
+
+// A sample chooses its style when clicked, as its label would in a form.
+class SampleLabel : public QLabel {
+  public:
+    SampleLabel(const QString& text, QAbstractButton& choice) : QLabel(text), choice_(choice) {
+        setCursor(Qt::PointingHandCursor);
+    }
+
+  protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        QLabel::mouseReleaseEvent(event);
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+            choice_.click();
+        }
+    }
+
+  private:
+    QAbstractButton& choice_;
+};
 
 } // namespace
 
@@ -71,9 +101,12 @@ QWidget* StyleScreen::makeGroup(AppGroup group) {
     box->setAccessibleName(box->title());
     auto* grid = new QGridLayout(box);
     grid->setColumnStretch(1, 1);
+    auto* apps = ScreenParts::note(examplesLine(group));
+    apps->setAccessibleName(box->title() + QStringLiteral(" apps"));
+    grid->addWidget(apps, 0, 0, 1, 2);
     auto* choices = new QButtonGroup(box);
     choices->setExclusive(true);
-    int row = 0;
+    int row = 1;
     for (const WritingStyle style : WritingStyles::allCases) {
         const QString name = text(WritingStyles::rawValue(style));
         // What dictation would type in this style, from the same function it uses.
@@ -82,23 +115,29 @@ QWidget* StyleScreen::makeGroup(AppGroup group) {
         choice->setAccessibleName(name);
         choice->setAccessibleDescription(styled);
         choices->addButton(choice, static_cast<int>(style));
-        auto* shown = new QLabel(styled);
+        auto* shown = new SampleLabel(styled, *choice);
         shown->setWordWrap(true);
-        shown->setAccessibleName(name + QStringLiteral(" sample"));
+        ScreenParts::describe(shown, name + QStringLiteral(" sample"));
         shown->setBuddy(choice);
         grid->addWidget(choice, row, 0, Qt::AlignTop);
         grid->addWidget(shown, row, 1);
         ++row;
     }
-    // Only a choice by the user is stored; checking the stored one writes nothing.
-    connect(choices, &QButtonGroup::idClicked, this,
-            [this, group](int style) { choose(group, style); });
+    // A choice counts however it was made (a click, a key, a screen reader's toggle); checking
+    // the stored one writes nothing.
+    connect(choices, &QButtonGroup::idToggled, this, [this, group](int style, bool checked) {
+        if (checked) {
+            choose(group, style);
+        }
+    });
     choices_[slot(group)] = choices;
     return box;
 }
 
 void StyleScreen::choose(AppGroup group, int style) {
-    state_.settings().set(SettingKeys::style(group), static_cast<WritingStyle>(style));
+    if (state_.settings().get(SettingKeys::style(group)) != static_cast<WritingStyle>(style)) {
+        state_.settings().set(SettingKeys::style(group), static_cast<WritingStyle>(style));
+    }
 }
 
 void StyleScreen::showStored() {

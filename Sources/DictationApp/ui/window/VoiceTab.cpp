@@ -33,7 +33,7 @@ QProgressBar* bar(const QString& name, int maximum) {
 
 QLabel* line(const QString& name) {
     auto* label = new QLabel;
-    label->setAccessibleName(name);
+    ScreenParts::describe(label, name);
     label->setWordWrap(true);
     return label;
 }

@@ -27,6 +27,7 @@ WordsScreen::WordsScreen(AppState& state, QWidget* parent) : QWidget(parent), st
     field_ = new QLineEdit;
     field_->setPlaceholderText(QStringLiteral("Add a name or term"));
     field_->setAccessibleName(field_->placeholderText());
+    ScreenParts::makeFindTarget(field_);
     field_->setClearButtonEnabled(true);
     row->addWidget(field_, 1);
     add_ = new QPushButton(QStringLiteral("Add"));

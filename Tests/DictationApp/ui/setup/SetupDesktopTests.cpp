@@ -62,7 +62,7 @@ TEST_F(SetupOnADesktop, AccessGrantedWhileTheWindowIsOpenShowsAtTheNextTick) {
     EXPECT_EQ(world.model->missingDesktopAccess(), "the X server has no XTEST extension");
     world.window->show();
     EXPECT_TRUE(world.label("So it can type into other apps. Parlwick needs an X11 session, or "
-                            "apps in Xwayland windows. Missing here: the X server has no XTEST "
+                            "apps in Xwayland windows.\nMissing here: the X server has no XTEST "
                             "extension."));
     EXPECT_TRUE(world.label("2 of 3 done"));
     EXPECT_TRUE(world.visible("Later"));

@@ -155,7 +155,7 @@ TEST_F(NotifierHostTest, RetryFollowsCanRetryAndUpdatesNeedAnUpdater) {
 }
 
 TEST_F(NotifierHostTest, TheIconTurnsRedWhileListeningAndBack) {
-    const QString plainName = Icons::symbol("mic").name();
+    const QString plainName = Icons::tray(false).name();
     QJsonObject shown = item();
     EXPECT_EQ(shown["IconName"].toString(), plainName);
     if (plainName.isEmpty()) {
@@ -193,6 +193,13 @@ TEST_F(NotifierHostTest, QuitFromThePanelCallsOnQuitAndOpenCallsOnOpen) {
                         {STATUS_NOTIFIER_HOST, "click", service, path, "Quit " + appName});
     EXPECT_TRUE(waitUntil([&] { return quits == 1; }));
     EXPECT_EQ(opens, 1);
+}
+
+TEST_F(NotifierHostTest, ALeftClickOpensTheWindow) {
+    int opens = 0;
+    menu->onOpen = [&] { ++opens; };
+    DesktopSupport::run("/usr/bin/python3", {STATUS_NOTIFIER_HOST, "activate", service, path});
+    EXPECT_TRUE(waitUntil([&] { return opens == 1; }));
 }
 
 TEST_F(NotifierHostTest, MessagesGoToTheDesktopsNotifications) {

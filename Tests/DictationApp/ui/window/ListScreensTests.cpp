@@ -6,12 +6,14 @@
 #include "ui/window/StyleScreen.h"
 #include "ui/window/WordsScreen.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -246,6 +248,55 @@ TEST_F(ListScreensTest, EachGroupStoresItsOwnStyleAndShowsEveryStyleOnTheSample)
     EXPECT_TRUE(named<QRadioButton>(find<QGroupBox>("Email"), "relaxed")->isChecked());
     EXPECT_TRUE(named<QRadioButton>(find<QGroupBox>("Messages"), "lowercase")->isChecked());
     EXPECT_TRUE(named<QRadioButton>(find<QGroupBox>("Everything else"), "polished")->isChecked());
+}
+
+TEST_F(ListScreensTest, EveryWayOfChoosingAStyleStoresItAndEachGroupNamesItsApps) {
+    make<StyleScreen>();
+    EXPECT_EQ(named<QLabel>(find<QGroupBox>("Messages"), "Messages apps")->text(),
+              "For example Signal, Telegram, WhatsApp, Element");
+    EXPECT_TRUE(named<QLabel>(find<QGroupBox>("Everything else"), "Everything else apps")
+                    ->text()
+                    .startsWith("Editors, documents, terminals: "));
+
+    const auto act = [](QWidget* control, const QString& action) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        ASSERT_NE(accessible, nullptr);
+        ASSERT_NE(accessible->actionInterface(), nullptr);
+        accessible->actionInterface()->doAction(action);
+    };
+    const auto clickOn = [](QWidget* widget) {
+        const QPointF middle = QRectF(widget->rect()).center();
+        for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, middle, widget->mapToGlobal(middle), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                              Qt::NoModifier);
+            QApplication::sendEvent(widget, &event);
+        }
+    };
+    struct Way {
+        const char* name;
+        const char* style;
+        std::function<void(QGroupBox*)> choose;
+    };
+    const std::vector<Way> ways{
+        {"a click", "relaxed",
+         [](QGroupBox* box) { named<QRadioButton>(box, "relaxed")->click(); }},
+        {"a screen reader's toggle", "lowercase",
+         [&](QGroupBox* box) {
+             act(named<QRadioButton>(box, "lowercase"), QAccessibleActionInterface::toggleAction());
+         }},
+        {"a click on the sample", "polished",
+         [&](QGroupBox* box) { clickOn(named<QLabel>(box, "polished sample")); }},
+    };
+    for (const auto& way : ways) {
+        QGroupBox* box = find<QGroupBox>("Email");
+        way.choose(box);
+        EXPECT_EQ(settings.get(SettingKeys::style(AppGroup::email)),
+                  WritingStyles::fromRawValue(way.style))
+            << way.name;
+        EXPECT_TRUE(named<QRadioButton>(box, way.style)->isChecked()) << way.name;
+    }
+    EXPECT_FALSE(settings.file().contains("style-messages")) << "only the group chosen in";
 }
 
 TEST_F(ListScreensTest, NotesAreSavedAfterAPauseAndAtOnceOnSwitchingOrHiding) {

@@ -82,10 +82,12 @@ class WindowWorld {
         history->add(typedRecord(when, std::move(heard), std::move(app)));
     }
 
-    // The first widget of that type under `root` whose accessible name is `name`.
+    // The first widget of that type under `root` whose accessible name is `name`, or that has
+    // no name of its own (a label read by its value) and is described so.
     template <typename Widget = QWidget> static Widget* named(QWidget* root, const QString& name) {
         for (Widget* widget : root->findChildren<Widget*>()) {
-            if (widget->accessibleName() == name) {
+            if (widget->accessibleName() == name ||
+                (widget->accessibleName().isEmpty() && widget->accessibleDescription() == name)) {
                 return widget;
             }
         }

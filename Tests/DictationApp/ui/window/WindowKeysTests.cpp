@@ -6,6 +6,7 @@
 #include "ui/window/SettingsSheet.h"
 
 #include <QClipboard>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -61,6 +62,37 @@ TEST_F(WindowKeysTest, TabStaysInsideTheOpenSettingsAndComesBackAfter) {
     ASSERT_NE(QApplication::focusWidget(), nullptr);
     EXPECT_FALSE(shown.sheet().isAncestorOf(QApplication::focusWidget()));
     EXPECT_TRUE(QApplication::focusWidget()->isVisible());
+}
+
+TEST_F(WindowKeysTest, CtrlFFindsCtrlCommaOpensSettingsAndReturnPressesTheFocusedButton) {
+    MainWindowView& shown = view();
+    const std::vector<std::pair<Section, QString>> finds{
+        {Section::history, "Search"},
+        {Section::words, "Add a name or term"},
+        {Section::snippets, "When I say, e.g. my meeting link"}};
+    for (const auto& [section, field] : finds) {
+        state->setSection(section);
+        named<QListWidget>(&shown, "Sections")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget()->accessibleName(), field);
+    }
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(state->settingsTab(), SettingsTab::general);
+    auto* close = named<QToolButton>(&shown, "Close settings");
+    close->setFocus();
+    QTest::keyClick(close, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !state->settingsTab().has_value(); }, 2000))
+        << "Return pressed the focused button";
+
+    // In a text field Return stays the field's: Words adds the word.
+    state->setSection(Section::words);
+    auto* field = named<QLineEdit>(&shown, "Add a name or term");
+    field->setFocus();
+    field->setText("Lovelace");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(words->terms(), std::vector<std::string>{"Lovelace"});
 }
 
 TEST_F(WindowKeysTest, CtrlQCallsOnQuitAndNothingElseDoes) {
