@@ -174,14 +174,35 @@ void AppShell::setReady(bool ready) {
 void AppShell::whenModelsPresent(std::function<void()> begin) {
     begin_ = std::move(begin);
     if (downloader_.missing().empty()) {
-        setup_.setDownload({SetupModel::Download::State::done, 100, {}});
+        setup_.setDownload(SetupModel::Download::of(SetupModel::Download::State::done, 100));
         begun_ = true;
         begin_();
         return;
     }
+    downloader_.onFetch = [this](const ModelDownloader::Model& model) {
+        fetchBytes_ = model.maximumBytes;
+        fetchStart_.reset();
+    };
     downloader_.onProgress = [this](int percent) {
-        setup_.setDownload(SetupModel::Download::progress(percent));
+        percent_ = percent;
+        auto download = SetupModel::Download::progress(percent);
+        download.megabytes = static_cast<int>((fetchBytes_ + 500'000) / 1'000'000);
+        // The time left at the pace since this file's bytes began to come.
+        const double now = state_.clock().uptime();
+        if (!fetchStart_) {
+            fetchStart_ = std::pair(now, percent);
+        } else if (const double took = now - fetchStart_->first;
+                   took >= 3 && percent - fetchStart_->second >= 1 && percent < 100) {
+            const double perPercent = took / (percent - fetchStart_->second);
+            download.secondsLeft = static_cast<int>(perPercent * (100 - percent));
+        }
+        setup_.setDownload(download);
         showStatus("Downloading speech model: " + std::to_string(percent) + "%");
+    };
+    downloader_.onRetry = [this](const std::string&) {
+        setup_.setDownload(
+            SetupModel::Download::of(SetupModel::Download::State::retrying, percent_));
+        showStatus("Speech model: waiting for the network");
     };
     downloader_.onFinish = [this](const std::optional<std::string>& error) {
         downloadFinished(error);
@@ -195,7 +216,7 @@ void AppShell::whenModelsPresent(std::function<void()> begin) {
 }
 
 void AppShell::measureThenDownload() {
-    setup_.setDownload({SetupModel::Download::State::measuring, 0, {}});
+    setup_.setDownload(SetupModel::Download::of(SetupModel::Download::State::measuring, 0));
     showStatus("Measuring this computer…");
     modelChoice_->measureAgain(
         [this](const std::vector<SpeechModels::Timing>& timings) { chooseModel(timings); });
@@ -231,7 +252,7 @@ void AppShell::chooseModel(const std::vector<SpeechModels::Timing>& timings) {
     settings_.set(SettingKeys::speechModel, std::optional<std::string>(chosen.file));
     needModel(chosen);
     useModel_(paths_.models() / chosen.file);
-    setup_.setDownload({SetupModel::Download::State::waiting, 0, choice});
+    setup_.setDownload(SetupModel::Download::of(SetupModel::Download::State::waiting, 0, choice));
     if (downloader_.missing().empty()) {
         downloadFinished(std::nullopt);
         return;
@@ -254,13 +275,24 @@ void AppShell::startDownload() {
 void AppShell::downloadFinished(const std::optional<std::string>& error) {
     if (error) {
         log("download failed: " + *error);
-        setup_.setDownload({SetupModel::Download::State::failed, 0, {}});
+        auto failed = SetupModel::Download::of(SetupModel::Download::State::failed);
+        failed.damaged = downloader_.foundDamage();
+        setup_.setDownload(failed);
         showStatus("Download failed. Open " + paths_.appName() + " to try again.");
         watchForModels();
         return;
     }
     modelWatch_.reset();
-    setup_.setDownload({SetupModel::Download::State::done, 100, {}});
+    const bool wasFetching = setup_.download().state != SetupModel::Download::State::done;
+    setup_.setDownload(SetupModel::Download::of(SetupModel::Download::State::done, 100));
+    // Setup was put off ("Later") while it came: the tray says dictation can start.
+    const QWidget* setupShown = setupWindow_.widget();
+    if (wasFetching && (!setupShown || !setupShown->isVisible()) && state_.hasTray()) {
+        menu_.showMessage(QString::fromStdString(paths_.appName()),
+                          QStringLiteral("The speech model is ready. Hold ") +
+                              QString::fromStdString(std::string(HotKeys::label(state_.key()))) +
+                              QStringLiteral(" in any text box and talk."));
+    }
     if (!begun_) {
         begun_ = true;
         begin_();

@@ -135,6 +135,10 @@ class AppShell {
     std::unique_ptr<ModelChoice> modelChoice_;
     std::function<void()> begin_;
     bool begun_ = false;
+    int percent_ = 0; // of the download in flight
+    std::int64_t fetchBytes_ = 0;
+    // When the file in flight began to come, and at what percent (a resumed one not at 0).
+    std::optional<std::pair<double, int>> fetchStart_;
     // "Check for Updates…" in the tray was chosen and its answer is due there.
     bool trayAskedForUpdates_ = false;
     // While a failed download waits: looks for files the user put there by hand.

@@ -53,6 +53,7 @@ Startup::~Startup() {
 }
 
 int Startup::runTerminal(int& argc, char** argv) {
+    engineSettled_ = true; // no window says "Starting…" here
     requestPermissions();
     begin();
     // Everything that draws needs the display the wait above made sure of.
@@ -151,7 +152,16 @@ void Startup::begin() {
 void Startup::warmUp() {
     warmUp_ = std::jthread([server = server_.get(), cleaner = cleaner_,
                             tool = VoiceActivityCheck::SpeechTool::standard(paths_),
-                            cleanup = options_.cleanup] {
+                            cleanup = options_.cleanup, deliver = mainThread(), this] {
+        // Dictation is ready once the engine has answered (or failed to): until then the
+        // windows keep saying "Starting…".
+        struct Settled {
+            const Deliver& deliver;
+            Startup* startup;
+            ~Settled() {
+                deliver([startup = startup] { startup->engineSettled(); });
+            }
+        } settled{deliver, this};
         VoiceActivityCheck::removeLeftovers();
         const std::vector<float> silence(static_cast<std::size_t>(Recorder::sampleRate), 0.0f);
         (void)VoiceActivityCheck::isSilent(silence, tool);
@@ -239,16 +249,37 @@ bool Startup::startListening() {
         }
     }
     monitor_ = std::make_unique<RecordKeyMonitor>(*controller_, [this] { return state_->key; });
-    if (!monitor_->startListening(*desktop_.keys, options_,
-                                  [this](const std::string& text) { showStatus(text); })) {
+    if (!monitor_->startListening(*desktop_.keys, options_, [this](const std::string& text) {
+            if (state_->isReady) {
+                showStatus(text);
+            } else {
+                readyText_ = text;
+            }
+        })) {
         monitor_.reset();
         return false;
+    }
+    listening_ = true;
+    showReady();
+    return true;
+}
+
+void Startup::engineSettled() {
+    engineSettled_ = true;
+    showReady();
+}
+
+void Startup::showReady() {
+    if (!listening_ || !engineSettled_ || state_->isReady) {
+        return;
     }
     state_->isReady = true;
     if (shell_) {
         shell_->setReady(true);
     }
-    return true;
+    if (!readyText_.empty()) {
+        showStatus(std::exchange(readyText_, {}));
+    }
 }
 
 void Startup::showStatus(const std::string& text) {

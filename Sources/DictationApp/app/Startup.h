@@ -65,6 +65,9 @@ class Startup {
     // Starts the record-key listener, or checks again every second until it starts.
     void waitForAccessibility();
     bool startListening();
+    // Ready: listening for the key, and the engine has answered its warm-up or failed to.
+    void engineSettled();
+    void showReady();
     void showStatus(const std::string& text);
     void quit();
     void quitOnSignals();
@@ -94,6 +97,10 @@ class Startup {
     std::unique_ptr<SharedState> state_;
     std::unique_ptr<RecordKeyMonitor> monitor_;
     std::unique_ptr<Scheduler::Timer> accessTimer_;
+    bool listening_ = false;
+    bool engineSettled_ = false;
+    // The key's text, shown once dictation is ready.
+    std::string readyText_;
     // App mode only; the shell goes before the controller it is wired to.
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<AppShell> shell_;

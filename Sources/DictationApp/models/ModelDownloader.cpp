@@ -132,6 +132,7 @@ void ModelDownloader::fetched(const std::string& name, const ModelFetch::Result&
         return;
     case Kind::failed:
         lastInterruption_.reset();
+        damaged_ = result.damaged;
         if (!result.detail.empty()) {
             log("model download refused: " + result.detail);
         }

@@ -74,6 +74,9 @@ class ModelDownloader {
     std::function<void(const Model&)> onFetch = [](const Model&) {};
     // After each interruption, before the wait; the reason is already in the log.
     std::function<void(const std::string&)> onRetry = [](const std::string&) {};
+    // Whether the last failure was a file that came whole but damaged (and was thrown away).
+    bool foundDamage() const { return damaged_; }
+    double retryDelay() const { return options_.retryDelay; }
 
   private:
     void next();
@@ -89,6 +92,7 @@ class ModelDownloader {
     std::unique_ptr<Scheduler::Timer> retry_;
     std::optional<std::string> lastInterruption_;
     bool inFlight_ = false;
+    bool damaged_ = false;
     // What posted work checks before touching this object.
     std::shared_ptr<ModelDownloader*> self_;
     std::shared_ptr<std::atomic<bool>> stop_;

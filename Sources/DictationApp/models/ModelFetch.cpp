@@ -111,7 +111,9 @@ ModelFetch::Result ModelFetch::run(const Job& job, const std::function<void(int)
     if (digest != job.sha256) {
         // Nothing of a wrong file stays, so the next start fetches it afresh.
         ::unlink(part.c_str());
-        return failed(notDownloaded(job.name), "sha-256 mismatch");
+        ModelFetch::Result damaged = failed(notDownloaded(job.name), "sha-256 mismatch");
+        damaged.damaged = true;
+        return damaged;
     }
     if (const int code = moveIntoPlace(part, target); code != 0) {
         if (code == EEXIST) {

@@ -29,8 +29,9 @@ struct Result {
         stopped,
     };
     Kind kind;
-    std::string error;  // what the run fails with: "process: <name> did not download correctly"
-    std::string detail; // a technical phrase for the log
+    std::string error;    // what the run fails with: "process: <name> did not download correctly"
+    std::string detail;   // a technical phrase for the log
+    bool damaged = false; // failed: the file came whole but not as it should be, and is gone
 };
 
 Result run(const Job& job, const std::function<void(int)>& progress, const std::atomic<bool>& stop);

@@ -31,7 +31,8 @@ SetupModel::SetupModel(HotKey key, Settings& settings, Checks checks,
     if (checks_.recordKeyNote) {
         recordKeyNote_ = checks_.recordKeyNote();
     }
-    storeIfComplete();
+    // Not stored yet: opening the app decides on what it finds now, so a setup never finished
+    // shows once even when everything is there; the first poll stores it.
     timer_ = scheduler.start(pollSeconds, true, [this] { refresh(); });
 }
 

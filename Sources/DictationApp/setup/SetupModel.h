@@ -36,12 +36,30 @@ class SetupModel : public QObject {
 
     struct Download {
         // measuring: the engine is timed on this computer to choose the model to fetch.
-        enum class State { measuring, waiting, progress, done, failed };
+        // retrying: the network is away; the download goes on from where it stopped.
+        enum class State { measuring, waiting, progress, retrying, done, failed };
         State state = State::waiting;
         int percent = 0; // 0...100 while in progress
         // Which model was chosen for this computer and why, in one line; empty before.
         std::string choice;
-        static Download progress(int percent) { return {State::progress, percent, {}}; }
+        // failed: the file came damaged (and was thrown away), not cut off.
+        bool damaged = false;
+        // progress: the size of the file on its way, and the time it still needs once known.
+        int megabytes = 0;
+        std::optional<int> secondsLeft;
+        static Download of(State state, int percent = 0, std::string choice = {}) {
+            Download download;
+            download.state = state;
+            download.percent = percent;
+            download.choice = std::move(choice);
+            return download;
+        }
+        static Download progress(int percent) {
+            Download download;
+            download.state = State::progress;
+            download.percent = percent;
+            return download;
+        }
         bool operator==(const Download&) const = default;
     };
 

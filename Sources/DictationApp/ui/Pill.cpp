@@ -1,6 +1,7 @@
 #include "ui/Pill.h"
 
 #include <QCursor>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
@@ -116,6 +117,12 @@ class PillView : public QWidget {
 } // namespace
 
 Pill::Pill(QObject* parent) : QObject(parent), panel_(new PillView(model_)) {
+    // A hint that comes while the pill shows (hands-free) gets the room it needs.
+    connect(&model_, &PillModel::changed, this, [this] {
+        if (panel_ && panel_->isVisible() && panel_->screen()) {
+            fit(*panel_->screen());
+        }
+    });
     hideTimer_.setSingleShot(true);
     hideTimer_.setInterval(errorSeconds * 1000);
     connect(&hideTimer_, &QTimer::timeout, this, &Pill::hide);
@@ -168,9 +175,37 @@ void Pill::hide() {
     panel_->hide();
 }
 
-QRect Pill::placement(const QRect& available) {
-    return QRect(available.x() + available.width() / 2 - width / 2,
-                 available.y() + available.height() - 24 - height, width, height);
+QRect Pill::placement(const QRect& available, int wide) {
+    wide = std::clamp(wide, width, std::max(width, available.width() - 48));
+    return QRect(available.x() + available.width() / 2 - wide / 2,
+                 available.y() + available.height() - 24 - height, wide, height);
+}
+
+void Pill::fit(const QScreen& screen) {
+    const QRect place = placement(screen.availableGeometry(), widthFor(model_, panel_->font()));
+    panel_->setFixedSize(place.size());
+    panel_->setGeometry(place);
+}
+
+int Pill::widthFor(const PillModel& model, const QFont& font) {
+    // Live words keep their newest end in view; a hint or a message is read whole.
+    QString caption = model.hint();
+    int leading = 26 + 32;
+    switch (model.state()) {
+    case PillModel::State::listening:
+        leading = 26 + PillModel::levelCount * 6 + 10;
+        break;
+    case PillModel::State::working:
+        caption = caption.isEmpty() ? QStringLiteral("Working…") : caption;
+        break;
+    default:
+        caption = model.message();
+        break;
+    }
+    QFont captionFont = font;
+    captionFont.setPointSizeF(12);
+    // The margins: 4 each side of the box and 22 after the text.
+    return 4 + leading + QFontMetrics(captionFont).horizontalAdvance(caption) + 22 + 4 + 8;
 }
 
 void Pill::show(PillModel::State state, const QString& message) {
@@ -186,7 +221,7 @@ void Pill::show(PillModel::State state, const QString& message) {
         screen = QGuiApplication::primaryScreen();
     }
     if (screen) {
-        panel_->setGeometry(placement(screen->availableGeometry()));
+        fit(*screen);
     }
     panel_->show();
     panel_->raise();

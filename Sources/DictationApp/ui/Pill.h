@@ -10,6 +10,8 @@
 
 // The floating status panel near the bottom of the screen under the pointer. It never takes
 // focus and lets the mouse through, so dictating never disturbs the field being typed into.
+class QScreen;
+
 class Pill : public QObject {
     Q_OBJECT
   public:
@@ -34,11 +36,16 @@ class Pill : public QObject {
     void setLevel(float level) { model_.pushLevel(level); }
     void hide();
 
-    // Where the panel goes on a screen with this available area: centred, 24 above the bottom.
-    static QRect placement(const QRect& available);
+    // Where the panel goes on a screen with this available area: centred, 24 above the bottom,
+    // `wide` across (at least `width`, at most the screen less a margin).
+    static QRect placement(const QRect& available, int wide = width);
+    // How wide the pill must be to show the model's hint or message whole.
+    static int widthFor(const PillModel& model, const QFont& font);
 
   private:
     void show(PillModel::State state, const QString& message = {});
+    // Places the panel on `screen` at the width its text needs.
+    void fit(const QScreen& screen);
 
     PillModel model_;
     QPointer<QWidget> panel_;

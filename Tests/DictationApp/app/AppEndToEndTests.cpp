@@ -144,13 +144,19 @@ class AppEndToEnd : public testing::Test {
             ASSERT_TRUE(waitForLog("ready. hold right Alt to talk", 45)) << logText();
         }
     }
-    // Starts the app as the user does and waits for the window it opens (the main one: with
-    // the models, the microphone and the desktop's access all there, setup completes by
-    // itself), so that its arrival does not take the focus from a field the test chose.
+    // Starts the app as a first-time user does: the setup window opens once, with every step
+    // done (the models, the microphone and the desktop's access are all there), "Start
+    // talking" closes it and the main window opens; waits for that, so that its arrival does
+    // not take the focus from a field the test chose.
     void startAndWaitForWindow() {
         start();
+        ASSERT_TRUE(waitUntil([&] { return windowShows("Set up Parlwick"); }, 15))
+            << "a setup never finished shows once: "
+            << run("xdotool", {"search", "--onlyvisible", "--name", ".", "getwindowname", "%@"});
+        EXPECT_TRUE(press("Start talking"));
         EXPECT_TRUE(waitUntil([&] { return windowShows("Parlwick"); }, 15))
             << run("xdotool", {"search", "--onlyvisible", "--name", ".", "getwindowname", "%@"});
+        EXPECT_NE(readAll(settings()).find("hasCompletedSetup=true"), std::string::npos);
         spin(0.5);
     }
     bool waitForLog(const std::string& line, double seconds) {
@@ -505,6 +511,23 @@ TEST_F(AppEndToEnd, AFailedFirstDownloadWaitsForModelsPutInPlaceByHand) {
 
 // A second launch hands over to the running copy, which shows its window; "Quit Parlwick" in
 // the tray ends the app and its speech engine.
+TEST_F(AppEndToEnd, StartingStaysUntilTheSpeechEngineAnswers) {
+    placeModels();
+    writeSettings("hasCompletedSetup=true\n");
+    // An engine that takes its time over the warm-up, as a large model on a slow computer does.
+    const fs::path engine = prefix / "libexec/parlwick/whisper-server";
+    fs::create_directories(engine.parent_path());
+    fs::remove(engine);
+    writeAll(engine,
+             "#!/bin/sh\nSTAND_IN_MODE=slow STAND_IN_DELAY=8 exec '" STAND_IN_SERVER "' \"$@\"\n");
+    fs::permissions(engine, fs::perms::owner_all);
+    start({{"PARLWICK_AUTOSTART", "1"}});
+    EXPECT_TRUE(trayShows("Starting…", false)) << "the key is heard, the engine still loads";
+    EXPECT_FALSE(trayShows("Hold right Alt to talk", false));
+    EXPECT_TRUE(waitUntil([&] { return trayShows("Hold right Alt to talk", false); }, 30))
+        << logText();
+}
+
 TEST_F(AppEndToEnd, ASecondLaunchReopensTheFirstAndQuitFromTheTrayEndsEverything) {
     placeModels();
     writeSettings("hasCompletedSetup=true\n");

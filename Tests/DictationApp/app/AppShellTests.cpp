@@ -413,6 +413,7 @@ TEST_F(AppShellDownloadTest, AFailedDownloadSaysSoAndTryAgainStartsOverThenFiles
     EXPECT_EQ(status(), AppShell::downloadingText);
     ASSERT_TRUE(waitFor(Download::State::failed)) << log.text();
     EXPECT_EQ(status(), "Download failed. Open Parlwick to try again.");
+    EXPECT_TRUE(shell->setup().download().damaged) << "the file came whole but wrong";
     EXPECT_TRUE(log.contains("download failed: ")) << log.text();
     EXPECT_EQ(begun, 0);
 
@@ -429,6 +430,26 @@ TEST_F(AppShellDownloadTest, AFailedDownloadSaysSoAndTryAgainStartsOverThenFiles
     EXPECT_EQ(begun, 1);
     scheduler.advanceBy(5 * SetupModel::pollSeconds);
     EXPECT_EQ(begun, 1);
+}
+
+TEST_F(AppShellDownloadTest, WithoutANetworkItSaysItWaitsAndAfterLaterTheTraySaysWhenReady) {
+    const ModelDownloader::Model good = model(FileDigest::sha256(server->root() / "vad.bin"));
+    // Nothing listens on the port: each try is an interruption, and the download waits.
+    make({{good.name, "http://127.0.0.1:9/vad.bin", good.sha256, 0}});
+    shell->state().setHasTray(true);
+    shell->whenModelsPresent([&] { ++begun; });
+    ASSERT_TRUE(waitFor(Download::State::retrying));
+    EXPECT_EQ(status(), "Speech model: waiting for the network");
+    EXPECT_FALSE(shell->setup().download().damaged);
+    EXPECT_TRUE(shell->statusMenu().lastMessage().isEmpty());
+
+    // The network comes back (here: the file appears by other means) while setup is closed.
+    writeAll(paths.models() / "vad.bin", "model");
+    scheduler.advanceBy(DownloadOptions{}.retryDelay);
+    ASSERT_TRUE(waitFor(Download::State::done));
+    EXPECT_EQ(begun, 1);
+    EXPECT_EQ(shell->statusMenu().lastMessage(),
+              "The speech model is ready. Hold right Alt in any text box and talk.");
 }
 
 TEST_F(AppShellDownloadTest, AGoodDownloadBeginsOnceAndFilesAlreadyThereFetchNothing) {

@@ -70,12 +70,16 @@ class SetupOverRealSound : public testing::Test {
     std::unique_ptr<PulseServer> server;
 };
 
-TEST_F(SetupOverRealSound, ARealInputIsGrantedAndTheFirstCompleteCheckStoresIt) {
+TEST_F(SetupOverRealSound, ARealInputIsGrantedAndTheFirstPollStoresItAfterSetupShowedOnce) {
     World world(withRealMicrophone());
     EXPECT_EQ(world.model->microphone(), Microphone::granted);
     EXPECT_TRUE(world.model->hasSoundServer());
     EXPECT_TRUE(world.model->isComplete());
     EXPECT_EQ(world.model->stepsDone(), 3);
+    // Opening the app now shows the setup never finished, with every step done.
+    EXPECT_FALSE(world.settings.get(SettingKeys::hasCompletedSetup));
+    EXPECT_TRUE(world.model->isNeeded());
+    world.tick();
     EXPECT_TRUE(world.settings.get(SettingKeys::hasCompletedSetup));
     EXPECT_FALSE(world.model->isNeeded());
 }
@@ -83,6 +87,7 @@ TEST_F(SetupOverRealSound, ARealInputIsGrantedAndTheFirstCompleteCheckStoresIt) 
 TEST_F(SetupOverRealSound, OnlyTheMonitorOfAnOutputIsDeniedAndSetupShowsAgain) {
     World world(withRealMicrophone());
     count(world);
+    world.tick();
     ASSERT_TRUE(world.settings.get(SettingKeys::hasCompletedSetup));
     ASSERT_EQ(server->pactl({"unload-module", "module-remap-source"}).status, 0);
     world.tick();
@@ -181,12 +186,12 @@ TEST(SetupPoll, DownloadStatesDecideTheThirdStep) {
     EXPECT_EQ(world.model->stepsDone(), 2);
     world.model->setDownload(SetupModel::Download::progress(140));
     EXPECT_EQ(world.model->download().percent, 100);
-    world.model->setDownload({SetupModel::Download::State::failed, 0, {}});
+    world.model->setDownload(SetupModel::Download::of(SetupModel::Download::State::failed, 0));
     EXPECT_FALSE(world.model->isComplete());
     for (const auto& file : world.models) {
         writeAll(file, "model");
     }
-    world.model->setDownload({SetupModel::Download::State::done, 0, {}});
+    world.model->setDownload(SetupModel::Download::of(SetupModel::Download::State::done, 0));
     EXPECT_TRUE(world.model->isComplete());
     EXPECT_TRUE(world.settings.get(SettingKeys::hasCompletedSetup));
     // A model file gone later brings setup back even though setup was completed.

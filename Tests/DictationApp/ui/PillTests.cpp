@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QImage>
+#include <QScreen>
 #include <gtest/gtest.h>
 
 namespace {
@@ -71,6 +73,26 @@ TEST_F(PillTest, PlacedCentredTwentyFourAboveTheBottomOfTheScreen) {
     EXPECT_EQ(Pill::placement(QRect(0, 0, 1280, 800)), QRect(380, 712, 520, 64));
     // A second screen to the right, with a panel taking 30 at its bottom.
     EXPECT_EQ(Pill::placement(QRect(1280, 0, 1920, 1050)), QRect(1280 + 700, 962, 520, 64));
+}
+
+TEST_F(PillTest, AHintOrMessageGetsTheRoomItNeedsWithinTheScreen) {
+    Pill pill;
+    pill.listening();
+    const QRect screen = pill.panel().screen()->availableGeometry();
+    EXPECT_EQ(pill.panel().width(), Pill::width) << "nothing to read yet";
+    const QString hint = "Hands-free. Tap right Control to finish, esc to cancel, or wait";
+    pill.model().setHint(hint);
+    QFont caption = pill.panel().font();
+    caption.setPointSizeF(12);
+    // The level bars come first: the hint needs their room and its own.
+    EXPECT_GE(pill.panel().width(),
+              26 + PillModel::levelCount * 6 + QFontMetrics(caption).horizontalAdvance(hint));
+    EXPECT_TRUE(screen.contains(pill.panel().geometry()));
+
+    pill.error(QString("Couldn't reach the microphone ").repeated(20));
+    EXPECT_EQ(pill.panel().width(), screen.width() - 48) << "never wider than the screen";
+    pill.listening();
+    EXPECT_EQ(pill.panel().width(), Pill::width);
 }
 
 TEST_F(PillTest, EveryStateDraws) {

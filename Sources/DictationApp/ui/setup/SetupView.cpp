@@ -269,13 +269,30 @@ QString SetupView::downloadText(const SetupModel::Download& download) {
             return choice + QStringLiteral("Downloaded once. Transcription then runs offline.");
         }
         return QStringLiteral("About 575 MB, downloaded once. Transcription then runs offline.");
-    case SetupModel::Download::State::progress:
-        return choice +
-               QStringLiteral("Downloading, %1%. You can keep going.").arg(download.percent);
+    case SetupModel::Download::State::progress: {
+        QString done = QStringLiteral("Downloading, %1%").arg(download.percent);
+        if (download.megabytes > 0) {
+            done += QStringLiteral(" of %1 MB").arg(download.megabytes);
+        }
+        if (download.secondsLeft) {
+            const int seconds = *download.secondsLeft;
+            done += seconds < 60 ? QStringLiteral(", less than a minute left")
+                                 : QStringLiteral(", about %1 min left").arg((seconds + 30) / 60);
+        }
+        return choice + done + QStringLiteral(". You can keep going.");
+    }
+    case SetupModel::Download::State::retrying:
+        return choice + QStringLiteral("Waiting for the network: trying again every few seconds, "
+                                       "from where it stopped. %1% so far.")
+                            .arg(download.percent);
     case SetupModel::Download::State::done:
         return choice + QStringLiteral("Ready. Transcription runs offline.");
     case SetupModel::Download::State::failed:
         break;
+    }
+    if (download.damaged) {
+        return QStringLiteral("The downloaded file was damaged and has been thrown away. Try "
+                              "again to fetch it anew.");
     }
     return QStringLiteral("The download didn't finish. Check your connection and try again.");
 }

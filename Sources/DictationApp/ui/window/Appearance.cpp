@@ -1,5 +1,7 @@
 #include "ui/window/Appearance.h"
 
+#include "ui/window/EdgeStyle.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -33,7 +35,7 @@ QPalette darkPalette() {
     const QColor window(0x24, 0x24, 0x27);
     const QColor base(0x1b, 0x1b, 0x1e);
     const QColor text(0xee, 0xee, 0xf0);
-    const QColor muted(0x8a, 0x8a, 0x90);
+    const QColor muted(0x90, 0x90, 0x96); // 4.5:1 on the window, as text must be
     const QColor accent(0x4f, 0x8c, 0xf7);
     palette.setColor(QPalette::Window, window);
     palette.setColor(QPalette::WindowText, text);
@@ -49,9 +51,18 @@ QPalette darkPalette() {
     palette.setColor(QPalette::Highlight, accent);
     palette.setColor(QPalette::HighlightedText, Qt::white);
     palette.setColor(QPalette::Link, accent);
+    // Edges: 3:1 or more against the window and the fields (see EdgeStyle).
+    palette.setColor(QPalette::Mid, QColor(0x80, 0x80, 0x88));
     palette.setColor(QPalette::Disabled, QPalette::Text, muted);
     palette.setColor(QPalette::Disabled, QPalette::ButtonText, muted);
     palette.setColor(QPalette::Disabled, QPalette::WindowText, muted);
+    return palette;
+}
+
+QPalette lightPalette() {
+    QPalette palette = QApplication::style()->standardPalette();
+    // Fusion's light Mid is too faint for an edge on white (about 1.5:1).
+    palette.setColor(QPalette::Mid, QColor(0x76, 0x76, 0x80));
     return palette;
 }
 
@@ -106,5 +117,6 @@ void Appearance::settingChanged(const QString& group, const QString& key,
 
 void Appearance::setDark(bool dark) {
     isDark_ = dark;
-    QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+    EdgeStyle::install();
+    QApplication::setPalette(dark ? darkPalette() : lightPalette());
 }

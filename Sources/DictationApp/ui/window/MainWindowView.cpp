@@ -23,6 +23,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
@@ -68,7 +70,7 @@ QWidget* makeScreen(Section section, AppState& state) {
 } // namespace
 
 MainWindowView::MainWindowView(AppState& state, Appearance& appearance, const std::string& version)
-    : state_(state), appearance_(appearance) {
+    : state_(state), appearance_(appearance), version_(QString::fromStdString(version)) {
     setWindowTitle(QString::fromStdString(state.paths().appName()));
     setAccessibleName(windowTitle());
     // Small enough for a 1280x720 screen at 1.25x, where the screens scroll.
@@ -193,8 +195,52 @@ QWidget* MainWindowView::makeSidebar() {
     connect(darkToggle_, &QToolButton::clicked, this,
             [this](bool dark) { state_.setLook(dark ? Look::dark : Look::light); });
     buttons->addWidget(darkToggle_);
+    buttons->addWidget(makeMainMenu());
     column->addLayout(buttons);
     return sidebar;
+}
+
+QToolButton* MainWindowView::makeMainMenu() {
+    // The primary menu GNOME and KDE apps have: what lies outside the screens.
+    auto* button = new QToolButton;
+    button->setAccessibleName(QStringLiteral("Main menu"));
+    button->setToolTip(button->accessibleName());
+    button->setIcon(QIcon::fromTheme(QStringLiteral("open-menu-symbolic"),
+                                     QIcon::fromTheme(QStringLiteral("application-menu"))));
+    if (button->icon().isNull()) {
+        button->setText(QStringLiteral("☰"));
+    }
+    button->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(button);
+    const QString appName = QString::fromStdString(state_.paths().appName());
+    // The keys are the window's own shortcuts, shown here, not bound twice.
+    menu->addAction(QStringLiteral("Preferences\tCtrl+,"), this,
+                    [this] { state_.setSettingsTab(SettingsTab::general); });
+    menu->addAction(QStringLiteral("Keyboard Shortcuts"), this, [this] { showShortcuts(); });
+    menu->addAction(QStringLiteral("About ") + appName, this, [this, appName] {
+        QMessageBox::about(this, QStringLiteral("About ") + appName,
+                           appName + QLatin1Char(' ') + version_ +
+                               QStringLiteral("\nDictation that stays on this computer."));
+    });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Quit\tCtrl+Q"), this, [this] { state_.onQuit(); });
+    button->setMenu(menu);
+    return button;
+}
+
+QString MainWindowView::shortcutsText() {
+    return QStringLiteral("Hold the record key in any text box and talk; tap it twice for "
+                          "hands-free, Esc to stop.\n\n"
+                          "Ctrl+,\tPreferences\n"
+                          "Ctrl+F\tSearch History, or the entry field of Words and Snippets\n"
+                          "Ctrl+W\tClose the window (dictation keeps running)\n"
+                          "Ctrl+M\tMinimise the window\n"
+                          "Ctrl+Q\tQuit\n"
+                          "Esc\tClose the settings");
+}
+
+void MainWindowView::showShortcuts() {
+    QMessageBox::information(this, QStringLiteral("Keyboard Shortcuts"), shortcutsText());
 }
 
 QWidget* MainWindowView::screen(Section section) const {

@@ -24,6 +24,8 @@ class MainWindowView : public QWidget {
 
     // Without a tray icon, closing the window must not look like quitting.
     static QString noTrayText(const QString& appName);
+    // What "Keyboard Shortcuts" in the main menu lists.
+    static QString shortcutsText();
 
     MainWindowView(AppState& state, Appearance& appearance, const std::string& version);
 
@@ -38,6 +40,8 @@ class MainWindowView : public QWidget {
 
   private:
     QWidget* makeSidebar();
+    QToolButton* makeMainMenu();
+    void showShortcuts();
     void showSection();
     void showSheet();
     void showLook();
@@ -52,6 +56,7 @@ class MainWindowView : public QWidget {
     QWidget* sidebar_ = nullptr;
     QStackedWidget* screens_ = nullptr;
     QToolButton* darkToggle_ = nullptr;
+    QString version_;
     QLabel* starting_ = nullptr;
     QLabel* noTray_ = nullptr;
     QLabel* avatar_ = nullptr;

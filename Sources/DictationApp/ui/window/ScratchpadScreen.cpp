@@ -164,7 +164,19 @@ void ScratchpadScreen::open(const std::optional<std::string>& id) {
 }
 
 void ScratchpadScreen::typed() {
-    if (showing_ || !open_) {
+    if (showing_) {
+        return;
+    }
+    // Typing into the empty scratchpad starts a note.
+    if (!open_ && !editor_->toPlainText().isEmpty()) {
+        const auto id = state_.notes().addNote();
+        if (!id) {
+            return;
+        }
+        open_ = id;
+        showList();
+    }
+    if (!open_) {
         return;
     }
     pending_ = state_.scheduler().start(savePause, false, [this] { saveNow(); });
@@ -228,7 +240,8 @@ void ScratchpadScreen::showState() {
     const bool loaded = notes.isLoaded();
     new_->setEnabled(loaded);
     delete_->setEnabled(loaded && open_.has_value());
-    editor_->setEnabled(loaded && open_.has_value());
-    editor_->setPlaceholderText(loaded && notes.items().empty() ? QStringLiteral("New note")
-                                                                : QString());
+    editor_->setEnabled(loaded && (open_.has_value() || notes.items().empty()));
+    editor_->setPlaceholderText(loaded && notes.items().empty()
+                                    ? QStringLiteral("Start typing to make a note")
+                                    : QString());
 }

@@ -55,6 +55,9 @@ WordsScreen::WordsScreen(AppState& state, QWidget* parent) : QWidget(parent), st
     // Delete on the list, or its context menu, removes the selected row as the button does.
     list_ = model_->view(QStringLiteral("Your words"), &removeAction_);
     layout->addWidget(list_, 1);
+    empty_ = ScreenParts::note(emptyText);
+    empty_->setWordWrap(true);
+    layout->addWidget(empty_);
 
     auto* actions = new QHBoxLayout;
     actions->addStretch();
@@ -140,4 +143,5 @@ void WordsScreen::showState() {
     const bool selected = list_->selectionModel()->hasSelection();
     remove_->setEnabled(loaded && selected);
     removeAction_->setEnabled(loaded && selected);
+    empty_->setVisible(loaded && words.terms().empty());
 }

@@ -15,6 +15,9 @@ class StoreListModel;
 class WordsScreen : public QWidget {
     Q_OBJECT
   public:
+    static constexpr const char* emptyText =
+        "No words yet. Add the names of people, places and products you say, and the terms of "
+        "your work, so dictation spells them your way.";
     explicit WordsScreen(AppState& state, QWidget* parent = nullptr);
 
   private:
@@ -24,6 +27,7 @@ class WordsScreen : public QWidget {
 
     AppState& state_;
     QLabel* problem_;
+    QLabel* empty_;
     QLineEdit* field_;
     QPushButton* add_;
     QListView* list_;

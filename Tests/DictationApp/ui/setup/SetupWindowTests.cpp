@@ -35,7 +35,7 @@ TEST_F(SetupWindowTest, EachStateShowsItsTextsMarksAndCount) {
          true,
          "",
          "",
-         {Download::State::done, 0, {}},
+         Download::of(Download::State::done, 0),
          allowedMicrophone,
          allowedAccess,
          ready,
@@ -45,7 +45,7 @@ TEST_F(SetupWindowTest, EachStateShowsItsTextsMarksAndCount) {
          true,
          "",
          "",
-         {Download::State::waiting, 0, {}},
+         Download::of(Download::State::waiting, 0),
          "No input found. Plug in or pick a microphone in Sound settings.",
          allowedAccess,
          "About 575 MB, downloaded once. Transcription then runs offline.",
@@ -66,7 +66,7 @@ TEST_F(SetupWindowTest, EachStateShowsItsTextsMarksAndCount) {
          true,
          "",
          "no accessibility bus (at-spi2-core)",
-         {Download::State::failed, 0, {}},
+         Download::of(Download::State::failed, 0),
          "So it can hear you while you hold the key. Nothing is recorded otherwise.",
          // Dictation works without it: a warning on a step that is done.
          allowedAccess + "\nPassword fields can't be told apart, so it types into them like "
@@ -79,7 +79,7 @@ TEST_F(SetupWindowTest, EachStateShowsItsTextsMarksAndCount) {
          true,
          "",
          "",
-         {Download::State::measuring, 0, {}},
+         Download::of(Download::State::measuring, 0),
          allowedMicrophone,
          allowedAccess,
          "Measuring how fast this computer transcribes, to choose the speech model that suits "
@@ -90,13 +90,33 @@ TEST_F(SetupWindowTest, EachStateShowsItsTextsMarksAndCount) {
          true,
          "",
          "",
-         Download{Download::State::progress, 7, "Chosen for this computer: Base English (82 MB)."},
+         Download::of(Download::State::progress, 7,
+                      "Chosen for this computer: Base English (82 MB)."),
          allowedMicrophone,
          allowedAccess,
          "Chosen for this computer: Base English (82 MB).\nDownloading, 7%. You can keep going.",
          "2 of 3 done",
          {"done", "done", "to do"}},
     };
+    Download coming = Download::progress(42);
+    coming.megabytes = 264;
+    coming.secondsLeft = 150;
+    Download retrying = Download::progress(42);
+    retrying.state = Download::State::retrying;
+    Download damaged;
+    damaged.state = Download::State::failed;
+    damaged.damaged = true;
+    const std::vector<std::pair<Download, QString>> downloads{
+        {coming, "Downloading, 42% of 264 MB, about 3 min left. You can keep going."},
+        {retrying,
+         "Waiting for the network: trying again every few seconds, from where it stopped. 42% so "
+         "far."},
+        {damaged,
+         "The downloaded file was damaged and has been thrown away. Try again to fetch it anew."},
+    };
+    for (const auto& [download, text] : downloads) {
+        EXPECT_EQ(SetupView::downloadText(download), text);
+    }
     for (const Row& row : rows) {
         SetupWorld world;
         world.window->show();
@@ -180,7 +200,7 @@ TEST_F(SetupWindowTest, TheWelcomeIsTheWholeStory) {
 TEST_F(SetupWindowTest, EveryControlIsNamedAndTabsGoTopToBottom) {
     SetupWorld world;
     world.answers->microphone = static_cast<int>(Microphone::notAsked);
-    world.model->setDownload({Download::State::failed, 0, {}});
+    world.model->setDownload(Download::of(Download::State::failed, 0));
     world.tick();
     world.window->show();
     QWidget* window = world.window->widget();
@@ -236,7 +256,7 @@ TEST_F(SetupWindowTest, TryAgainAsksForTheDownloadAgain) {
         ++retries;
         world.model->setDownload(Download::progress(0));
     };
-    world.model->setDownload({Download::State::failed, 0, {}});
+    world.model->setDownload(Download::of(Download::State::failed, 0));
     world.window->show();
     EXPECT_TRUE(world.label("2 of 3 done"));
     world.named("Try again")->click();

@@ -299,13 +299,32 @@ TEST_F(ListScreensTest, EveryWayOfChoosingAStyleStoresItAndEachGroupNamesItsApps
     EXPECT_FALSE(settings.file().contains("style-messages")) << "only the group chosen in";
 }
 
+TEST_F(ListScreensTest, EmptyScreensSayWhatToDoAndTypingIntoAnEmptyScratchpadMakesANote) {
+    make<WordsScreen>();
+    EXPECT_TRUE(shows(screen.get(), WordsScreen::emptyText));
+    words->save({"Lovelace"});
+    EXPECT_FALSE(shows(screen.get(), WordsScreen::emptyText));
+
+    make<ScratchpadScreen>();
+    auto* editor = find<QPlainTextEdit>("Note");
+    EXPECT_EQ(editor->placeholderText(), "Start typing to make a note");
+    editor->setFocus();
+    editor->insertPlainText("Call the garage");
+    ASSERT_EQ(notes->items().size(), 1u) << "the first key made a note";
+    scheduler.advanceBy(ScratchpadScreen::savePause);
+    EXPECT_EQ(notes->items()[0].text, "Call the garage");
+    EXPECT_EQ(find<QListView>("Notes")->currentIndex().row(), 0);
+    EXPECT_TRUE(find<QToolButton>("Delete")->isEnabled());
+    EXPECT_EQ(editor->toPlainText(), "Call the garage") << "nothing typed is lost";
+}
+
 TEST_F(ListScreensTest, NotesAreSavedAfterAPauseAndAtOnceOnSwitchingOrHiding) {
     make<ScratchpadScreen>();
     EXPECT_TRUE(shows(screen.get(), "A place to think out loud"));
     auto* newNote = find<QToolButton>("New note");
     auto* editor = find<QPlainTextEdit>("Note");
     auto* list = find<QListView>("Notes");
-    EXPECT_FALSE(editor->isEnabled()) << "no note open";
+    EXPECT_TRUE(editor->isEnabled()) << "no note yet: typing starts one";
     EXPECT_FALSE(find<QToolButton>("Delete")->isEnabled());
 
     newNote->click();
@@ -376,13 +395,13 @@ TEST_F(ListScreensTest, ANoteIsDeletedOnlyAfterTheUserConfirms) {
     ASSERT_EQ(notes->items().size(), 1u);
     EXPECT_EQ(notes->items()[0].text, "Older");
 
-    // The last note going leaves nothing open to type into.
+    // The last note going leaves an empty scratchpad, where typing starts a new note.
     make<ScratchpadScreen>();
     find<QToolButton>("Delete")->click();
     named<QPushButton>(find<QMessageBox>("Delete this note?"), "Delete")->click();
     EXPECT_TRUE(notes->items().empty());
     EXPECT_EQ(find<QPlainTextEdit>("Note")->toPlainText(), "");
-    EXPECT_FALSE(find<QPlainTextEdit>("Note")->isEnabled());
+    EXPECT_EQ(find<QPlainTextEdit>("Note")->placeholderText(), "Start typing to make a note");
     EXPECT_FALSE(find<QToolButton>("Delete")->isEnabled());
 }
 

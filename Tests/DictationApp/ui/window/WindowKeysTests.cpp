@@ -5,9 +5,11 @@
 #include "ui/window/MainWindowView.h"
 #include "ui/window/SettingsSheet.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
@@ -93,6 +95,29 @@ TEST_F(WindowKeysTest, CtrlFFindsCtrlCommaOpensSettingsAndReturnPressesTheFocuse
     field->setText("Lovelace");
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(words->terms(), std::vector<std::string>{"Lovelace"});
+}
+
+TEST_F(WindowKeysTest, TheMainMenuOffersPreferencesShortcutsAboutAndQuit) {
+    MainWindowView& shown = view();
+    auto* button = named<QToolButton>(&shown, "Main menu");
+    ASSERT_NE(button, nullptr);
+    ASSERT_NE(button->menu(), nullptr);
+    QStringList items;
+    for (QAction* action : button->menu()->actions()) {
+        items << (action->isSeparator() ? "—" : action->text());
+    }
+    EXPECT_EQ(items, QStringList({"Preferences\tCtrl+,", "Keyboard Shortcuts", "About Dictation",
+                                  "—", "Quit\tCtrl+Q"}));
+    int quits = 0;
+    state->onQuit = [&] { ++quits; };
+    button->menu()->actions()[0]->trigger();
+    EXPECT_EQ(state->settingsTab(), SettingsTab::general);
+    button->menu()->actions().back()->trigger();
+    EXPECT_EQ(quits, 1);
+    for (const char* key : {"Ctrl+,", "Ctrl+F", "Ctrl+W", "Ctrl+M", "Ctrl+Q"}) {
+        EXPECT_TRUE(MainWindowView::shortcutsText().contains(key)) << key;
+    }
+    EXPECT_FALSE(MainWindowView::shortcutsText().contains("Ctrl+H"));
 }
 
 TEST_F(WindowKeysTest, CtrlQCallsOnQuitAndNothingElseDoes) {
