@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -170,6 +172,34 @@ void HistoryStore::deleteEntry(const Dictation& entry) {
         std::erase_if(list, [&](const Dictation& each) { return each.id == entry.id; });
         return list;
     });
+}
+
+void HistoryStore::restore(const Dictation& entry, std::string_view wav) {
+    replace([&](std::vector<Dictation> list) {
+        if (std::any_of(list.begin(), list.end(),
+                        [&](const Dictation& each) { return each.id == entry.id; })) {
+            return list;
+        }
+        const auto later = std::find_if(list.begin(), list.end(), [&](const Dictation& each) {
+            return each.date > entry.date;
+        });
+        list.insert(later, entry);
+        return list;
+    });
+    if (!wav.empty() && keepsRecordingOf(entry) && Uuid::isValid(entry.id)) {
+        attempt([&] {
+            Files::createPrivateFolder(locations_.recordings);
+            writeFile(recordingFile(entry), wav);
+        });
+    }
+}
+
+std::string HistoryStore::recordingOf(const Dictation& entry) const {
+    if (!Uuid::isValid(entry.id)) {
+        return {};
+    }
+    std::ifstream in(recordingFile(entry), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void HistoryStore::replace(const Change& change) {

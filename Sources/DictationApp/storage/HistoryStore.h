@@ -89,6 +89,11 @@ class HistoryStore : public QObject {
     // Sets or removes the user's correction of the entry with this id.
     void correct(const Dictation& entry, std::string_view text);
     void deleteEntry(const Dictation& entry);
+    // Puts a deleted entry back in its place by time, with its recording when one was kept;
+    // the totals never lost it. Nothing when an entry with its id is there.
+    void restore(const Dictation& entry, std::string_view wav = {});
+    // The recording kept for the entry; empty when none is.
+    std::string recordingOf(const Dictation& entry) const;
     // Removes the history, the recordings, the timing log and the totals.
     void deleteAll();
     // Drops what the retention setting no longer keeps; touches no file when all is kept.

@@ -93,6 +93,20 @@ HistoryScreen::HistoryScreen(AppState& state, QWidget* parent) : QWidget(parent)
     copy_ = button("doc.on.doc", QStringLiteral("Copy"));
     correct_ = button("pencil", QStringLiteral("Correct"));
     delete_ = button("trash", QStringLiteral("Delete"));
+    // A delete can be taken back for a few seconds, as GNOME's apps offer.
+    undoBar_ = new QWidget;
+    undoBar_->setObjectName(QStringLiteral("undoBar"));
+    auto* undoRow = new QHBoxLayout(undoBar_);
+    undoRow->setContentsMargins(0, 0, 0, 0);
+    auto* deletedLine = new QLabel(QStringLiteral("Dictation deleted."));
+    undoRow->addWidget(deletedLine);
+    auto* undo = new QPushButton(QStringLiteral("Undo"));
+    undo->setAccessibleName(undo->text());
+    undoRow->addWidget(undo);
+    undoRow->addStretch();
+    undoBar_->hide();
+    connect(undo, &QPushButton::clicked, this, &HistoryScreen::undoDelete);
+    actions->addWidget(undoBar_, 1);
     actions->addWidget(copy_);
     actions->addWidget(correct_);
     actions->addWidget(delete_);
@@ -227,7 +241,15 @@ void HistoryScreen::deleteSelected() {
     }
     const int row = list_->currentIndex().row();
     const Dictation record = *chosen;
+    std::string recording = state_.history().recordingOf(record);
     state_.history().deleteEntry(record);
+    deleted_.emplace(record, std::move(recording));
+    undoBar_->show();
+    undoTimer_ = state_.scheduler().start(undoSeconds, false, [this] {
+        undoTimer_.reset();
+        deleted_.reset();
+        undoBar_->hide();
+    });
     // The next dictation down takes the deleted one's place, else the one above.
     const auto isDictation = [this](int at) {
         return model_->dictation(model_->index(at)) != nullptr;
@@ -245,4 +267,16 @@ void HistoryScreen::deleteSelected() {
     if (next >= 0) {
         list_->setCurrentIndex(model_->index(next));
     }
+}
+
+void HistoryScreen::undoDelete() {
+    undoTimer_.reset();
+    undoBar_->hide();
+    if (!deleted_) {
+        return;
+    }
+    const auto [record, recording] = *std::exchange(deleted_, std::nullopt);
+    state_.history().restore(record, recording);
+    chosenId_ = record.id;
+    refresh();
 }

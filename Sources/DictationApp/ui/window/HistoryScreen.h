@@ -1,9 +1,13 @@
 #pragma once
 
+#include "Dictation.h"
 #include "ui/window/AppState.h"
 
 #include <QWidget>
+#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 class HistoryModel;
 class QAction;
@@ -19,6 +23,9 @@ class QStackedWidget;
 class HistoryScreen : public QWidget {
     Q_OBJECT
   public:
+    // How long "Undo" is offered after a delete.
+    static constexpr double undoSeconds = 8;
+
     explicit HistoryScreen(AppState& state, QWidget* parent = nullptr);
 
     HistoryModel& model() const { return *model_; }
@@ -31,6 +38,7 @@ class HistoryScreen : public QWidget {
     void copySelected();
     void correctSelected();
     void deleteSelected();
+    void undoDelete();
     const Dictation* selected() const;
 
     AppState& state_;
@@ -48,4 +56,8 @@ class HistoryScreen : public QWidget {
     QAction* copyAction_ = nullptr;
     QAction* correctAction_ = nullptr;
     QAction* deleteAction_ = nullptr;
+    QWidget* undoBar_ = nullptr;
+    // The dictation just deleted and its recording, while "Undo" is offered.
+    std::optional<std::pair<Dictation, std::string>> deleted_;
+    std::unique_ptr<Scheduler::Timer> undoTimer_;
 };

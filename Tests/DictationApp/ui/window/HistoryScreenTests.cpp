@@ -219,6 +219,38 @@ TEST_F(HistoryScreenTest, CopyCorrectAndDeleteActOnTheChosenDictation) {
     EXPECT_EQ(emptyText(), "What you dictate shows up here.");
 }
 
+TEST_F(HistoryScreenTest, ADeleteCanBeUndoneForAFewSecondsRecordingAndPlaceIncluded) {
+    settings.set(SettingKeys::keepAudio, true);
+    dictate("meet at noon", at(9, 8), "Mail");
+    const Dictation middle = typedRecord(at(9, 9), "the plan is fine", "Mail");
+    history->add(middle, "RIFF recording");
+    dictate("see you there", at(9, 10), "Mail");
+    make();
+    auto* undo = find<QPushButton>("Undo");
+    EXPECT_FALSE(undo->isVisibleTo(screen.get()));
+
+    choose("the plan is fine");
+    find<QPushButton>("Delete")->click();
+    ASSERT_EQ(history->entries().size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(history->recordingFile(middle)));
+    EXPECT_TRUE(undo->isVisibleTo(screen.get()));
+    EXPECT_TRUE(shows(screen.get(), "Dictation deleted."));
+    scheduler.advanceBy(HistoryScreen::undoSeconds - 1);
+    undo->click();
+    ASSERT_EQ(history->entries().size(), 3u);
+    EXPECT_EQ(history->entries()[1].id, middle.id) << "back in its place";
+    EXPECT_EQ(readAll(history->recordingFile(middle)), "RIFF recording");
+    EXPECT_EQ(list()->currentIndex().data().toString(), "the plan is fine");
+    EXPECT_FALSE(undo->isVisibleTo(screen.get()));
+    EXPECT_EQ(history->totals().words, 10) << "the totals count it once";
+
+    // Left alone, the offer goes and the delete stands.
+    find<QPushButton>("Delete")->click();
+    scheduler.advanceBy(HistoryScreen::undoSeconds);
+    EXPECT_FALSE(undo->isVisibleTo(screen.get()));
+    EXPECT_EQ(history->entries().size(), 2u);
+}
+
 TEST_F(HistoryScreenTest, TheLastDictationOfTheChosenAppGoneShowsAllApps) {
     dictate("only one", at(9, 8), "Notes");
     dictate("other", at(9, 9), "Mail");
