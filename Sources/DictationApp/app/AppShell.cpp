@@ -70,6 +70,14 @@ AppShell::AppShell(Parts parts)
     state_.setModelChoice(modelChoice_.get());
     // A model chosen in the settings is the one dictation needs from then on: the one before
     // may be removed without bringing setup back.
+    // The setup's checks poll the microphone every second: the windows name the one in use.
+    const auto showMicrophone = [this] {
+        state_.setMicrophoneName(setup_.microphone() == SetupModel::Microphone::granted
+                                     ? QString::fromStdString(setup_.microphoneName())
+                                     : QString());
+    };
+    QObject::connect(&setup_, &SetupModel::changed, &state_, showMicrophone);
+    showMicrophone();
     QObject::connect(modelChoice_.get(), &ModelChoice::changed, [this] {
         needModel(modelChoice_->chosen());
         feed_.showWhile(switchStatus(*modelChoice_, paths_.appName()));

@@ -136,6 +136,7 @@ struct PulseRecorder::Audio {
     std::string defaultMicrophone() {
         replied = false;
         pendingName.clear();
+        pendingDescription.clear();
         auto* serverInfo = pa_context_get_server_info(
             context,
             [](pa_context*, const pa_server_info* info, void* data) {
@@ -158,6 +159,7 @@ struct PulseRecorder::Audio {
                 auto* self = static_cast<Audio*>(data);
                 if (eol == 0 && info) {
                     self->pendingMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+                    self->pendingDescription = info->description ? info->description : "";
                     return;
                 }
                 self->replied = true;
@@ -333,6 +335,7 @@ struct PulseRecorder::Audio {
     // Query results, written by the callbacks.
     bool replied = false;
     std::string pendingName;
+    std::string pendingDescription;
     bool pendingMonitor = true;
 };
 
@@ -384,7 +387,9 @@ PulseRecorder::Microphone PulseRecorder::microphone() {
     try {
         LoopLock lock(audio_->loop);
         audio_->connect();
+        microphoneName_.clear();
         if (!audio_->defaultMicrophone().empty()) {
+            microphoneName_ = audio_->pendingDescription;
             return Microphone::ready;
         }
         // A connection that was ready a moment ago can be lost during the query.

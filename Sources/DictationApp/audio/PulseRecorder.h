@@ -32,6 +32,9 @@ class PulseRecorder final : public Recorder {
     enum class Microphone { ready, noInput, noServer };
     // The same as a case: whether a server answers and its default source is a real input.
     Microphone microphone();
+    // The description of the input `microphone()` found ready, as the sound settings show it;
+    // empty when it found none. Same thread as `microphone()`.
+    const std::string& microphoneName() const { return microphoneName_; }
 
   private:
     struct Audio;
@@ -41,6 +44,7 @@ class PulseRecorder final : public Recorder {
     void interrupted();
 
     std::string clientName_;
+    std::string microphoneName_;
     std::shared_ptr<const Clock> clock_;
     std::unique_ptr<Audio> audio_;
     Deliver deliver_;

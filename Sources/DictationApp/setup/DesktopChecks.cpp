@@ -69,13 +69,14 @@ SetupModel::Checks make(std::string clientName) {
         }
         switch ((*recorder)->microphone()) {
         case PulseRecorder::Microphone::ready:
-            return SetupModel::MicrophoneCheck{SetupModel::Microphone::granted, true};
+            return SetupModel::MicrophoneCheck{SetupModel::Microphone::granted, true,
+                                               (*recorder)->microphoneName()};
         case PulseRecorder::Microphone::noInput:
-            return SetupModel::MicrophoneCheck{SetupModel::Microphone::denied, true};
+            return SetupModel::MicrophoneCheck{SetupModel::Microphone::denied, true, {}};
         case PulseRecorder::Microphone::noServer:
             break;
         }
-        return SetupModel::MicrophoneCheck{SetupModel::Microphone::denied, false};
+        return SetupModel::MicrophoneCheck{SetupModel::Microphone::denied, false, {}};
     };
     if (WaylandDesktop::isSession()) {
         return {std::move(microphone),

@@ -31,6 +31,8 @@ class SetupModel : public QObject {
         Microphone microphone = Microphone::denied;
         // Whether a sound server answered at all (denied: no server, or no real input).
         bool soundServer = false;
+        // The input's own description ("Built-in Audio Analog Stereo"), when it has one.
+        std::string name = {};
         bool operator==(const MicrophoneCheck&) const = default;
     };
 
@@ -99,6 +101,8 @@ class SetupModel : public QObject {
     const std::string& missingDesktopAccess() const { return missingAccess_; }
     const std::string& missingFieldChecks() const { return missingFieldChecks_; }
     bool isWayland() const { return checks_.wayland; }
+    // The microphone in use as the sound server names it; empty when there is none.
+    const std::string& microphoneName() const { return microphone_.name; }
     const std::string& recordKeyNote() const { return recordKeyNote_; }
     const Download& download() const { return download_; }
     // The files dictation needs, once the model for this computer is chosen.

@@ -50,7 +50,7 @@ class AppShellTest : public OffscreenWidgets {
         controller = std::make_unique<Controller>(Options{}, *engine, TimingLog{paths.runs()},
                                                   std::move(parts));
         SetupModel::Checks checks{[this] {
-                                      return SetupModel::MicrophoneCheck{microphone, true};
+                                      return SetupModel::MicrophoneCheck{microphone, true, {}};
                                   },
                                   [] { return std::string(); }, [] { return std::string(); }};
         shell = std::make_unique<AppShell>(

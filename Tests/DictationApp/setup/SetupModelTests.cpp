@@ -76,6 +76,8 @@ TEST_F(SetupOverRealSound, ARealInputIsGrantedAndTheFirstPollStoresItAfterSetupS
     EXPECT_TRUE(world.model->hasSoundServer());
     EXPECT_TRUE(world.model->isComplete());
     EXPECT_EQ(world.model->stepsDone(), 3);
+    // The sound server's own description of the input, for the windows to name it by.
+    EXPECT_NE(world.model->microphoneName(), "");
     // Opening the app now shows the setup never finished, with every step done.
     EXPECT_FALSE(world.settings.get(SettingKeys::hasCompletedSetup));
     EXPECT_TRUE(world.model->isNeeded());
@@ -152,7 +154,7 @@ struct Scripted {
                         std::this_thread::yield();
                     }
                     return SetupModel::MicrophoneCheck{
-                        *granted ? Microphone::granted : Microphone::denied, true};
+                        *granted ? Microphone::granted : Microphone::denied, true, {}};
                 },
                 [] { return std::string(); }, [missing = missingAccess] { return *missing; }};
     }

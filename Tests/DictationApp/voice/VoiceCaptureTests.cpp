@@ -16,6 +16,7 @@
 #include "WindowFixture.h"
 #include "dictation/Controller.h"
 #include "speech/WhisperServer.h"
+#include "ui/VoiceField.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/MainWindowView.h"
 #include "ui/window/ScreenParts.h"
@@ -258,20 +259,29 @@ TEST_F(VoiceCapture, ThePaneShowsProgressHintsAndTunesOnlyWithFiveRecordings) {
     EXPECT_TRUE(named<QLabel>(pane, "Hint")->text().startsWith("Couldn't save: "));
 }
 
-TEST_F(VoiceCapture, ThePaneShowsTheLiveLevelWhileTheUserReads) {
+TEST_F(VoiceCapture, ThePaneNamesTheMicrophoneAndShowsTheSmoothedLevelWhileTheUserReads) {
     make(std::make_shared<ScriptedSpeechEngine>(), fakeEngine);
     showVoiceTab();
-    auto* level = named<QProgressBar>(tab(), "Input level");
-    ASSERT_NE(level, nullptr);
-    EXPECT_FALSE(level->isVisibleTo(tab()));
+    EXPECT_TRUE(shows(tab(), "No microphone found. Plug one in or choose one in your sound "
+                             "settings."));
+    state->setMicrophoneName("Built-in Audio Analog Stereo");
+    EXPECT_TRUE(shows(tab(), "Listening with Built-in Audio Analog Stereo."));
+
+    auto* field = named<VoiceField>(tab(), "Input level");
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(field->isVisibleTo(tab()));
+    EXPECT_EQ(field->frames().interval(), VoiceField::idleInterval);
     voice.recordingChanged(true);
     voice.setLevel(0.5f);
     voice.setWords("so far");
-    EXPECT_TRUE(level->isVisibleTo(tab()));
-    ASSERT_TRUE(runUntil([&] { return level->value() == 50; }, 5));
+    EXPECT_EQ(field->frames().interval(), VoiceField::recordingInterval);
+    // A fast rise, never past the level heard.
+    ASSERT_TRUE(runUntil([&] { return field->displayedLevel() > 0.45; }, 5));
+    EXPECT_LE(field->displayedLevel(), 0.5);
     EXPECT_TRUE(shows(tab(), "so far"));
     voice.recordingChanged(false);
-    EXPECT_FALSE(level->isVisibleTo(tab()));
+    EXPECT_EQ(field->frames().interval(), VoiceField::idleInterval);
+    ASSERT_TRUE(runUntil([&] { return field->displayedLevel() < 0.05; }, 5));
 }
 
 // The whole way with real parts: the record key's recordings through the capture rule into

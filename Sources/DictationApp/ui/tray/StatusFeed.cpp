@@ -1,5 +1,7 @@
 #include "ui/tray/StatusFeed.h"
 
+#include "dictation/Controller.h"
+
 StatusFeed::StatusFeed(AppState& state, const DictationState& dictation, QObject* parent)
     : QObject(parent), state_(state), standing_(state.status()) {
     if (standing_.isEmpty() && !state.isReady()) {
@@ -9,6 +11,12 @@ StatusFeed::StatusFeed(AppState& state, const DictationState& dictation, QObject
             [this, &dictation](DictationState::Phase phase) {
                 if (phase == DictationState::Phase::error) {
                     error_ = dictation.errorText();
+                    // Silence is most often the wrong microphone: say which one listened.
+                    if (error_ == QLatin1String(Controller::noSpeech) &&
+                        !state_.microphoneName().isEmpty()) {
+                        error_ += QStringLiteral(" (microphone: ") + state_.microphoneName() +
+                                  QStringLiteral(")");
+                    }
                 } else if (phase == DictationState::Phase::listening) {
                     error_.clear();
                 } else {

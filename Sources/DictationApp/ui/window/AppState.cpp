@@ -43,6 +43,13 @@ void AppState::setReady(bool ready) {
     }
 }
 
+void AppState::setMicrophoneName(const QString& name) {
+    if (name != microphoneName_) {
+        microphoneName_ = name;
+        emit microphoneNameChanged();
+    }
+}
+
 void AppState::setHasTray(bool hasTray) {
     if (hasTray != hasTray_) {
         hasTray_ = hasTray;

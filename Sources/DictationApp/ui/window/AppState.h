@@ -57,6 +57,9 @@ class AppState : public QObject {
     // Whether the desktop shows a tray icon; without one, the window is the way back in.
     bool hasTray() const { return hasTray_; }
     void setHasTray(bool hasTray);
+    // The microphone dictation records from, as the sound server names it; empty when none.
+    const QString& microphoneName() const { return microphoneName_; }
+    void setMicrophoneName(const QString& name);
 
     Section section() const { return section_; }
     void setSection(Section section);
@@ -103,6 +106,7 @@ class AppState : public QObject {
     void statusChanged();
     void readyChanged();
     void hasTrayChanged();
+    void microphoneNameChanged();
     void sectionChanged();
     void settingsTabChanged();
     void lookChanged();
@@ -122,6 +126,7 @@ class AppState : public QObject {
     QString status_;
     bool isReady_ = false;
     bool hasTray_ = true;
+    QString microphoneName_;
     Section section_ = Section::home;
     std::optional<SettingsTab> settingsTab_;
     Updates* updates_ = nullptr;

@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "storage/Stores.h"
 #include "ui/LiveVoice.h"
+#include "ui/VoiceField.h"
 #include "ui/window/ScreenParts.h"
 #include "ui/window/SettingsRows.h"
 #include "voice/VoiceTest.h"
@@ -42,6 +43,13 @@ QLabel* line(const QString& name) {
 
 VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
     QVBoxLayout* column = ScreenParts::scrollingColumn(this);
+    // Which microphone listens, and how loud it hears you while you hold the key.
+    column->addWidget(ScreenParts::heading(QStringLiteral("Microphone")));
+    microphone_ = line(QStringLiteral("Microphone"));
+    column->addWidget(microphone_);
+    column->addWidget(new VoiceField(state.voice()));
+    connect(&state, &AppState::microphoneNameChanged, this, &VoiceTab::showMicrophone);
+    showMicrophone();
     ModelChoice* choice = state.modelChoice();
     if (choice) {
         column->addWidget(ScreenParts::heading(QStringLiteral("Speech model")));
@@ -81,13 +89,9 @@ VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     hint_->setAccessibleName(QStringLiteral("Hint"));
     column->addWidget(hint_);
 
-    level_ = bar(QStringLiteral("Input level"), 100);
-    column->addWidget(level_);
     words_ = ScreenParts::note({});
     words_->setAccessibleName(QStringLiteral("Words heard"));
     column->addWidget(words_);
-    levelTimer_ = new QTimer(this);
-    levelTimer_->setInterval(33);
 
     auto* buttons = new QHBoxLayout;
     tune_ = SettingsRows::button(QStringLiteral("Tune"));
@@ -128,9 +132,6 @@ VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     LiveVoice& voice = state.voice();
     connect(&voice, &LiveVoice::isRecordingChanged, this, &VoiceTab::showVoice);
     connect(&voice, &LiveVoice::wordsChanged, this, &VoiceTab::showVoice);
-    connect(levelTimer_, &QTimer::timeout, this, [this] {
-        level_->setValue(std::clamp(static_cast<int>(state_.voice().level() * 100), 0, 100));
-    });
     showTest();
     showVoice();
 }
@@ -249,13 +250,14 @@ void VoiceTab::showTest() {
 void VoiceTab::showVoice() {
     const LiveVoice& voice = state_.voice();
     const bool recording = voice.isRecording();
-    level_->setVisible(recording);
     words_->setText(voice.words());
     words_->setVisible(recording && !voice.words().isEmpty());
-    if (recording) {
-        levelTimer_->start();
-    } else {
-        levelTimer_->stop();
-        level_->setValue(0);
-    }
+}
+
+void VoiceTab::showMicrophone() {
+    const QString& name = state_.microphoneName();
+    microphone_->setText(name.isEmpty()
+                             ? QStringLiteral("No microphone found. Plug one in or choose one in "
+                                              "your sound settings.")
+                             : QStringLiteral("Listening with ") + name + QLatin1Char('.'));
 }

@@ -23,6 +23,7 @@ class VoiceTab : public QWidget {
   private:
     void showTest();
     void showVoice();
+    void showMicrophone();
     void showDevice();
     // The speech models with their sizes, times here and state, rebuilt on every change.
     void showModels();
@@ -32,9 +33,7 @@ class VoiceTab : public QWidget {
     QProgressBar* recordedBar_ = nullptr;
     QLabel* sentence_ = nullptr;
     QLabel* hint_ = nullptr;
-    QProgressBar* level_ = nullptr;
     QLabel* words_ = nullptr;
-    QTimer* levelTimer_ = nullptr;
     QLabel* progress_ = nullptr;
     QPushButton* tune_ = nullptr;
     QPushButton* stop_ = nullptr;
@@ -42,5 +41,6 @@ class VoiceTab : public QWidget {
     QPushButton* showRecordings_ = nullptr;
     QLabel* result_ = nullptr;
     QLabel* device_ = nullptr;
+    QLabel* microphone_ = nullptr;
     QWidget* models_ = nullptr;
 };

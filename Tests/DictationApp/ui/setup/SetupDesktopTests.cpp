@@ -26,7 +26,7 @@ struct DisplayApplication {
 SetupModel::Checks desktopChecks() {
     SetupModel::Checks checks = DesktopChecks::make("parlwick-tests");
     checks.microphone = [] {
-        return SetupModel::MicrophoneCheck{SetupModel::Microphone::granted, true};
+        return SetupModel::MicrophoneCheck{SetupModel::Microphone::granted, true, {}};
     };
     return checks;
 }

@@ -24,6 +24,7 @@ struct SetupWorld {
         std::atomic<int> microphone{static_cast<int>(SetupModel::Microphone::granted)};
         std::atomic<bool> soundServer{true};
         std::string missingAccess;           // main thread only
+        std::string microphoneName;          // set before the checks run
         std::string missingFieldChecks = {}; // read on the worker while nothing changes it
     };
 
@@ -38,7 +39,7 @@ struct SetupWorld {
             checks.microphone = [answers = answers] {
                 return SetupModel::MicrophoneCheck{
                     static_cast<SetupModel::Microphone>(answers->microphone.load()),
-                    answers->soundServer.load()};
+                    answers->soundServer.load(), answers->microphoneName};
             };
         }
         if (!checks.missingFieldChecks) {

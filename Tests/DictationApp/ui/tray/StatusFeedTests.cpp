@@ -55,4 +55,25 @@ TEST_F(StatusFeedTest, ErrorsCoverStartupTextsUntilTheNextRecordingOrStartupText
     }
 }
 
+TEST_F(StatusFeedTest, NoSpeechFoundNamesTheMicrophoneThatListened) {
+    StatusFeed feed(*state, dictation);
+    feed.show(QString("Hold right Alt to talk"));
+    struct Case {
+        QString microphone;
+        QString error;
+        QString status;
+    };
+    const std::vector<Case> cases{
+        {"USB Headset", "No speech found", "No speech found (microphone: USB Headset)"},
+        {"", "No speech found", "No speech found"},
+        {"USB Headset", "Couldn't transcribe that", "Couldn't transcribe that"},
+    };
+    for (const auto& c : cases) {
+        state->setMicrophoneName(c.microphone);
+        dictation.listen();
+        dictation.fail(c.error);
+        EXPECT_EQ(state->status(), c.status);
+    }
+}
+
 } // namespace
