@@ -19,3 +19,15 @@ inline double averageLightness(const std::filesystem::path& file) {
     }
     return count ? sum / count : 0;
 }
+
+// The share of pixels lighter than `lightness` (0 to 255): the text on a dark picture.
+inline double shareLighterThan(const std::filesystem::path& file, int lightness) {
+    const QImage image(QString::fromStdString(file.string()));
+    int lighter = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            lighter += QColor(image.pixel(x, y)).lightness() > lightness ? 1 : 0;
+        }
+    }
+    return image.isNull() ? 0 : static_cast<double>(lighter) / (image.width() * image.height());
+}

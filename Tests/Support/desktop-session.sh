@@ -37,7 +37,7 @@ start_xvfb() {
   [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] && return 1
   # -noreset: by default the server starts over whenever its last client leaves (as the probe
   # below does), and a program connecting at that moment is refused.
-  Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp -noreset >"$runtime/xvfb.log" 2>&1 &
+  Xvfb ":$number" -screen 0 1366x768x24 -nolisten tcp -noreset >"$runtime/xvfb.log" 2>&1 &
   xvfb=$!
   for _ in $(seq 100); do
     kill -0 "$xvfb" 2>/dev/null || break

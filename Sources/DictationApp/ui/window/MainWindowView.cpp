@@ -42,7 +42,6 @@ const char* const look = R"(
   color: palette(highlighted-text); }
 #avatar { border-radius: 18px; background: palette(highlight); color: palette(highlighted-text);
   font-weight: 600; }
-#screens { background: palette(base); }
 #rankToast { border-radius: 10px; background: palette(highlight);
   color: palette(highlighted-text); font-weight: 600; }
 )";
@@ -280,7 +279,13 @@ void MainWindowView::showSheet() {
 
 void MainWindowView::showLook() {
     appearance_.apply(state_.look());
-    setStyleSheet(QString::fromLatin1(look));
+    // On the parts that need it, not the window: a style sheet on the window would reach the
+    // message boxes it parents, which then draw dark text on a dark look.
+    for (QWidget* part : {static_cast<QWidget*>(sidebar_), static_cast<QWidget*>(toast_)}) {
+        part->setStyleSheet(QString::fromLatin1(look));
+    }
+    screens_->setBackgroundRole(QPalette::Base);
+    screens_->setAutoFillBackground(true);
     darkToggle_->setChecked(appearance_.isDark());
     darkToggle_->setIcon(Icons::symbol(appearance_.isDark() ? "moon" : "sun.max"));
 }
