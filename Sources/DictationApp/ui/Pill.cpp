@@ -1,6 +1,7 @@
 #include "ui/Pill.h"
 
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLinearGradient>
@@ -8,6 +9,8 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -25,7 +28,25 @@ class PillView : public QWidget {
         setFocusPolicy(Qt::NoFocus);
         setWindowTitle(QStringLiteral("Dictation"));
         setFixedSize(Pill::width, Pill::height);
-        connect(&model_, &PillModel::changed, this, qOverload<>(&QWidget::update));
+        connect(&model_, &PillModel::changed, this, [this] {
+            // Level changes ease out over a tenth of a second, from where the bars are.
+            if (model_.levels() != to_) {
+                from_ = shown();
+                to_ = model_.levels();
+                easing_.start();
+                if (!ease_.isActive()) {
+                    ease_.start();
+                }
+            }
+            update();
+        });
+        ease_.setInterval(16);
+        connect(&ease_, &QTimer::timeout, this, [this] {
+            if (easing_.elapsed() >= Pill::levelEaseMs) {
+                ease_.stop();
+            }
+            update();
+        });
         spin_.setInterval(33);
         connect(&spin_, &QTimer::timeout, this, [this] {
             angle_ = (angle_ + 12) % 360;
@@ -57,7 +78,7 @@ class PillView : public QWidget {
             fill.setColorAt(0, QColor(110, 231, 183)); // mint
             fill.setColorAt(1, QColor(96, 165, 250));  // sky
             p.setBrush(fill);
-            for (float level : model_.levels()) {
+            for (float level : shown()) {
                 const qreal h = 20 * std::clamp<qreal>(std::max(level, 0.14f), 0, 1);
                 p.drawRoundedRect(QRectF(x, middle - h / 2, 2.5, h), 1.25, 1.25);
                 x += 6;
@@ -108,13 +129,39 @@ class PillView : public QWidget {
         }
     }
 
+  public:
+    // The bars' levels as drawn now: on their way from the last ones to the newest.
+    std::array<float, PillModel::levelCount> shown() const {
+        if (!easing_.isValid()) {
+            return to_;
+        }
+        std::array<float, PillModel::levelCount> levels{};
+        for (std::size_t i = 0; i < levels.size(); ++i) {
+            levels[i] = Pill::easedLevel(from_[i], to_[i], easing_.elapsed());
+        }
+        return levels;
+    }
+
   private:
     PillModel& model_;
     QTimer spin_;
     int angle_ = 0;
+    std::array<float, PillModel::levelCount> from_{};
+    std::array<float, PillModel::levelCount> to_{};
+    QElapsedTimer easing_;
+    QTimer ease_;
 };
 
 } // namespace
+
+float Pill::easedLevel(float from, float to, qint64 milliseconds) {
+    const double t = std::clamp(static_cast<double>(milliseconds) / levelEaseMs, 0.0, 1.0);
+    return static_cast<float>(from + (to - from) * (1 - std::pow(1 - t, 3)));
+}
+
+std::array<float, PillModel::levelCount> Pill::shownLevels() const {
+    return static_cast<const PillView*>(panel_.data())->shown();
+}
 
 Pill::Pill(QObject* parent) : QObject(parent), panel_(new PillView(model_)) {
     // A hint that comes while the pill shows (hands-free) gets the room it needs.

@@ -18,6 +18,12 @@ class Pill : public QObject {
     static constexpr int width = 520;
     static constexpr int height = 64;
     static constexpr int errorSeconds = 3;
+    // How long a level change takes to show, easing out.
+    static constexpr int levelEaseMs = 100;
+    // A bar on its way from `from` to `to`, `milliseconds` after the change (cubic ease-out).
+    static float easedLevel(float from, float to, qint64 milliseconds);
+    // The bars' levels as drawn at this moment.
+    std::array<float, PillModel::levelCount> shownLevels() const;
 
     explicit Pill(QObject* parent = nullptr);
     // A pill that shows what `state` publishes, for as long as both live.

@@ -95,6 +95,23 @@ TEST_F(PillTest, AHintOrMessageGetsTheRoomItNeedsWithinTheScreen) {
     EXPECT_EQ(pill.panel().width(), Pill::width);
 }
 
+TEST_F(PillTest, ALevelChangeEasesOutOverATenthOfASecond) {
+    struct Case {
+        float from;
+        float to;
+        qint64 milliseconds;
+        float shown;
+    };
+    const std::vector<Case> cases{
+        {0, 1, 0, 0},   {0, 1, 40, 0.784f}, {0, 1, 100, 1},
+        {0, 1, 250, 1}, {1, 0, 50, 0.125f}, {0.2f, 0.2f, 30, 0.2f},
+    };
+    for (const auto& c : cases) {
+        EXPECT_NEAR(Pill::easedLevel(c.from, c.to, c.milliseconds), c.shown, 1e-4)
+            << c.from << " to " << c.to << " after " << c.milliseconds << " ms";
+    }
+}
+
 TEST_F(PillTest, EveryStateDraws) {
     Pill pill;
     pill.listening();
