@@ -44,7 +44,7 @@ build_packages=(
 test_packages=(
   xvfb openbox wmctrl xdotool x11-utils xinput xclip xterm imagemagick trayer
   dbus-x11 dbus-daemon dbus-bin at-spi2-core python3-gi python3-dbus gir1.2-gtk-3.0 python3-pyatspi x11-xkb-utils stterm
-  sway wtype wl-clipboard gir1.2-gtk-4.0 util-linux passwd xdg-desktop-portal
+  sway wtype wl-clipboard grim gir1.2-gtk-4.0 util-linux passwd xdg-desktop-portal
   pulseaudio pulseaudio-utils espeak-ng sox python3
   nginx-light
   desktop-file-utils appstream

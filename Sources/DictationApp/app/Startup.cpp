@@ -208,6 +208,17 @@ void Startup::makeDictation() {
     parts.isApp = paths_.isApp();
     controller_ = std::make_unique<Controller>(options_, *server_, timingLog_, std::move(parts));
     pill_ = std::make_unique<Pill>(controller_->state());
+    if (Overlay* overlay = desktop_.overlay.get()) {
+        pill_->setOverlay([overlay](const QImage* picture, int scale, int bottom) {
+            if (!picture) {
+                overlay->hide();
+                return;
+            }
+            const auto* pixels = reinterpret_cast<const std::uint32_t*>(picture->constBits());
+            overlay->show({pixels, static_cast<std::size_t>(picture->width() * picture->height())},
+                          picture->width(), picture->height(), scale, bottom);
+        });
+    }
 
     SharedState& state = *state_;
     controller_->onRecordingChange = [this, &state](bool recording) {

@@ -4,6 +4,7 @@
 #include "desktop/FocusProbe.h"
 #include "desktop/KeyListener.h"
 #include "desktop/KeySynthesizer.h"
+#include "desktop/Overlay.h"
 #include "desktop/SyntheticEvents.h"
 #include "desktop/WindowProbe.h"
 
@@ -22,6 +23,9 @@ struct Desktop {
     std::unique_ptr<FocusProbe> focus;
     std::unique_ptr<WindowProbe> windows;
     std::unique_ptr<Clipboard> clipboard;
+    // Where the pill shows when the program's own windows cannot float (Wayland without
+    // Xwayland); none elsewhere.
+    std::unique_ptr<Overlay> overlay;
     // For setup: how the record key is heard where that is not simply the key itself (a
     // desktop shortcut, a compositor binding); empty otherwise. Main thread only.
     std::function<std::string()> recordKeyNote = [] { return std::string(); };

@@ -170,6 +170,8 @@ Pill::Pill(QObject* parent) : QObject(parent), panel_(new PillView(model_)) {
             fit(*panel_->screen());
         }
     });
+    overlayFrames_.setInterval(1000 / 30);
+    connect(&overlayFrames_, &QTimer::timeout, this, [this] { drawOverlay(); });
     hideTimer_.setSingleShot(true);
     hideTimer_.setInterval(errorSeconds * 1000);
     connect(&hideTimer_, &QTimer::timeout, this, &Pill::hide);
@@ -220,6 +222,23 @@ void Pill::error(const QString& message) {
 void Pill::hide() {
     hideTimer_.stop();
     panel_->hide();
+    if (overlay_ && overlayFrames_.isActive()) {
+        overlayFrames_.stop();
+        overlay_(nullptr, 1, 0);
+    }
+}
+
+void Pill::setOverlay(Overlay overlay) {
+    overlay_ = std::move(overlay);
+}
+
+void Pill::drawOverlay() {
+    const int scale = std::max(1, static_cast<int>(std::ceil(panel_->devicePixelRatioF())));
+    QImage picture(panel_->size() * scale, QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(scale);
+    picture.fill(Qt::transparent);
+    panel_->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+    overlay_(&picture, scale, 24);
 }
 
 QRect Pill::placement(const QRect& available, int wide) {
@@ -259,7 +278,19 @@ void Pill::show(PillModel::State state, const QString& message) {
     hideTimer_.stop();
     model_.setState(state, message);
     // A Wayland window cannot float above the others unasked: a tiling compositor would give
-    // it the focus the dictation is about to type into. The tray carries the state there.
+    // it the focus the dictation is about to type into: the compositor's overlay layer does,
+    // where it has one, else the tray carries the state.
+    if (overlay_) {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        if (screen) {
+            const QRect place =
+                placement(screen->availableGeometry(), widthFor(model_, panel_->font()));
+            panel_->setFixedSize(place.size());
+        }
+        drawOverlay();
+        overlayFrames_.start();
+        return;
+    }
     if (QGuiApplication::platformName() == QLatin1String("wayland")) {
         return;
     }

@@ -3,10 +3,12 @@
 #include "dictation/DictationState.h"
 #include "ui/PillModel.h"
 
+#include <QImage>
 #include <QPointer>
 #include <QRect>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
 // The floating status panel near the bottom of the screen under the pointer. It never takes
 // focus and lets the mouse through, so dictating never disturbs the field being typed into.
@@ -42,6 +44,12 @@ class Pill : public QObject {
     void setLevel(float level) { model_.pushLevel(level); }
     void hide();
 
+    // Where the pill is drawn when its own window cannot float (Wayland): each frame as a
+    // picture of the given size in device pixels at the given scale, `bottom` points above the
+    // bottom of the screen; null to hide it.
+    using Overlay = std::function<void(const QImage* picture, int scale, int bottom)>;
+    void setOverlay(Overlay overlay);
+
     // Where the panel goes on a screen with this available area: centred, 24 above the bottom,
     // `wide` across (at least `width`, at most the screen less a margin).
     static QRect placement(const QRect& available, int wide = width);
@@ -52,8 +60,12 @@ class Pill : public QObject {
     void show(PillModel::State state, const QString& message = {});
     // Places the panel on `screen` at the width its text needs.
     void fit(const QScreen& screen);
+    void drawOverlay();
 
     PillModel model_;
     QPointer<QWidget> panel_;
     QTimer hideTimer_;
+    Overlay overlay_;
+    // Redraws the overlay while it shows: the spinner, the easing and the words move.
+    QTimer overlayFrames_;
 };

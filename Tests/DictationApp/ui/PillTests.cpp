@@ -112,6 +112,40 @@ TEST_F(PillTest, ALevelChangeEasesOutOverATenthOfASecond) {
     }
 }
 
+TEST_F(PillTest, WithAnOverlayEachFrameGoesThereAsAPictureAndHidingTakesItAway) {
+    Pill pill;
+    std::vector<QImage> frames;
+    int hides = 0;
+    pill.setOverlay([&](const QImage* picture, int scale, int bottom) {
+        if (!picture) {
+            ++hides;
+            return;
+        }
+        EXPECT_GE(scale, 1);
+        EXPECT_EQ(bottom, 24);
+        frames.push_back(*picture);
+    });
+    pill.listening();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_FALSE(pill.panel().isVisible()) << "the overlay shows it, not a window";
+    const QImage& first = frames.front();
+    EXPECT_EQ(first.size(), QSize(Pill::width, Pill::height) * first.devicePixelRatio());
+    EXPECT_EQ(qAlpha(first.pixel(0, 0)), 0) << "the corners are clear";
+    EXPECT_GT(qAlpha(first.pixel(first.width() / 2, first.height() / 2)), 200);
+    // Frames follow while it shows; an error picture, then nothing once hidden.
+    QElapsedTimer waited;
+    waited.start();
+    while (frames.size() < 3 && waited.elapsed() < 2000) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    EXPECT_GE(frames.size(), 3u);
+    pill.hide();
+    EXPECT_EQ(hides, 1);
+    const auto shown = frames.size();
+    QApplication::processEvents();
+    EXPECT_EQ(frames.size(), shown);
+}
+
 TEST_F(PillTest, EveryStateDraws) {
     Pill pill;
     pill.listening();

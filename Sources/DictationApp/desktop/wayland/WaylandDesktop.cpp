@@ -7,6 +7,7 @@
 #include "desktop/portal/PortalShortcutListener.h"
 #include "desktop/wayland/DataControlClipboard.h"
 #include "desktop/wayland/ForeignToplevels.h"
+#include "desktop/wayland/LayerOverlay.h"
 #include "desktop/wayland/RecordKeyCommands.h"
 #include "desktop/wayland/VirtualKeyboard.h"
 #include "desktop/wayland/WaylandConnection.h"
@@ -127,7 +128,7 @@ bool isSession() {
 
 std::string Choice::description() const {
     return "record key: " + keys + "; typing: " + typing + "; clipboard: " + clipboard +
-           "; front app: " + windows;
+           "; front app: " + windows + "; pill: " + overlay;
 }
 
 Desktop make(const Wishes& wishes, Choice* choice) {
@@ -175,6 +176,12 @@ Desktop make(const Wishes& wishes, Choice* choice) {
     } else {
         desktop.clipboard = std::make_unique<NoClipboard>();
         chosen.clipboard = "none";
+    }
+
+    // Qt's own windows float on X11 (Xwayland); on Wayland the pill needs the overlay layer.
+    if (!qtRunsOnX11()) {
+        desktop.overlay = LayerOverlay::make(connection);
+        chosen.overlay = desktop.overlay ? "layer shell" : "none";
     }
 
     auto focus = std::make_unique<AtspiFocusProbe>();

@@ -22,8 +22,9 @@ struct Choice {
     std::string typing;
     std::string clipboard;
     std::string windows;
+    std::string overlay = "qt window"; // where the pill shows
 
-    // "record key: …; typing: …; clipboard: …; front app: …".
+    // "record key: …; typing: …; clipboard: …; front app: …; pill: …".
     std::string description() const;
 };
 

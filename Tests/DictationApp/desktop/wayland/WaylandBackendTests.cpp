@@ -5,6 +5,7 @@
 #include "WaylandSupport.h"
 #include "desktop/wayland/DataControlClipboard.h"
 #include "desktop/wayland/ForeignToplevels.h"
+#include "desktop/wayland/LayerOverlay.h"
 #include "desktop/wayland/RecordKeyCommands.h"
 #include "desktop/wayland/VirtualKeyboard.h"
 #include "desktop/wayland/WaylandConnection.h"
@@ -12,6 +13,7 @@
 #include "desktop/x11/AtspiFocusProbe.h"
 #include "desktop/x11/AtspiWindowProbe.h"
 
+#include <QImage>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -223,6 +225,45 @@ TEST_F(WaylandBackendTest, TheAccessibilityTreeNamesTheFrontAppWhereNothingElseD
     EXPECT_EQ(windows.title(chatWindow), std::nullopt) << "only the window named last";
 }
 
+TEST_F(WaylandBackendTest, TheOverlayShowsAtTheBottomOverTheWindowsAndLeavesThemTheKeyboard) {
+    if (!std::filesystem::exists("/usr/bin/grim")) {
+        GTEST_SKIP() << "grim is not installed (scripts/setup.sh --tests installs it)";
+    }
+    Gtk4Window window("Compose", "org.parlwick.Mail");
+    ASSERT_TRUE(window.ready());
+    window.focus("normal");
+    ASSERT_TRUE(LayerOverlay::isOffered(*connection));
+    auto overlay = LayerOverlay::make(connection);
+    ASSERT_TRUE(overlay);
+
+    constexpr int width = 200, height = 40, bottom = 24;
+    const std::vector<std::uint32_t> red(width * height, 0xffff0000);
+    TempDir dir;
+    // The colour the compositor shows where the overlay's middle goes.
+    const auto middle = [&] {
+        const auto shot = dir / "shot.png";
+        run("grim", {QString::fromStdString(shot.string())});
+        const QImage image(QString::fromStdString(shot.string()));
+        return image.isNull()
+                   ? QColor()
+                   : image.pixelColor(image.width() / 2, image.height() - bottom - height / 2);
+    };
+    overlay->show(red, width, height, 1, bottom);
+    ASSERT_TRUE(waitUntil([&] { return overlay->isShowing(); }, 5)) << "never configured";
+    EXPECT_TRUE(waitUntil([&] { return middle() == QColor(Qt::red); }, 5))
+        << "shows " << middle().name().toStdString();
+
+    // The window keeps the keyboard: typing still reaches it.
+    VirtualKeyboard keyboard(connection);
+    std::optional<SynthesisResult> typed;
+    ASSERT_TRUE(keyboard.type("still here", [&](SynthesisResult r) { typed = r; }).isOk());
+    ASSERT_TRUE(waitUntil([&] { return typed.has_value(); }, 10));
+    EXPECT_EQ(window.waitForText("normal", "still here"), "still here");
+
+    overlay->hide();
+    EXPECT_TRUE(waitUntil([&] { return middle() != QColor(Qt::red); }, 5));
+}
+
 TEST_F(WaylandBackendTest, TheSessionChoosesItsBackendsAndTheCompositorsBindingsDriveTheKey) {
     LogCapture logged;
     WaylandDesktop::Choice choice;
@@ -232,7 +273,7 @@ TEST_F(WaylandBackendTest, TheSessionChoosesItsBackendsAndTheCompositorsBindings
         &choice);
     EXPECT_EQ(choice.description(), "record key: bus commands; typing: virtual keyboard; "
                                     "clipboard: zwlr_data_control_manager_v1; front app: "
-                                    "foreign toplevels");
+                                    "foreign toplevels; pill: layer shell");
     EXPECT_TRUE(logged.contains("wayland desktop: " + choice.description()));
     EXPECT_EQ(WaylandDesktop::missingAccess(), "");
     // Accessibility is switched on for the apps that wait to be asked (Chromium, Qt).
