@@ -1,5 +1,6 @@
 #include "ui/window/SettingsRows.h"
 
+#include "ui/window/Figures.h"
 #include "ui/window/ScreenParts.h"
 
 #include <QCheckBox>
@@ -13,13 +14,8 @@
 #include <QVBoxLayout>
 
 QLabel* SettingsRows::title(const QString& text) {
-    auto* label = new QLabel(text);
-    label->setObjectName(QStringLiteral("title"));
-    QFont font = label->font();
-    font.setWeight(QFont::DemiBold);
-    label->setFont(font);
-    label->setAccessibleName(text);
-    return label;
+    // One heading style for a part of a screen, wherever it is.
+    return Figures::subheading(text);
 }
 
 QCheckBox* SettingsRows::toggle(const QString& text) {

@@ -38,6 +38,8 @@ SettingsSheet::SettingsSheet(AppState& state, const std::string& version, QWidge
     : QWidget(parent), state_(state) {
     setObjectName(QStringLiteral("settingsSheet"));
     setAccessibleName(QStringLiteral("Settings"));
+    // The screens' own background: the sheet is one of them while it is open.
+    setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
 
     auto* layout = new QVBoxLayout(this);

@@ -1,6 +1,7 @@
 #include "ui/window/StyleScreen.h"
 
 #include "WritingStyle.h"
+#include "ui/window/Figures.h"
 #include "ui/window/ScreenParts.h"
 
 #include <QButtonGroup>
@@ -97,16 +98,18 @@ StyleScreen::StyleScreen(AppState& state, QWidget* parent) : QWidget(parent), st
 }
 
 QWidget* StyleScreen::makeGroup(AppGroup group) {
-    auto* box = new QGroupBox(title(group));
-    box->setAccessibleName(box->title());
+    auto* box = new QGroupBox;
+    box->setAccessibleName(title(group));
+    box->setFlat(true);
     auto* grid = new QGridLayout(box);
     grid->setColumnStretch(1, 1);
+    grid->addWidget(Figures::subheading(title(group)), 0, 0, 1, 2);
     auto* apps = ScreenParts::note(examplesLine(group));
-    apps->setAccessibleName(box->title() + QStringLiteral(" apps"));
-    grid->addWidget(apps, 0, 0, 1, 2);
+    apps->setAccessibleName(title(group) + QStringLiteral(" apps"));
+    grid->addWidget(apps, 1, 0, 1, 2);
     auto* choices = new QButtonGroup(box);
     choices->setExclusive(true);
-    int row = 1;
+    int row = 2;
     for (const WritingStyle style : WritingStyles::allCases) {
         const QString name = text(WritingStyles::rawValue(style));
         // What dictation would type in this style, from the same function it uses.
