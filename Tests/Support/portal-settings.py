@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """The settings half of a desktop portal on the session bus, for the appearance tests.
 
-    portal-settings.py SCHEME READY_FILE
+    portal-settings.py SCHEME READY_FILE [ANIMATIONS]
 
 Answers org.freedesktop.portal.Settings.Read for org.freedesktop.appearance color-scheme with
-SCHEME (0 no preference, 1 dark, 2 light). org.parlwick.Test.SetScheme(u) changes it and emits
+SCHEME (0 no preference, 1 dark, 2 light) and, given ANIMATIONS ("true" or "false"), for
+org.gnome.desktop.interface enable-animations with it. org.parlwick.Test.SetScheme(u) changes it and emits
 SettingChanged as a desktop does. READY_FILE is written once the name is owned.
 """
 import sys
@@ -35,6 +36,7 @@ INTERFACES = """
 
 scheme = int(sys.argv[1])
 ready_file = sys.argv[2]
+animations = sys.argv[3] == "true" if len(sys.argv) > 3 else None
 connection = None
 
 
@@ -45,6 +47,10 @@ def on_call(conn, sender, path, interface, method, parameters, invocation):
         if namespace == "org.freedesktop.appearance" and key == "color-scheme":
             # Read answers with the value wrapped in one more variant.
             inner = GLib.Variant("v", GLib.Variant("u", scheme))
+            invocation.return_value(GLib.Variant("(v)", (inner,)))
+        elif (namespace == "org.gnome.desktop.interface" and key == "enable-animations"
+              and animations is not None):
+            inner = GLib.Variant("v", GLib.Variant("b", animations))
             invocation.return_value(GLib.Variant("(v)", (inner,)))
         else:
             invocation.return_dbus_error("org.freedesktop.portal.Error.NotFound", "no such setting")

@@ -8,6 +8,8 @@
 #include "setup/DesktopChecks.h"
 #include "speech/VoiceActivityCheck.h"
 #include "ui/HandsFreeEscape.h"
+#include "ui/Motion.h"
+#include "ui/window/Appearance.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -207,6 +209,7 @@ void Startup::makeDictation() {
         cleaner_};
     parts.isApp = paths_.isApp();
     controller_ = std::make_unique<Controller>(options_, *server_, timingLog_, std::move(parts));
+    Motion::setReduced(Appearance::systemPrefersLessMotion());
     pill_ = std::make_unique<Pill>(controller_->state());
     if (Overlay* overlay = desktop_.overlay.get()) {
         pill_->setOverlay([overlay](const QImage* picture, int scale, int bottom) {

@@ -1,5 +1,7 @@
 #include "ui/Pill.h"
 
+#include "ui/Motion.h"
+
 #include <QCursor>
 #include <QElapsedTimer>
 #include <QFontMetrics>
@@ -132,7 +134,7 @@ class PillView : public QWidget {
   public:
     // The bars' levels as drawn now: on their way from the last ones to the newest.
     std::array<float, PillModel::levelCount> shown() const {
-        if (!easing_.isValid()) {
+        if (!easing_.isValid() || Motion::reduced()) {
             return to_;
         }
         std::array<float, PillModel::levelCount> levels{};

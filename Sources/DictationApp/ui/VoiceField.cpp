@@ -1,5 +1,7 @@
 #include "ui/VoiceField.h"
 
+#include "ui/Motion.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
@@ -28,7 +30,8 @@ void VoiceField::hideEvent(QHideEvent* event) {
 
 void VoiceField::frame() {
     smoother_.step(voice_.level());
-    phase_ += voice_.isRecording() ? 0.18 : 0.04;
+    // Calmer when the desktop asks for less motion: the ribbon still follows the voice.
+    phase_ += (voice_.isRecording() ? 0.18 : 0.04) * (Motion::reduced() ? 0.25 : 1.0);
     if (!sinceBackground_.isValid() || sinceBackground_.elapsed() >= backgroundInterval) {
         drawBackground();
         sinceBackground_.start();

@@ -1,5 +1,6 @@
 #include "OffscreenWidgets.h"
 #include "ui/LiveVoice.h"
+#include "ui/Motion.h"
 #include "ui/Pill.h"
 
 #include <QApplication>
@@ -110,6 +111,15 @@ TEST_F(PillTest, ALevelChangeEasesOutOverATenthOfASecond) {
         EXPECT_NEAR(Pill::easedLevel(c.from, c.to, c.milliseconds), c.shown, 1e-4)
             << c.from << " to " << c.to << " after " << c.milliseconds << " ms";
     }
+}
+
+TEST_F(PillTest, WithLessMotionALevelShowsAtOnce) {
+    Motion::setReduced(true);
+    Pill pill;
+    pill.listening();
+    pill.setLevel(1.0f);
+    EXPECT_FLOAT_EQ(pill.shownLevels().back(), 1.0f);
+    Motion::setReduced(false);
 }
 
 TEST_F(PillTest, WithAnOverlayEachFrameGoesThereAsAPictureAndHidingTakesItAway) {

@@ -91,6 +91,21 @@ std::optional<bool> Appearance::systemPrefersDark() {
     return fromScheme(reply.arguments().front());
 }
 
+bool Appearance::systemPrefersLessMotion() {
+    QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface,
+                                                       QStringLiteral("Read"));
+    call << QStringLiteral("org.gnome.desktop.interface") << QStringLiteral("enable-animations");
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 500);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        return false;
+    }
+    QVariant value = reply.arguments().front();
+    while (value.userType() == qMetaTypeId<QDBusVariant>()) {
+        value = value.value<QDBusVariant>().variant();
+    }
+    return value.typeId() == QMetaType::Bool && !value.toBool();
+}
+
 void Appearance::apply(Look look) {
     look_ = look;
     switch (look) {

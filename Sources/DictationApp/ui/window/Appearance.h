@@ -20,6 +20,9 @@ class Appearance : public QObject {
 
     // What the desktop prefers: true dark, false light, nothing when it does not say.
     static std::optional<bool> systemPrefersDark();
+    // Whether the desktop asks for less motion (GNOME's animations switched off, read through
+    // the settings portal); false when it does not say.
+    static bool systemPrefersLessMotion();
 
   signals:
     // The desktop changed its scheme while "Match system" is chosen.

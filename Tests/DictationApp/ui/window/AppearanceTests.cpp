@@ -20,11 +20,16 @@ class AppearanceTest : public OffscreenWidgets {
         }
     }
 
-    // The portal's settings, answering `scheme` until told otherwise.
-    std::unique_ptr<BackgroundProcess> portal(int scheme) {
+    // The portal's settings, answering `scheme` until told otherwise, and the animations
+    // setting when given.
+    std::unique_ptr<BackgroundProcess> portal(int scheme, const std::string& animations = {}) {
         const auto ready = folder / "ready";
-        auto process = std::make_unique<BackgroundProcess>(
-            std::vector<std::string>{PORTAL_SETTINGS, std::to_string(scheme), ready.string()});
+        std::filesystem::remove(ready);
+        std::vector<std::string> command{PORTAL_SETTINGS, std::to_string(scheme), ready.string()};
+        if (!animations.empty()) {
+            command.push_back(animations);
+        }
+        auto process = std::make_unique<BackgroundProcess>(command);
         EXPECT_TRUE(eventually([&] { return std::filesystem::exists(ready); }, 10));
         return process;
     }
@@ -76,6 +81,20 @@ TEST_F(AppearanceTest, MatchSystemFollowsThePortalsColourSchemeAsItChanges) {
 
     setScheme(0);
     EXPECT_EQ(Appearance::systemPrefersDark(), std::nullopt) << "no preference";
+}
+
+TEST_F(AppearanceTest, LessMotionWhenTheDesktopsAnimationsAreOff) {
+    struct Case {
+        std::string animations; // empty: the portal does not say
+        bool less;
+    };
+    const std::vector<Case> cases{{"false", true}, {"true", false}, {"", false}};
+    for (const auto& c : cases) {
+        auto settings = portal(0, c.animations);
+        EXPECT_EQ(Appearance::systemPrefersLessMotion(), c.less) << "animations " << c.animations;
+        settings.reset();
+    }
+    EXPECT_FALSE(Appearance::systemPrefersLessMotion()) << "no portal says nothing";
 }
 
 } // namespace
