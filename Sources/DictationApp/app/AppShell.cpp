@@ -32,7 +32,7 @@ QString switchStatus(const ModelChoice& choice, const std::string& appName) {
         return QString("Downloading speech model: %1%").arg(choice.percent());
     }
     if (!choice.failure().empty()) {
-        return QString::fromStdString("Download failed. Open " + appName + " to try again.");
+        return QString::fromStdString(AppShell::downloadFailedText(appName));
     }
     return {};
 }
@@ -286,7 +286,7 @@ void AppShell::downloadFinished(const std::optional<std::string>& error) {
         auto failed = SetupModel::Download::of(SetupModel::Download::State::failed);
         failed.damaged = downloader_.foundDamage();
         setup_.setDownload(failed);
-        showStatus("Download failed. Open " + paths_.appName() + " to try again.");
+        showStatus(downloadFailedText(paths_.appName()));
         watchForModels();
         return;
     }

@@ -36,6 +36,9 @@ class SpeechEngine;
 class AppShell {
   public:
     static constexpr const char* downloadingText = "Downloading speech model…";
+    static std::string downloadFailedText(const std::string& appName) {
+        return "Download failed. Open " + appName + " to try again.";
+    }
 
     struct Parts {
         Paths paths;

@@ -122,10 +122,7 @@ void HistoryStore::add(const Dictation& entry, std::string_view wav) {
         list_.push_back(entry);
         emit entriesChanged();
         count(entry);
-        if (keepsRecordingOf(entry) && !wav.empty() && Uuid::isValid(entry.id)) {
-            Files::createPrivateFolder(locations_.recordings);
-            writeFile(recordingFile(entry), wav);
-        }
+        keepRecording(entry, wav);
     });
 }
 
@@ -186,11 +183,13 @@ void HistoryStore::restore(const Dictation& entry, std::string_view wav) {
         list.insert(later, entry);
         return list;
     });
-    if (!wav.empty() && keepsRecordingOf(entry) && Uuid::isValid(entry.id)) {
-        attempt([&] {
-            Files::createPrivateFolder(locations_.recordings);
-            writeFile(recordingFile(entry), wav);
-        });
+    attempt([&] { keepRecording(entry, wav); });
+}
+
+void HistoryStore::keepRecording(const Dictation& entry, std::string_view wav) {
+    if (keepsRecordingOf(entry) && !wav.empty() && Uuid::isValid(entry.id)) {
+        Files::createPrivateFolder(locations_.recordings);
+        writeFile(recordingFile(entry), wav);
     }
 }
 

@@ -83,6 +83,8 @@ class HistoryStore : public QObject {
 
     // Whether `add` keeps this dictation's recording: "keepAudio" on and the text typed.
     bool keepsRecordingOf(const Dictation& entry) const;
+    // Writes the entry's recording when one is kept for it; throws on failure.
+    void keepRecording(const Dictation& entry, std::string_view wav);
     // Records a finished dictation of any outcome. With "keepAudio" on, a typed one keeps
     // `wav` (the recording's WAV bytes) in the recordings folder.
     void add(const Dictation& entry, std::string_view wav = {});

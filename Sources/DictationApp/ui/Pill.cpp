@@ -168,7 +168,7 @@ std::array<float, PillModel::levelCount> Pill::shownLevels() const {
 Pill::Pill(QObject* parent) : QObject(parent), panel_(new PillView(model_)) {
     // A hint that comes while the pill shows (hands-free) gets the room it needs.
     connect(&model_, &PillModel::changed, this, [this] {
-        if (panel_ && panel_->isVisible() && panel_->screen()) {
+        if (panel_ && (panel_->isVisible() || overlayFrames_.isActive()) && panel_->screen()) {
             fit(*panel_->screen());
         }
     });
@@ -282,26 +282,20 @@ void Pill::show(PillModel::State state, const QString& message) {
     // A Wayland window cannot float above the others unasked: a tiling compositor would give
     // it the focus the dictation is about to type into: the compositor's overlay layer does,
     // where it has one, else the tray carries the state.
+    QScreen* screen = overlay_ ? nullptr : QGuiApplication::screenAt(QCursor::pos());
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (screen) {
+        fit(*screen);
+    }
     if (overlay_) {
-        QScreen* screen = QGuiApplication::primaryScreen();
-        if (screen) {
-            const QRect place =
-                placement(screen->availableGeometry(), widthFor(model_, panel_->font()));
-            panel_->setFixedSize(place.size());
-        }
         drawOverlay();
         overlayFrames_.start();
         return;
     }
     if (QGuiApplication::platformName() == QLatin1String("wayland")) {
         return;
-    }
-    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-    if (!screen) {
-        screen = QGuiApplication::primaryScreen();
-    }
-    if (screen) {
-        fit(*screen);
     }
     panel_->show();
     panel_->raise();
