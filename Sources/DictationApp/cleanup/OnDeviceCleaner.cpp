@@ -2,11 +2,8 @@
 
 #include "platform/Log.h"
 
-#include <condition_variable>
 #include <cxxabi.h>
 #include <exception>
-#include <mutex>
-#include <thread>
 #include <typeinfo>
 
 namespace {
@@ -55,14 +52,6 @@ std::string shortTypeName(const std::type_info& type) {
     return colons == std::string::npos ? name : name.substr(colons + 2);
 }
 
-// Written once by the model's thread, read once by the caller; a late answer is never read.
-struct ResultBox {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    std::optional<std::string> result;
-};
-
 } // namespace
 
 OnDeviceCleaner::Request OnDeviceCleaner::request(std::string_view transcript) {
@@ -83,29 +72,19 @@ std::optional<std::string> OnDeviceCleaner::clean(std::string_view text) const {
     if (!model_ || !model_->isAvailable()) {
         return std::nullopt;
     }
-    auto box = std::make_shared<ResultBox>();
-    std::stop_source stop;
-    std::thread([model = model_, box, request = request(text), token = stop.get_token()] {
-        std::optional<std::string> result;
-        try {
-            result = model->respond(request, token);
-        } catch (const std::exception& error) {
-            log("on-device cleanup failed: " + shortTypeName(typeid(error)));
-        } catch (...) {
-            log("on-device cleanup failed: unknown error");
+    const Deadline deadline = std::chrono::steady_clock::now() + limit_;
+    try {
+        auto edit = model_->respond(request(text), deadline);
+        // A model that overran its deadline is not waited for twice: its answer is dropped.
+        if (std::chrono::steady_clock::now() > deadline) {
+            log("on-device cleanup failed: too slow");
+            return std::nullopt;
         }
-        {
-            std::lock_guard lock(box->mutex);
-            box->result = std::move(result);
-            box->finished = true;
-        }
-        box->done.notify_all();
-    }).detach();
-
-    std::unique_lock lock(box->mutex);
-    if (!box->done.wait_for(lock, limit_, [&] { return box->finished; })) {
-        stop.request_stop();
-        return std::nullopt;
+        return edit;
+    } catch (const std::exception& error) {
+        log("on-device cleanup failed: " + shortTypeName(typeid(error)));
+    } catch (...) {
+        log("on-device cleanup failed: unknown error");
     }
-    return box->result;
+    return std::nullopt;
 }

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <memory>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -31,14 +30,16 @@ class OnDeviceCleaner {
     };
     static Request request(std::string_view transcript);
 
-    // A local model that answers the request with greedy sampling and no token limit.
+    using Deadline = std::chrono::steady_clock::time_point;
+
+    // A local model that answers the request with greedy sampling.
     class Model {
       public:
         virtual ~Model() = default;
         virtual bool isAvailable() const = 0;
-        // The answer's "cleaned" property. Runs on a thread of its own, which is abandoned at
-        // the time limit; `stop` is then requested. Throws on failure.
-        virtual std::string respond(const Request& request, std::stop_token stop) = 0;
+        // The answer's "cleaned" property. Runs on the caller's thread and gives up by itself
+        // at `deadline`, so no thread is left behind. Throws on failure.
+        virtual std::string respond(const Request& request, Deadline deadline) = 0;
     };
 
     explicit OnDeviceCleaner(std::shared_ptr<Model> model = nullptr,
