@@ -33,8 +33,8 @@ const ScreenContext& mail() {
 void pipeline(benchmark::State& state) {
     const std::string text = Dictations::of(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(CleanupPipeline::run(
-            text, mail(), true, false, WritingStyle::polished, snippets(), std::nullopt));
+        benchmark::DoNotOptimize(CleanupPipeline::run(text, mail(), true, false,
+                                                      WritingStyle::polished, snippets(), {}));
     }
     state.SetComplexityN(state.range(0));
 }
@@ -47,8 +47,9 @@ void pipelineWithCandidate(benchmark::State& state) {
     const std::string text = Dictations::of(static_cast<std::size_t>(state.range(0)));
     const std::string candidate = SelfCorrection::resolve(text);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(CleanupPipeline::run(
-            text, mail(), true, false, WritingStyle::polished, snippets(), candidate));
+        benchmark::DoNotOptimize(CleanupPipeline::run(text, mail(), true, false,
+                                                      WritingStyle::polished, snippets(),
+                                                      CleanupPipeline::fixed(candidate)));
     }
 }
 BENCHMARK(pipelineWithCandidate)->Arg(40)->Arg(750)->Unit(benchmark::kMicrosecond);
@@ -92,7 +93,7 @@ void snippetExpansion(benchmark::State& state) {
 void wholePipeline(benchmark::State& state) {
     growth(state, [](const std::string& text) {
         return CleanupPipeline::run(text, mail(), true, false, WritingStyle::polished, snippets(),
-                                    std::nullopt);
+                                    {});
     });
 }
 BENCHMARK(tokens)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);

@@ -17,8 +17,11 @@ Formatted format(std::string_view text, WritingContext writing, WritingStyle sty
     return formatted;
 }
 
-Stages clean(std::string_view transcript, bool cleanup,
-             const std::optional<std::string>& candidate) {
+Edit fixed(std::optional<std::string> candidate) {
+    return [candidate = std::move(candidate)](const std::string&) { return candidate; };
+}
+
+Stages clean(std::string_view transcript, bool cleanup, const Edit& edit) {
     Stages stages;
     stages.heard = Cleanup::normalizeTranscript(transcript);
     stages.isEmpty = Cleanup::isEmptyTranscript(stages.heard);
@@ -27,6 +30,7 @@ Stages clean(std::string_view transcript, bool cleanup,
     }
     stages.cleaned = Cleanup::shouldClean(stages.heard, cleanup);
     if (stages.cleaned) {
+        const auto candidate = edit ? edit(stages.heard) : std::nullopt;
         // Self-correction reads the transcript as spoken, fillers and commas included.
         auto choice = CorrectionGuard::choose(candidate, stages.heard);
         stages.chosen = std::move(choice.text);
@@ -40,17 +44,16 @@ Stages clean(std::string_view transcript, bool cleanup,
     return stages;
 }
 
-Stages run(std::string_view transcript, const ScreenContext& context, bool cleanup, bool isSecure,
-           WritingStyle style, const std::vector<Snippet>& snippets,
-           const std::optional<std::string>& candidate) {
-    Stages stages = clean(transcript, cleanup, candidate);
+Stages run(std::string_view transcript, const ScreenContext& context, bool cleanup, bool plain,
+           WritingStyle style, const std::vector<Snippet>& snippets, const Edit& edit) {
+    Stages stages = clean(transcript, cleanup, edit);
     if (stages.isEmpty) {
         return stages;
     }
     stages.writing = context.writing;
     stages.group = AppGroups::of(context.appName, context.writing);
 
-    if (isSecure) {
+    if (plain) {
         stages.laidOut = stages.styled = stages.final = stages.stripped;
     } else {
         auto formatted = format(stages.stripped, stages.writing, style, snippets);

@@ -5,6 +5,7 @@
 #include "WritingContext.h"
 #include "WritingStyle.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,15 +43,19 @@ struct Stages {
     bool operator==(const Stages&) const = default;
 };
 
+// The on-device edit of the transcript as heard; asked only when the cleanup stage runs.
+using Edit = std::function<std::optional<std::string>(const std::string& heard)>;
+// An edit known beforehand, or none.
+Edit fixed(std::optional<std::string> candidate);
+
 // The cleanup stage alone: `heard` through `stripped`, without the app's context and formatting
-// (their fields stay at their defaults). `candidate` is consulted only when the stage runs.
-Stages clean(std::string_view transcript, bool cleanup,
-             const std::optional<std::string>& candidate);
+// (their fields stay at their defaults).
+Stages clean(std::string_view transcript, bool cleanup, const Edit& edit);
 
 // `transcript` as the speech engine returned it; `style` is the user's style for the group of
-// `context`'s app; `candidate` is the on-device edit, consulted only when the cleanup stage runs.
-Stages run(std::string_view transcript, const ScreenContext& context, bool cleanup, bool isSecure,
-           WritingStyle style, const std::vector<Snippet>& snippets,
-           const std::optional<std::string>& candidate);
+// `context`'s app. A `plain` text (a password field, terminal mode) is typed as cleaned, with no
+// formatting stage.
+Stages run(std::string_view transcript, const ScreenContext& context, bool cleanup, bool plain,
+           WritingStyle style, const std::vector<Snippet>& snippets, const Edit& edit);
 
 } // namespace CleanupPipeline

@@ -149,14 +149,9 @@ int cleanOne(const Arguments& arguments, const Paths& paths) {
                                    : SettingsFile(paths.settings()).get(SettingKeys::style(group));
     const auto snippets = loadSnippets(arguments.snippets, paths);
 
-    const bool cleanup = !arguments.raw;
-    std::optional<std::string> candidate;
-    const std::string heard = Cleanup::normalizeTranscript(transcript);
-    if (!Cleanup::isEmptyTranscript(heard) && Cleanup::shouldClean(heard, cleanup)) {
-        candidate = OnDeviceCleaner().clean(heard);
-    }
-    const auto stages = CleanupPipeline::run(transcript, context, cleanup, arguments.secure, style,
-                                             snippets, candidate);
+    const auto stages = CleanupPipeline::run(
+        transcript, context, !arguments.raw, arguments.secure, style, snippets,
+        [](const std::string& heard) { return OnDeviceCleaner().clean(heard); });
     if (stages.isEmpty) {
         std::cerr << "No words found\n";
         return failureStatus;
@@ -276,8 +271,9 @@ Json answer(const Json& request) {
     const auto candidate = optionalString(request, "candidate");
 
     const ScreenContext context(app, WritingContexts::of(app, title));
-    const auto stages = CleanupPipeline::run(text->get_ref<const std::string&>(), context, cleanup,
-                                             secure, *style, snippets, candidate);
+    const auto stages =
+        CleanupPipeline::run(text->get_ref<const std::string&>(), context, cleanup, secure, *style,
+                             snippets, CleanupPipeline::fixed(candidate));
     Json out;
     out["heard"] = stages.heard;
     out["empty"] = stages.isEmpty;

@@ -134,7 +134,8 @@ TEST(CleanupFuzz, ThePipelineAlwaysFinishes) {
             random() % 2 ? std::optional(randomText(random, 30)) : std::nullopt;
         const auto stages = CleanupPipeline::run(
             text, ScreenContext(apps[random() % apps.size()]), random() % 3 != 0, secure,
-            WritingStyles::allCases[random() % 3], {Snippet::make("sig", "Best, Ann.")}, candidate);
+            WritingStyles::allCases[random() % 3], {Snippet::make("sig", "Best, Ann.")},
+            CleanupPipeline::fixed(candidate));
         EXPECT_EQ(stages.isEmpty, Cleanup::isEmptyTranscript(text));
         if (!stages.isEmpty && secure) {
             EXPECT_EQ(stages.final, stages.stripped);

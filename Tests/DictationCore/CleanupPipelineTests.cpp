@@ -11,7 +11,7 @@ const std::vector<Snippet> none;
 
 CleanupPipeline::Stages clean(std::string_view transcript, const ScreenContext& context = unknown,
                               bool cleanup = true) {
-    return run(transcript, context, cleanup, false, WritingStyle::polished, none, std::nullopt);
+    return run(transcript, context, cleanup, false, WritingStyle::polished, none, {});
 }
 
 TEST(CleanupPipeline, NothingHeardRunsNoStage) {
@@ -75,7 +75,7 @@ TEST(CleanupPipeline, AppsDecideContextAndGroup) {
 TEST(CleanupPipeline, RawModeStillLaysOutAndExpandsSnippets) {
     const std::vector<Snippet> snippets = {Snippet::make("sig", "Best, Ann.")};
     const auto stages = run("um thanks new paragraph sig", unknown, false, false,
-                            WritingStyle::polished, snippets, std::nullopt);
+                            WritingStyle::polished, snippets, {});
     EXPECT_FALSE(stages.cleaned);
     EXPECT_EQ(stages.stripped, "um thanks new paragraph sig");
     EXPECT_EQ(stages.laidOut, "Um thanks\n\nSig");
@@ -85,7 +85,7 @@ TEST(CleanupPipeline, RawModeStillLaysOutAndExpandsSnippets) {
 TEST(CleanupPipeline, SnippetsKeepTheirCapitalsUnderTheLowercaseStyle) {
     const std::vector<Snippet> snippets = {Snippet::make("my sig", "Best, Ann.")};
     const auto stages = run("Please sign it with my sig.", unknown, true, false,
-                            WritingStyle::lowercase, snippets, std::nullopt);
+                            WritingStyle::lowercase, snippets, {});
     EXPECT_EQ(stages.styled, "please sign it with my sig");
     EXPECT_EQ(stages.final, "please sign it with Best, Ann.");
 }
@@ -93,7 +93,7 @@ TEST(CleanupPipeline, SnippetsKeepTheirCapitalsUnderTheLowercaseStyle) {
 TEST(CleanupPipeline, ASecureFieldSkipsEveryFormattingStage) {
     const std::vector<Snippet> snippets = {Snippet::make("sig", "Best, Ann.")};
     const auto stages = run("um my new paragraph password is sig", ScreenContext("Thunderbird"),
-                            true, true, WritingStyle::lowercase, snippets, std::nullopt);
+                            true, true, WritingStyle::lowercase, snippets, {});
     EXPECT_EQ(stages.stripped, "My new paragraph password is sig");
     EXPECT_EQ(stages.laidOut, stages.stripped);
     EXPECT_EQ(stages.styled, stages.stripped);
@@ -103,7 +103,8 @@ TEST(CleanupPipeline, ASecureFieldSkipsEveryFormattingStage) {
 TEST(CleanupPipeline, TheOnDeviceEditIsUsedOnlyWhenFaithful) {
     const auto run_ = [](std::string_view transcript, std::optional<std::string> candidate,
                          bool cleanup = true) {
-        return run(transcript, unknown, cleanup, false, WritingStyle::polished, none, candidate);
+        return run(transcript, unknown, cleanup, false, WritingStyle::polished, none,
+                   CleanupPipeline::fixed(candidate));
     };
     const auto faithful = run_("um so I I think we should go", "So I think we should go.");
     EXPECT_TRUE(faithful.usedModel);
@@ -127,8 +128,9 @@ TEST(CleanupPipeline, AdversarialTextStillFinishes) {
     for (int i = 0; i < 50; ++i) {
         text += "no, wait, um, scratch that, I mean, new paragraph, no no, actually, ";
     }
-    const auto stages = run(text + "done.", ScreenContext("Thunderbird"), true, false,
-                            WritingStyle::relaxed, {Snippet::make("no", "yes")}, text);
+    const auto stages =
+        run(text + "done.", ScreenContext("Thunderbird"), true, false, WritingStyle::relaxed,
+            {Snippet::make("no", "yes")}, CleanupPipeline::fixed(text));
     EXPECT_FALSE(stages.isEmpty);
     EXPECT_TRUE(stages.cleaned);
 }

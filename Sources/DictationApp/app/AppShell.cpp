@@ -1,6 +1,5 @@
 #include "app/AppShell.h"
 
-#include "CleanupPipeline.h"
 #include "WavEncoder.h"
 #include "WritingContext.h"
 #include "housekeeping/CrashReports.h"
@@ -88,7 +87,7 @@ AppShell::AppShell(Parts parts)
 AppShell::~AppShell() {
     // The controller outlives the shell: its hooks must not reach what goes now.
     controller_.onResult = [](const Dictation&, const Controller::Samples&) {};
-    controller_.finish = [](const std::string& text, const ScreenContext&) { return text; };
+    controller_.formatting = [](AppGroup) { return std::optional<Controller::Formatting>(); };
     controller_.captureTarget = [] { return std::optional<Controller::SampleReceiver>(); };
 }
 
@@ -96,14 +95,9 @@ HotKey AppShell::recordKey(HotKey commandLine, const SettingsFile& settings) {
     return settings.get(SettingKeys::key).value_or(commandLine);
 }
 
-Controller::Finish AppShell::formatting(SettingsFile settings, const SnippetStore& snippets) {
-    return [settings = std::move(settings), &snippets](const std::string& text,
-                                                       const ScreenContext& context) {
-        const AppGroup group = AppGroups::of(context.appName, context.writing);
-        return CleanupPipeline::format(text, context.writing,
-                                       settings.get(SettingKeys::style(group)), snippets.copy())
-            .final;
-    };
+Controller::Formatting AppShell::formatting(const SettingsFile& settings,
+                                            const SnippetStore& snippets, AppGroup group) {
+    return {settings.get(SettingKeys::style(group)), snippets.copy()};
 }
 
 void AppShell::keep(HistoryStore& history, const Dictation& dictation,
@@ -122,7 +116,9 @@ void AppShell::wire() {
     controller_.onResult = [this](const Dictation& dictation, const Controller::Samples& samples) {
         keep(history_, dictation, samples);
     };
-    controller_.finish = formatting(SettingsFile(paths_.settings()), snippets_);
+    controller_.formatting = [this](AppGroup group) {
+        return std::optional(formatting(settings_.file(), snippets_, group));
+    };
     state_.setVoiceTest(&voiceTest_);
     controller_.captureTarget = MainWindow::captureHook(window_, voiceTest_);
 

@@ -72,10 +72,10 @@ class AppShell {
 
     // The record key: a valid key stored under "key", else the command line's.
     static HotKey recordKey(HotKey commandLine, const SettingsFile& settings);
-    // The controller's last step for an ordinary field: layout for the app's kind, the style of
-    // its group, then the snippets as the store holds them at that moment. Runs on the pipeline's
-    // worker: it reads the settings file and a copy of the snippet list, nothing else.
-    static Controller::Finish formatting(SettingsFile settings, const SnippetStore& snippets);
+    // What the controller formats an ordinary field's text with: the style stored for the
+    // app's group and the snippets as the store holds them.
+    static Controller::Formatting formatting(const SettingsFile& settings,
+                                             const SnippetStore& snippets, AppGroup group);
     // Adds a finished dictation to the history, with its recording only when one is kept.
     static void keep(HistoryStore& history, const Dictation& dictation,
                      const Controller::Samples& samples);

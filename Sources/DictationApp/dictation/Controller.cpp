@@ -32,7 +32,6 @@ struct Controller::Work {
     SpeechEngine* server;
     std::function<bool(std::span<const float>)> isSilent;
     std::shared_ptr<const OnDeviceCleaner> cleaner;
-    Finish finish;
     bool cleanup;
     TimingLog timingLog;
     std::shared_ptr<const Clock> clock;
@@ -191,7 +190,7 @@ void Controller::stop() {
     // so the worker starts while the sound and the display are dealt with here.
     const bool checkSpeech = !heardSpeech_;
     runPipeline(Job{parts_.clock->now(), std::move(recording.samples), recording.seconds, *context_,
-                    isSecure_, heardSpeech_},
+                    isSecure_, heardSpeech_, std::nullopt},
                 checkSpeech);
     if (parts_.settings.get(SettingKeys::playSound)) {
         parts_.playSound();
@@ -243,12 +242,29 @@ void Controller::keepRetry(std::optional<Job> job) {
 // MARK: - The pipeline
 
 Controller::Work Controller::work() {
-    return Work{this,           &mainThread_,    &server_,         parts_.isSilent,
-                parts_.cleaner, finish,          options_.cleanup, timingLog_,
-                parts_.clock,   parts_.settings, parts_.isApp};
+    return Work{this,
+                &mainThread_,
+                &server_,
+                parts_.isSilent,
+                parts_.cleaner,
+                options_.cleanup,
+                timingLog_,
+                parts_.clock,
+                parts_.settings,
+                parts_.isApp};
 }
 
 void Controller::runPipeline(Job job, bool checkSpeech) {
+    try {
+        // A password goes in as spoken.
+        if (!job.isSecure) {
+            job.formatting = formatting(AppGroups::of(job.context.appName, job.context.writing));
+        }
+    } catch (const std::exception& error) {
+        log(std::string("failed: ") + error.what());
+        nothing(work(), job, Outcome::failed, transcriptionFailed, session_);
+        return;
+    }
     work_.async([work = work(), job = std::move(job), session = session_, checkSpeech]() mutable {
         process(work, std::move(job), session, checkSpeech);
     });
@@ -256,7 +272,7 @@ void Controller::runPipeline(Job job, bool checkSpeech) {
 
 void Controller::process(const Work& work, Job job, std::int64_t session, bool checkSpeech) {
     const auto start = Steady::now();
-    // Whatever goes wrong before the text is ready (the engine, the cleaner, a hook) ends this
+    // Whatever goes wrong before the text is ready (the engine, the cleanup) ends this
     // dictation as failed, never the program.
     const auto fail = [&](const std::exception& error) {
         log(std::string("failed: ") + error.what());
@@ -274,39 +290,39 @@ void Controller::process(const Work& work, Job job, std::int64_t session, bool c
         return;
     }
     const std::int64_t asrMs = millisecondsSince(start);
-    if (Cleanup::isEmptyTranscript(transcript)) {
-        nothing(work, job, Outcome::silent, noWords, session);
-        return;
-    }
 
-    const auto cleanStart = Steady::now();
-    const bool cleans = Cleanup::shouldClean(transcript, work.cleanup);
-    std::string text;
+    std::int64_t llmMs = 0;
+    const auto edit = [&](const std::string& heard) {
+        const auto editStart = Steady::now();
+        auto candidate = work.cleaner->clean(heard);
+        llmMs = millisecondsSince(editStart);
+        return candidate;
+    };
+    CleanupPipeline::Stages stages;
     try {
-        const auto candidate =
-            cleans ? work.cleaner->clean(transcript) : std::optional<std::string>();
-        auto stages = CleanupPipeline::clean(transcript, work.cleanup, candidate);
-        if (stages.refusedCandidate) {
-            log("on-device edit changed the words, not using it");
-        }
-        text = std::move(stages.stripped);
-        // Layout and snippets are for ordinary fields; a password goes in as spoken.
-        if (!job.isSecure) {
-            text = work.finish(text, job.context);
-        }
+        const auto& format = job.formatting;
+        stages = CleanupPipeline::run(transcript, job.context, work.cleanup, !format,
+                                      format ? format->style : WritingStyle::polished,
+                                      format ? format->snippets : std::vector<Snippet>(), edit);
     } catch (const std::exception& error) {
         fail(error);
         return;
     }
-    const std::int64_t llmMs = cleans ? millisecondsSince(cleanStart) : 0;
+    if (stages.isEmpty) {
+        nothing(work, job, Outcome::silent, noWords, session);
+        return;
+    }
+    if (stages.refusedCandidate) {
+        log("on-device edit changed the words, not using it");
+    }
     const std::int64_t totalMs = millisecondsSince(start);
 
     const std::string app = job.context.appName;
     const double seconds = job.seconds;
     const bool isSecure = job.isSecure;
     Dictation dictation{
-        Uuid::generate(), work.clock->now(), seconds,      app,          Outcome::typed,
-        std::move(text),  transcript,        std::nullopt, std::nullopt, totalMs};
+        Uuid::generate(),        work.clock->now(), seconds,      app,          Outcome::typed,
+        std::move(stages.final), transcript,        std::nullopt, std::nullopt, totalMs};
     work.onMain([dictation = std::move(dictation), job = std::move(job)](Controller& controller) {
         controller.deliver(dictation, job);
     });

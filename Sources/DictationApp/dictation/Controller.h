@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CleanupPipeline.h"
 #include "Dictation.h"
 #include "Joiner.h"
 #include "Options.h"
@@ -49,7 +50,12 @@ class Controller final : public RecordKeyTarget {
 
     using Samples = std::vector<float>;
     using SampleReceiver = std::function<void(Samples)>;
-    using Finish = std::function<std::string(const std::string&, const ScreenContext&)>;
+
+    // What the app adds to an ordinary field's text: its group's style and the snippets.
+    struct Formatting {
+        WritingStyle style = WritingStyle::polished;
+        std::vector<Snippet> snippets;
+    };
 
     // One recording on its way through the pipeline.
     struct Job {
@@ -59,6 +65,8 @@ class Controller final : public RecordKeyTarget {
         ScreenContext context;
         bool isSecure = false;
         bool heardSpeech = false;
+        // Asked of the app when the job is sent down the pipeline; none: typed as cleaned.
+        std::optional<Formatting> formatting;
     };
 
     // The world around the controller. The clock, the speech check, the speech engine and the
@@ -92,7 +100,11 @@ class Controller final : public RecordKeyTarget {
     std::function<void(bool)> onRecordingChange = [](bool) {};
     std::function<void(float)> onLevel = [](float) {};
     std::function<void(const std::string&)> onWords = [](const std::string&) {};
-    Finish finish = [](const std::string& text, const ScreenContext&) { return text; };
+    // The formatting of the app's text for the app group, as the settings and snippets stand
+    // when the job starts; the terminal has none.
+    std::function<std::optional<Formatting>(AppGroup)> formatting = [](AppGroup) {
+        return std::optional<Formatting>();
+    };
     std::function<void(const Dictation&, const Samples&)> onResult = [](const Dictation&,
                                                                         const Samples&) {};
     // Asked at key down: a receiver that wants this recording's samples instead of dictation.

@@ -134,17 +134,18 @@ TEST_F(ControllerTest, AHeldKeyTypesTheCleanedTextAndLeavesARecordWithoutWordsIn
     }
 }
 
-TEST_F(ControllerTest, RawModeFinishesTheTranscriptAsHeardAndTheFinishHookShapesIt) {
+TEST_F(ControllerTest, RawModeTypesTheTranscriptAsHeardInTheAppsStyleWithItsSnippets) {
     make(Options{.cleanup = false});
-    std::vector<std::string> finished;
-    controller->finish = [&](const std::string& text, const ScreenContext& context) {
-        finished.push_back(text + "|" + context.appName);
-        return text + "!";
+    std::vector<AppGroup> asked;
+    controller->formatting = [&](AppGroup group) {
+        asked.push_back(group);
+        return std::optional(Controller::Formatting{WritingStyle::lowercase,
+                                                    {Snippet::make("tuesday", "Tue 5 May")}});
     };
     dictate();
-    EXPECT_EQ(finished, std::vector<std::string>{"um so send it Monday, no, Tuesday.|Editor"});
+    EXPECT_EQ(asked, std::vector<AppGroup>{AppGroup::other});
     ASSERT_EQ(paster.pastes.size(), 1u);
-    EXPECT_EQ(paster.pastes[0].first, "um so send it Monday, no, Tuesday.!");
+    EXPECT_EQ(paster.pastes[0].first, "um so send it monday, no, Tue 5 May");
 }
 
 TEST_F(ControllerTest, PressesUnderThreeTenthsAreDroppedAndExactlyThreeTenthsCount) {
@@ -273,10 +274,10 @@ TEST_F(ControllerTest, TheNextDictationIntoTheSameAppSoonStartsWithASpace) {
 
 TEST_F(ControllerTest, APasswordFieldIsTypedConcealedAndLeavesNothingBehind) {
     LogCapture log;
-    std::vector<std::string> finished;
-    controller->finish = [&](const std::string& text, const ScreenContext&) {
-        finished.push_back(text);
-        return text;
+    int asked = 0;
+    controller->formatting = [&](AppGroup) {
+        ++asked;
+        return std::optional(Controller::Formatting{WritingStyle::lowercase, {}});
     };
     dictate(); // the joiner now expects a space for the same app
     focus.secure.insert(1);
@@ -288,7 +289,7 @@ TEST_F(ControllerTest, APasswordFieldIsTypedConcealedAndLeavesNothingBehind) {
     settle();
     ASSERT_EQ(paster.pastes.size(), 2u);
     EXPECT_EQ(paster.pastes[1], std::make_pair(std::string("So send it Tuesday."), true));
-    EXPECT_EQ(finished.size(), 1u) << "no layout or snippets for a password";
+    EXPECT_EQ(asked, 1) << "no style or snippets for a password";
     EXPECT_TRUE(results.empty());
     EXPECT_TRUE(log.contains("not saved: a password field was in use"));
     const std::string csv = readAll(runs());
@@ -452,9 +453,9 @@ TEST_F(ControllerTest, AnOldJobsEndLeavesTheNewRecordingsPillAlone) {
     EXPECT_FALSE(shown());
 }
 
-TEST_F(ControllerTest, AFailureAfterTheEngineFailsTheDictationNotTheProgram) {
+TEST_F(ControllerTest, AFailingFormattingHookFailsTheDictationNotTheProgram) {
     LogCapture log;
-    controller->finish = [](const std::string&, const ScreenContext&) -> std::string {
+    controller->formatting = [](AppGroup) -> std::optional<Controller::Formatting> {
         throw std::runtime_error("the snippets could not be read");
     };
     dictate();
