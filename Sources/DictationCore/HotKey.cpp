@@ -8,15 +8,13 @@ struct Row {
     HotKey key;
     std::string_view raw;
     std::string_view label;
-    std::uint16_t code;
-    std::uint64_t flag;
 };
 
 constexpr std::array<Row, 4> rows{{
-    {HotKey::fn, "fn", "fn", 63, 0x800000},
-    {HotKey::rightOption, "right-option", "right Alt", 61, 0x40},
-    {HotKey::rightCommand, "right-command", "right Super", 54, 0x10},
-    {HotKey::rightControl, "right-control", "right Ctrl", 62, 0x2000},
+    {HotKey::fn, "fn", "fn"},
+    {HotKey::rightOption, "right-option", "right Alt"},
+    {HotKey::rightCommand, "right-command", "right Super"},
+    {HotKey::rightControl, "right-control", "right Ctrl"},
 }};
 
 const Row& row(HotKey key) {
@@ -31,12 +29,6 @@ std::string_view rawValue(HotKey key) {
 std::string_view label(HotKey key) {
     return row(key).label;
 }
-std::uint16_t keyCode(HotKey key) {
-    return row(key).code;
-}
-std::uint64_t flag(HotKey key) {
-    return row(key).flag;
-}
 
 std::optional<HotKey> fromRawValue(std::string_view raw) {
     for (const auto& r : rows) {
@@ -45,13 +37,6 @@ std::optional<HotKey> fromRawValue(std::string_view raw) {
         }
     }
     return std::nullopt;
-}
-
-std::optional<bool> isPressed(HotKey key, std::uint16_t code, std::uint64_t flags) {
-    if (code != row(key).code) {
-        return std::nullopt;
-    }
-    return (flags & row(key).flag) != 0;
 }
 
 const std::string& spokenList() {

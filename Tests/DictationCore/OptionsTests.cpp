@@ -123,16 +123,4 @@ TEST(HotKey, RawValuesLabelsAndTheSpokenList) {
     EXPECT_EQ(HotKeys::fromRawValue("right option"), std::nullopt);
 }
 
-TEST(HotKey, PressedOnlyForItsOwnKeyAndDeviceFlag) {
-    // Right Alt: code 61, device flag 0x40. Left Alt's device flag (0x20) never counts.
-    EXPECT_EQ(HotKeys::isPressed(HotKey::rightOption, 61, 0x80040), true);
-    EXPECT_EQ(HotKeys::isPressed(HotKey::rightOption, 61, 0x80020), false);
-    EXPECT_EQ(HotKeys::isPressed(HotKey::rightOption, 58, 0x80040), std::nullopt);
-    EXPECT_EQ(HotKeys::isPressed(HotKey::fn, 63, 0x800000), true);
-    EXPECT_EQ(HotKeys::isPressed(HotKey::fn, 63, 0), false);
-    EXPECT_EQ(HotKeys::isPressed(HotKey::rightCommand, 54, 0x10), true);
-    EXPECT_EQ(HotKeys::isPressed(HotKey::rightControl, 62, 0x2000), true);
-    EXPECT_EQ(HotKeys::isPressed(HotKey::rightControl, 62, 0x1), false);
-}
-
 } // namespace

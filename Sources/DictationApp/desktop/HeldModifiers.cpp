@@ -1,33 +1,32 @@
 #include "desktop/HeldModifiers.h"
 
-std::optional<KeyEvent> HeldModifiers::press(unsigned keycode, Modifier modifier, bool synthetic) {
-    down_[keycode] = modifier;
-    return KeyEvent{KeyEvent::Kind::flagsChanged, modifier.code, flags(), synthetic};
-}
+#include <algorithm>
 
-std::optional<KeyEvent> HeldModifiers::release(unsigned keycode, Modifier modifier,
-                                               bool synthetic) {
-    if (down_.erase(keycode) == 0) {
+std::optional<KeyEvent> HeldModifiers::event(unsigned code, bool press,
+                                             std::optional<KeyEvent::Key> key, bool synthetic) {
+    if (!press) {
+        const auto held = down_.find(code);
+        if (held == down_.end()) {
+            return std::nullopt;
+        }
+        const HotKey released = held->second;
+        down_.erase(held);
+        return changed(released, synthetic);
+    }
+    if (!key) {
         return std::nullopt;
     }
-    return KeyEvent{KeyEvent::Kind::flagsChanged, modifier.code, flags(), synthetic};
+    if (const auto* record = std::get_if<HotKey>(&*key)) {
+        down_[code] = *record;
+        return changed(*record, synthetic);
+    }
+    return KeyEvent{.key = *key, .synthetic = synthetic};
 }
 
-std::uint64_t HeldModifiers::flags() const {
-    std::uint64_t all = 0;
-    for (const auto& [keycode, modifier] : down_) {
-        all |= modifier.flag;
-    }
-    return all;
-}
-
-bool HeldModifiers::holds(const std::function<bool(std::uint64_t)>& isRecordFlag) const {
-    for (const auto& [keycode, modifier] : down_) {
-        if (isRecordFlag(modifier.flag)) {
-            return true;
-        }
-    }
-    return false;
+KeyEvent HeldModifiers::changed(HotKey key, bool synthetic) const {
+    const bool down =
+        std::ranges::any_of(down_, [&](const auto& held) { return held.second == key; });
+    return {.key = key, .down = down, .synthetic = synthetic};
 }
 
 std::vector<KeyEvent> HeldModifiers::reconcile(const std::function<bool(unsigned)>& isDown) {
@@ -37,9 +36,9 @@ std::vector<KeyEvent> HeldModifiers::reconcile(const std::function<bool(unsigned
             ++it;
             continue;
         }
-        const Modifier modifier = it->second;
+        const HotKey key = it->second;
         it = down_.erase(it);
-        released.push_back({KeyEvent::Kind::flagsChanged, modifier.code, flags(), false});
+        released.push_back(changed(key, false));
     }
     return released;
 }

@@ -2,37 +2,31 @@
 
 #include "desktop/KeyListener.h"
 
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <vector>
 
-// The modifier keys now down, by the desktop's keycode, each with its code and flag in the
-// record key's terms. Turns presses and releases into flags-changed events.
+// The record keys now down, by the backend's own code for the key, turning the backend's
+// presses and releases into key events. Two codes can be one record key (AltGr layouts), so a
+// record key is up only once all of its codes are.
 class HeldModifiers {
   public:
-    struct Modifier {
-        std::uint16_t code = 0;
-        std::uint64_t flag = 0;
-        bool operator==(const Modifier&) const = default;
-    };
+    // What a press or release of the key with `code` means, given what the backend's table
+    // calls it (nothing for a modifier that is not a record key). Only record keys report
+    // releases, and only once.
+    std::optional<KeyEvent> event(unsigned code, bool press, std::optional<KeyEvent::Key> key,
+                                  bool synthetic);
 
-    // The flags-changed event for a press or release; nothing for the release of a key that
-    // was not down (its release was already reported).
-    std::optional<KeyEvent> press(unsigned keycode, Modifier modifier, bool synthetic);
-    std::optional<KeyEvent> release(unsigned keycode, Modifier modifier, bool synthetic);
-
-    // The modifiers of every key down.
-    std::uint64_t flags() const;
-    bool isDown(unsigned keycode) const { return down_.contains(keycode); }
-    // Whether a key whose flag passes `isRecordFlag` is down: its release must not be missed.
-    bool holds(const std::function<bool(std::uint64_t flag)>& isRecordFlag) const;
+    bool isDown(unsigned code) const { return down_.contains(code); }
+    bool empty() const { return down_.empty(); }
 
     // Releases for the keys believed down that `isDown` says are up: their release events
     // went missing (a grab or focus change).
-    std::vector<KeyEvent> reconcile(const std::function<bool(unsigned keycode)>& isDown);
+    std::vector<KeyEvent> reconcile(const std::function<bool(unsigned code)>& isDown);
 
   private:
-    std::map<unsigned, Modifier> down_;
+    KeyEvent changed(HotKey key, bool synthetic) const;
+
+    std::map<unsigned, HotKey> down_;
 };

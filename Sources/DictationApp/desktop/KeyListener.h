@@ -1,24 +1,28 @@
 #pragma once
 
-#include <cstdint>
+#include "HotKey.h"
+
 #include <functional>
 #include <string>
+#include <variant>
 
-// A key or mouse event of the whole desktop, in the record key's terms: modifier changes
-// carry the key's code and the flags of the modifiers now down (see HotKeys), every other key
-// is a key-down, and a left click is a mouse-down. Where the desktop only tells us that the
-// shortcut bound to dictation went down, up or was invoked once (a portal shortcut, a command
-// the compositor runs), the record-key kinds say so whatever key that shortcut is.
+// A key or pointer event of the whole desktop, in the few terms the record key needs. Each
+// backend maps its own codes onto `Key`: the record keys report going down and up, Escape,
+// any other key and a left click report presses, and the other modifiers report nothing,
+// since holding Shift is not typing. Where the desktop only tells us that the shortcut bound
+// to dictation went down, up or was invoked once (a portal shortcut, a command the compositor
+// runs), the record-key kinds say so whatever key that shortcut is.
 struct KeyEvent {
-    enum class Kind { flagsChanged, keyDown, mouseDown, recordKeyDown, recordKeyUp, recordToggle };
+    enum class Input { escape, otherKey, pointerButton };
+    using Key = std::variant<HotKey, Input>;
+    enum class Kind { key, recordKeyDown, recordKeyUp, recordToggle };
 
-    Kind kind = Kind::keyDown;
-    std::uint16_t keyCode = 0;
-    std::uint64_t flags = 0;
+    Kind kind = Kind::key;
+    Key key = Input::otherKey;
+    // Whether `key` is down after this event.
+    bool down = true;
     // Sent by this program itself (a paste chord or typed text), not by the user.
     bool synthetic = false;
-
-    static constexpr std::uint16_t escapeKeyCode = 53;
 
     bool operator==(const KeyEvent&) const = default;
 };

@@ -12,12 +12,6 @@ void RecordKeyMonitor::handle(const KeyEvent& event) {
         return;
     }
     switch (event.kind) {
-    case KeyEvent::Kind::flagsChanged:
-        handleFlags(event);
-        return;
-    case KeyEvent::Kind::mouseDown:
-        target_.userActed();
-        return;
     case KeyEvent::Kind::recordKeyDown:
         target_.keyDown();
         return;
@@ -27,25 +21,22 @@ void RecordKeyMonitor::handle(const KeyEvent& event) {
     case KeyEvent::Kind::recordToggle:
         target_.toggle();
         return;
-    case KeyEvent::Kind::keyDown:
-        target_.userActed();
-        // Holding the key, any other key drops the recording; hands-free, only escape does.
-        if (!target_.isHandsFree() || event.keyCode == KeyEvent::escapeKeyCode) {
-            target_.cancel();
+    case KeyEvent::Kind::key:
+        break;
+    }
+    // The other record keys are modifiers like any.
+    if (const auto* key = std::get_if<HotKey>(&event.key)) {
+        if (*key == currentKey_()) {
+            event.down ? target_.keyDown() : target_.keyUp();
         }
         return;
     }
-}
-
-void RecordKeyMonitor::handleFlags(const KeyEvent& event) {
-    const auto pressed = HotKeys::isPressed(currentKey_(), event.keyCode, event.flags);
-    if (!pressed) {
-        return;
-    }
-    if (*pressed) {
-        target_.keyDown();
-    } else {
-        target_.keyUp();
+    target_.userActed();
+    // Holding the key, any other key drops the recording; hands-free, only escape does.
+    const auto input = std::get<KeyEvent::Input>(event.key);
+    if (input == KeyEvent::Input::escape ||
+        (input == KeyEvent::Input::otherKey && !target_.isHandsFree())) {
+        target_.cancel();
     }
 }
 

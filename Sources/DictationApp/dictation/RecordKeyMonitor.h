@@ -30,8 +30,6 @@ class RecordKeyMonitor {
 
     // Every event from the listener.
     void handle(const KeyEvent& event);
-    // A modifier changed: key down or key up when it is the record key.
-    void handleFlags(const KeyEvent& event);
 
     // Starts `listener` with this monitor as its sink, shows and logs the ready line, and
     // returns true; logs why and returns false when the listener is not available.

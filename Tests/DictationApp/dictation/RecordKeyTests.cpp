@@ -12,19 +12,16 @@
 namespace {
 
 using Kind = KeyEvent::Kind;
+using Input = KeyEvent::Input;
 
 using Calls = RecordKeyCalls;
 
-KeyEvent flags(HotKey key, bool down) {
-    return {Kind::flagsChanged, HotKeys::keyCode(key), down ? HotKeys::flag(key) : 0, false};
+KeyEvent record(HotKey key, bool down) {
+    return {.key = key, .down = down};
 }
-KeyEvent keyDown(std::uint16_t code) {
-    return {Kind::keyDown, code, 0, false};
-}
-const KeyEvent leftAltDown{Kind::flagsChanged, 58, 0x80000, false};
-const KeyEvent letter = keyDown(0xFFFF);
-const KeyEvent escape = keyDown(KeyEvent::escapeKeyCode);
-const KeyEvent click{Kind::mouseDown, 0, 0, false};
+const KeyEvent letter{.key = Input::otherKey};
+const KeyEvent escape{.key = Input::escape};
+const KeyEvent click{.key = Input::pointerButton};
 
 KeyEvent synthetic(KeyEvent event) {
     event.synthetic = true;
@@ -42,33 +39,33 @@ TEST(RecordKeyMonitor, EventsBecomeTheControllersCalls) {
     const std::vector<Case> cases{
         {"hold and release",
          false,
-         {flags(HotKey::rightOption, true), flags(HotKey::rightOption, false)},
+         {record(HotKey::rightOption, true), record(HotKey::rightOption, false)},
          {"down", "up"}},
-        {"left Alt is another key", false, {leftAltDown}, {}},
-        {"another record key is ignored", false, {flags(HotKey::rightControl, true)}, {}},
-        {"a modifier change while held downs again",
+        {"another record key is ignored",
          false,
-         {flags(HotKey::rightOption, true),
-          {Kind::flagsChanged, HotKeys::keyCode(HotKey::rightOption), 0x40 | 0x20000, false}},
+         {record(HotKey::rightControl, true), record(HotKey::rightControl, false)},
+         {}},
+        {"the key reported down again downs again",
+         false,
+         {record(HotKey::rightOption, true), record(HotKey::rightOption, true)},
          {"down", "down"}},
         {"any key while held cancels",
          false,
-         {flags(HotKey::rightOption, true), letter},
+         {record(HotKey::rightOption, true), letter},
          {"down", "acted", "cancel"}},
         {"escape while held cancels", false, {escape}, {"acted", "cancel"}},
         {"hands-free: a letter only acts", true, {letter}, {"acted"}},
         {"hands-free: escape cancels", true, {escape}, {"acted", "cancel"}},
         {"a click acts", false, {click}, {"acted"}},
+        {"hands-free: a click only acts", true, {click}, {"acted"}},
         {"a bound shortcut is the record key whatever key is chosen",
          false,
-         {{Kind::recordKeyDown, 0, 0, false},
-          {Kind::recordKeyUp, 0, 0, false},
-          {Kind::recordToggle, 0, 0, false}},
+         {{.kind = Kind::recordKeyDown}, {.kind = Kind::recordKeyUp}, {.kind = Kind::recordToggle}},
          {"down", "up", "toggle"}},
         {"our own keys do nothing",
          false,
          {synthetic(letter), synthetic(escape), synthetic(click),
-          synthetic(flags(HotKey::rightOption, true))},
+          synthetic(record(HotKey::rightOption, true))},
          {}},
     };
     for (const auto& c : cases) {
@@ -86,11 +83,11 @@ TEST(RecordKeyMonitor, ANewlyChosenKeyCountsFromTheNextEvent) {
     Calls calls;
     HotKey current = HotKey::rightOption;
     RecordKeyMonitor monitor(calls, [&] { return current; });
-    monitor.handle(flags(HotKey::rightControl, true));
+    monitor.handle(record(HotKey::rightControl, true));
     current = HotKey::rightControl;
-    monitor.handle(flags(HotKey::rightControl, true));
-    monitor.handle(flags(HotKey::rightOption, true));
-    monitor.handle(flags(HotKey::rightControl, false));
+    monitor.handle(record(HotKey::rightControl, true));
+    monitor.handle(record(HotKey::rightOption, true));
+    monitor.handle(record(HotKey::rightControl, false));
     EXPECT_EQ(calls.made, (std::vector<std::string>{"down", "up"}));
 }
 
@@ -117,7 +114,7 @@ TEST(RecordKeyMonitor, StartingShowsAndLogsTheReadyLine) {
     EXPECT_TRUE(log.contains("ready. hold right Super to talk (raw mode, no cleanup)\n"))
         << log.text();
     ASSERT_TRUE(listener.sink);
-    listener.sink(flags(HotKey::rightCommand, true));
+    listener.sink(record(HotKey::rightCommand, true));
     EXPECT_EQ(calls.made, std::vector<std::string>{"down"});
 
     EXPECT_EQ(RecordKeyMonitor::readyLine(HotKey::fn, true), "ready. hold fn to talk");
@@ -139,30 +136,42 @@ TEST(RecordKeyMonitor, WithoutAListenerNothingIsReady) {
     EXPECT_FALSE(log.contains("ready.")) << log.text();
 }
 
-TEST(HeldModifiers, FlagsAreTheUnionOfTheKeysDown) {
+TEST(HeldModifiers, ARecordKeyIsDownWhileAnyOfItsCodesIs) {
     HeldModifiers held;
-    const HeldModifiers::Modifier alt{61, 0x40};
-    const HeldModifiers::Modifier control{59, 0x40000};
-    EXPECT_EQ(held.press(108, alt, false), (KeyEvent{Kind::flagsChanged, 61, 0x40, false}));
-    EXPECT_EQ(held.press(37, control, true), (KeyEvent{Kind::flagsChanged, 59, 0x40040, true}));
-    EXPECT_EQ(held.release(37, control, true), (KeyEvent{Kind::flagsChanged, 59, 0x40, true}));
-    // A second release of the same key reports nothing.
-    EXPECT_EQ(held.release(37, control, false), std::nullopt);
-    EXPECT_TRUE(held.holds([](std::uint64_t f) { return f == 0x40; }));
-    EXPECT_EQ(held.release(108, alt, false), (KeyEvent{Kind::flagsChanged, 61, 0, false}));
-    EXPECT_FALSE(held.holds([](std::uint64_t) { return true; }));
+    const auto event = [&](unsigned code, bool press, std::optional<KeyEvent::Key> key) {
+        return held.event(code, press, key, code == 37);
+    };
+    // 108 and 92 both stand for right Alt (an AltGr layout); 50 is left Shift, no key here.
+    EXPECT_EQ(event(108, true, HotKey::rightOption), record(HotKey::rightOption, true));
+    EXPECT_EQ(event(92, true, HotKey::rightOption), record(HotKey::rightOption, true));
+    EXPECT_EQ(event(50, true, std::nullopt), std::nullopt);
+    EXPECT_EQ(event(37, true, HotKey::rightControl), synthetic(record(HotKey::rightControl, true)));
+    EXPECT_EQ(event(37, false, HotKey::rightControl),
+              synthetic(record(HotKey::rightControl, false)));
+    EXPECT_EQ(event(108, false, HotKey::rightOption), record(HotKey::rightOption, true));
+    EXPECT_FALSE(held.empty());
+    // The release reports the key that went down, whatever the table says now.
+    EXPECT_EQ(event(92, false, std::nullopt), record(HotKey::rightOption, false));
+    EXPECT_TRUE(held.empty());
+    // A second release, and the release of anything but a record key, report nothing.
+    EXPECT_EQ(event(92, false, HotKey::rightOption), std::nullopt);
+    EXPECT_EQ(event(50, false, std::nullopt), std::nullopt);
+    // Other keys report their press only.
+    EXPECT_EQ(event(38, true, Input::otherKey), letter);
+    EXPECT_EQ(event(38, false, Input::otherKey), std::nullopt);
+    EXPECT_EQ(event(9, true, Input::escape), escape);
 }
 
 TEST(HeldModifiers, AMissedReleaseIsReportedOnceTheKeyIsSeenUp) {
     HeldModifiers held;
-    held.press(108, {61, 0x40}, false);
-    held.press(50, {56, 0x20000}, false);
+    held.event(108, true, HotKey::rightOption, false);
+    held.event(105, true, HotKey::rightControl, false);
     EXPECT_TRUE(held.reconcile([](unsigned) { return true; }).empty());
     const auto released = held.reconcile([](unsigned code) { return code != 108; });
-    EXPECT_EQ(released, (std::vector<KeyEvent>{{Kind::flagsChanged, 61, 0x20000, false}}));
+    EXPECT_EQ(released, std::vector{record(HotKey::rightOption, false)});
     // The late release event itself then changes nothing.
-    EXPECT_EQ(held.release(108, {61, 0x40}, false), std::nullopt);
-    EXPECT_EQ(held.flags(), 0x20000u);
+    EXPECT_EQ(held.event(108, false, HotKey::rightOption, false), std::nullopt);
+    EXPECT_TRUE(held.isDown(105));
 }
 
 TEST(SyntheticEvents, EachExpectedEventIsClaimedOnceInTime) {

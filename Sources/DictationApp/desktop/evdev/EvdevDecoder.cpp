@@ -1,7 +1,5 @@
 #include "desktop/evdev/EvdevDecoder.h"
 
-#include "HotKey.h"
-
 #include <array>
 #include <linux/input-event-codes.h>
 #include <optional>
@@ -9,46 +7,42 @@
 
 namespace {
 
-using Modifier = HeldModifiers::Modifier;
+using Input = KeyEvent::Input;
 
-constexpr std::uint16_t otherCode = 0xFFFF;
-
-Modifier recordKey(HotKey key) {
-    return {HotKeys::keyCode(key), HotKeys::flag(key)};
-}
-
-// The modifier keys by evdev code, with the codes and flags X11KeyListener gives their keysyms.
-const std::array<std::pair<unsigned, Modifier>, 11>& modifiers() {
-    static const std::array<std::pair<unsigned, Modifier>, 11> table{{
-        {KEY_RIGHTALT, recordKey(HotKey::rightOption)},
-        {KEY_RIGHTMETA, recordKey(HotKey::rightCommand)},
-        {KEY_RIGHTCTRL, recordKey(HotKey::rightControl)},
-        {KEY_FN, recordKey(HotKey::fn)},
-        {KEY_LEFTSHIFT, {56, 0x20000}},
-        {KEY_RIGHTSHIFT, {60, 0x20000}},
-        {KEY_LEFTCTRL, {59, 0x40000}},
-        {KEY_LEFTALT, {58, 0x80000}},
-        {KEY_LEFTMETA, {55, 0x100000}},
-        {KEY_CAPSLOCK, {57, 0x10000}},
-        {KEY_NUMLOCK, {otherCode, 0}},
-    }};
-    return table;
-}
-
-std::optional<Modifier> modifierOf(unsigned code) {
-    for (const auto& [key, modifier] : modifiers()) {
-        if (key == code) {
-            return modifier;
-        }
-    }
-    return std::nullopt;
-}
+// Keys by evdev code; the other modifiers are no key at all, since holding Shift is not typing.
+constexpr std::array<std::pair<unsigned, std::optional<KeyEvent::Key>>, 13> keys{{
+    {KEY_RIGHTALT, HotKey::rightOption},
+    {KEY_RIGHTMETA, HotKey::rightCommand},
+    {KEY_RIGHTCTRL, HotKey::rightControl},
+    {KEY_FN, HotKey::fn},
+    {KEY_ESC, Input::escape},
+    {BTN_LEFT, Input::pointerButton},
+    {KEY_LEFTSHIFT, std::nullopt},
+    {KEY_RIGHTSHIFT, std::nullopt},
+    {KEY_LEFTCTRL, std::nullopt},
+    {KEY_LEFTALT, std::nullopt},
+    {KEY_LEFTMETA, std::nullopt},
+    {KEY_CAPSLOCK, std::nullopt},
+    {KEY_NUMLOCK, std::nullopt},
+}};
 
 // Mouse, touchpad, joystick and tablet buttons share EV_KEY with the keys; a finger on a
 // touchpad is not typing.
 bool isButton(unsigned code) {
     return (code >= BTN_MISC && code < KEY_OK) || (code >= BTN_DPAD_UP && code <= BTN_DPAD_RIGHT) ||
            (code >= BTN_TRIGGER_HAPPY && code <= BTN_TRIGGER_HAPPY40);
+}
+
+std::optional<KeyEvent::Key> keyOf(unsigned code) {
+    for (const auto& [known, key] : keys) {
+        if (known == code) {
+            return key;
+        }
+    }
+    if (code == KEY_RESERVED || isButton(code)) {
+        return std::nullopt;
+    }
+    return Input::otherKey;
 }
 
 } // namespace
@@ -67,47 +61,22 @@ std::vector<KeyEvent> EvdevDecoder::feed(unsigned type, unsigned code, int value
         }
         return {};
     }
-    if (type != EV_KEY) {
-        return {};
-    }
-    return key(code, value);
-}
-
-std::vector<KeyEvent> EvdevDecoder::key(unsigned code, int value) {
     // 1 press, 0 release, 2 autorepeat: a held key is one press.
-    const bool press = value == 1;
-    if (value != 0 && !press) {
+    if (type != EV_KEY || (value != 0 && value != 1)) {
         return {};
     }
-    if (const auto modifier = modifierOf(code)) {
-        const auto event =
-            press ? held_.press(code, *modifier, false) : held_.release(code, *modifier, false);
-        if (event) {
-            return {*event};
-        }
-        return {};
+    if (const auto event = held_.event(code, value == 1, keyOf(code), false)) {
+        return {*event};
     }
-    if (!press) {
-        return {};
-    }
-    if (code == BTN_LEFT) {
-        return {{KeyEvent::Kind::mouseDown, 0, held_.flags(), false}};
-    }
-    if (code == KEY_RESERVED || isButton(code)) {
-        return {};
-    }
-    const std::uint16_t keyCode = code == KEY_ESC ? KeyEvent::escapeKeyCode : otherCode;
-    return {{KeyEvent::Kind::keyDown, keyCode, held_.flags(), false}};
+    return {};
 }
 
 std::vector<KeyEvent> EvdevDecoder::resync() {
     dropped_ = false;
     std::vector<KeyEvent> events = held_.reconcile(keyState_);
-    for (const auto& [code, modifier] : modifiers()) {
-        if (!held_.isDown(code) && keyState_(code)) {
-            if (const auto event = held_.press(code, modifier, false)) {
-                events.push_back(*event);
-            }
+    for (const auto& [code, key] : keys) {
+        if (key && std::holds_alternative<HotKey>(*key) && !held_.isDown(code) && keyState_(code)) {
+            events.push_back(*held_.event(code, true, key, false));
         }
     }
     return events;

@@ -6,9 +6,8 @@
 #include <functional>
 #include <vector>
 
-// The events of one evdev device (type, code, value as the kernel sends them) in the record
-// key's terms, with the same codes and flags as the X11 listener, so the press rule is the
-// same on every backend. Keys are physical here: the layout plays no part.
+// The events of one evdev device (type, code, value as the kernel sends them) as key events.
+// Keys are physical here: the layout plays no part.
 class EvdevDecoder {
   public:
     // Whether the key with this evdev code is down now, as the device reports it.
@@ -21,13 +20,11 @@ class EvdevDecoder {
 
     // Whether events were dropped and the key state not yet read again.
     bool awaitingResync() const { return dropped_; }
-    // Reads the key state after dropped events: modifiers believed down that are up now are
-    // released (so the end of a hold is never missed), and modifiers now down are pressed.
+    // Reads the key state after dropped events: record keys believed down that are up now are
+    // released (so the end of a hold is never missed), and record keys now down are pressed.
     std::vector<KeyEvent> resync();
 
   private:
-    std::vector<KeyEvent> key(unsigned code, int value);
-
     KeyState keyState_;
     HeldModifiers held_;
     bool dropped_ = false;

@@ -204,9 +204,7 @@ struct PortalShortcutListener::Impl {
 
     void deliver(KeyEvent::Kind kind) {
         if (sink) {
-            KeyEvent event;
-            event.kind = kind;
-            sink(event);
+            sink({.kind = kind});
         }
     }
 

@@ -112,6 +112,6 @@ void RecordKeyCommands::flush() {
         schedule();
     }
     if (sink_) {
-        sink_({kind, 0, 0, false});
+        sink_({.kind = kind});
     }
 }

@@ -1,6 +1,5 @@
 #include "desktop/x11/X11KeyListener.h"
 
-#include "HotKey.h"
 #include "desktop/HeldModifiers.h"
 #include "platform/Log.h"
 
@@ -14,68 +13,39 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
-#include <optional>
 
 namespace {
-
-using Modifier = HeldModifiers::Modifier;
-
-constexpr std::uint16_t otherCode = 0xFFFF;
 
 // XF86Fn: the evdev-derived keysym block starts at 0x10081000 and the kernel's KEY_FN is
 // 0x1d0. XF86keysym.h spells it with a macro it never defines.
 constexpr KeySym fnKeysym = 0x10081000 + 0x1d0;
 
-Modifier recordKey(HotKey key) {
-    return {HotKeys::keyCode(key), HotKeys::flag(key)};
-}
+} // namespace
 
-// Modifier keys by their keysym at the first level of the first group. AltGr layouts put
+// Keys by their keysym at the first level of the first group. AltGr layouts put
 // ISO_Level3_Shift on the right Alt key, so both count as right-option.
-std::optional<Modifier> modifierOf(KeySym sym) {
-    switch (sym) {
+std::optional<KeyEvent::Key> X11KeyListener::keyOf(unsigned long keysym) {
+    using Input = KeyEvent::Input;
+    switch (keysym) {
     case XK_Alt_R:
     case XK_ISO_Level3_Shift:
-        return recordKey(HotKey::rightOption);
+        return HotKey::rightOption;
     case XK_Super_R:
-        return recordKey(HotKey::rightCommand);
+        return HotKey::rightCommand;
     case XK_Control_R:
-        return recordKey(HotKey::rightControl);
+        return HotKey::rightControl;
     case fnKeysym:
-        return recordKey(HotKey::fn);
-    case XK_Shift_L:
-        return Modifier{56, 0x20000};
-    case XK_Shift_R:
-        return Modifier{60, 0x20000};
-    case XK_Control_L:
-        return Modifier{59, 0x40000};
-    case XK_Alt_L:
-    case XK_Meta_L:
-        return Modifier{58, 0x80000};
-    case XK_Super_L:
-    case XK_Hyper_L:
-        return Modifier{55, 0x100000};
-    case XK_Caps_Lock:
-        return Modifier{57, 0x10000};
+        return HotKey::fn;
+    case XK_Escape:
+        return Input::escape;
     default:
         break;
     }
-    if (IsModifierKey(sym) || sym == XK_Hyper_R || sym == XK_Meta_R) {
-        return Modifier{otherCode, 0};
+    if (IsModifierKey(keysym)) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return Input::otherKey;
 }
-
-bool isRecordFlag(std::uint64_t flag) {
-    for (HotKey key : HotKeys::allCases) {
-        if (HotKeys::flag(key) == flag) {
-            return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
 
 struct X11KeyListener::Impl {
     SyntheticEvents& synthetic;
@@ -186,7 +156,7 @@ struct X11KeyListener::Impl {
             XFreeEventData(d, cookie);
             if (type == XI_RawButtonPress) {
                 if (detail == 1) {
-                    deliver({KeyEvent::Kind::mouseDown, 0, down.flags(), false});
+                    deliver(KeyEvent{.key = KeyEvent::Input::pointerButton});
                 }
             } else if (!repeat || type == XI_RawKeyRelease) {
                 key(detail, type == XI_RawKeyPress);
@@ -202,17 +172,8 @@ struct X11KeyListener::Impl {
     void key(unsigned keycode, bool press) {
         const bool ours = synthetic.claim(keycode, press);
         const KeySym sym = XkbKeycodeToKeysym(display.get(), static_cast<KeyCode>(keycode), 0, 0);
-        if (const auto modifier = modifierOf(sym)) {
-            const auto event = press ? down.press(keycode, *modifier, ours)
-                                     : down.release(keycode, *modifier, ours);
-            if (event) {
-                deliver(*event);
-            }
-            return;
-        }
-        if (press) {
-            const std::uint16_t code = sym == XK_Escape ? KeyEvent::escapeKeyCode : otherCode;
-            deliver({KeyEvent::Kind::keyDown, code, down.flags(), ours});
+        if (const auto event = down.event(keycode, press, keyOf(sym), ours)) {
+            deliver(*event);
         }
     }
 
@@ -223,7 +184,7 @@ struct X11KeyListener::Impl {
     }
 
     void pollWhileHeld() {
-        const bool held = down.holds(isRecordFlag);
+        const bool held = !down.empty();
         if (held && !heldPoll.isActive()) {
             heldPoll.start();
         } else if (!held) {

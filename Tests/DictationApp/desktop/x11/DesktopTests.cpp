@@ -16,6 +16,7 @@
 #include "dictation/Terminals.h"
 
 #include <QStandardPaths>
+#include <X11/keysym.h>
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -115,6 +116,32 @@ class DesktopTest : public ::testing::Test {
 };
 
 // --- The record key --------------------------------------------------------------------
+
+TEST(X11KeyListener, KeysymsAreTheirKeysAndOtherModifiersNone) {
+    using Input = KeyEvent::Input;
+    const std::optional<KeyEvent::Key> none;
+    const std::pair<unsigned long, std::optional<KeyEvent::Key>> rows[] = {
+        {XK_Alt_R, HotKey::rightOption},
+        {XK_ISO_Level3_Shift, HotKey::rightOption}, // right Alt in AltGr layouts
+        {XK_Super_R, HotKey::rightCommand},
+        {XK_Control_R, HotKey::rightControl},
+        {0x100811d0, HotKey::fn}, // XF86Fn
+        {XK_Escape, Input::escape},
+        {XK_a, Input::otherKey},
+        {XK_Return, Input::otherKey},
+        {XK_Alt_L, none},
+        {XK_Shift_R, none},
+        {XK_Control_L, none},
+        {XK_Super_L, none},
+        {XK_Meta_R, none},
+        {XK_Hyper_R, none},
+        {XK_Caps_Lock, none},
+        {XK_Num_Lock, none},
+    };
+    for (const auto& [keysym, key] : rows) {
+        EXPECT_EQ(X11KeyListener::keyOf(keysym), key) << std::hex << keysym;
+    }
+}
 
 TEST_F(DesktopTest, RightAltDrivesKeyDownAndUpWhileLeftAltDoesNothing) {
     listen();
@@ -510,7 +537,7 @@ TEST_F(DesktopTest, TheRecordKeyOutlivesALostXConnection) {
     xdotool({"keydown", rightAlt});
     xdotool({"keyup", rightAlt});
     EXPECT_TRUE(waitUntil([&] {
-        return std::ranges::count(heard, KeyEvent::Kind::flagsChanged, &KeyEvent::kind) >= 2;
+        return std::ranges::count(heard, KeyEvent::Key{HotKey::rightOption}, &KeyEvent::key) >= 2;
     })) << "the record key went unheard after the connection came back";
 }
 
