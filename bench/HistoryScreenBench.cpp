@@ -6,11 +6,11 @@
 #include "RunBenchmarks.h"
 #include "SampleHistory.h"
 #include "config/Settings.h"
+#include "dictation/DictationState.h"
 #include "platform/Paths.h"
 #include "platform/Scheduler.h"
 #include "storage/HistoryStore.h"
 #include "storage/Stores.h"
-#include "ui/LiveVoice.h"
 #include "ui/window/AppState.h"
 #include "ui/window/HistoryModel.h"
 #include "ui/window/HistoryScreen.h"
@@ -39,8 +39,9 @@ struct World {
     Paths paths;
     std::shared_ptr<FixedClock> clock = std::make_shared<FixedClock>(now, calendar);
     MainLoopScheduler scheduler;
-    LiveVoice voice;
+    DictationState voice;
     std::unique_ptr<Settings> settings;
+    std::unique_ptr<RecordKey> key;
     std::unique_ptr<HistoryStore> history;
     std::unique_ptr<WordStore> words;
     std::unique_ptr<SnippetStore> snippets;
@@ -56,6 +57,7 @@ struct World {
         : root(makeRoot()), paths("/opt/parlwick/bin/parlwick", std::nullopt,
                                   Paths::Homes::under(root), root / "work") {
         settings = std::make_unique<Settings>(paths.settings());
+        key = std::make_unique<RecordKey>(HotKey::rightOption, settings.get());
         settings->set(SettingKeys::retention, Retention::forever);
         SampleHistory::write(paths.history(), paths.totals(), historyLines, now, calendar);
         history = std::make_unique<HistoryStore>(*clock, HistoryStore::Locations::of(paths),
@@ -63,7 +65,7 @@ struct World {
         words = std::make_unique<WordStore>(paths.vocabulary());
         snippets = std::make_unique<SnippetStore>(paths.snippets());
         notes = std::make_unique<NoteStore>(paths.notes(), *clock);
-        state = std::make_unique<AppState>(HotKey::rightOption, *settings,
+        state = std::make_unique<AppState>(*key, *settings,
                                            AppState::Stores{*history, *words, *snippets, *notes},
                                            paths, clock, scheduler, voice);
     }

@@ -40,17 +40,16 @@ QString switchStatus(const ModelChoice& choice, const std::string& appName) {
 
 AppShell::AppShell(Parts parts)
     : paths_(std::move(parts.paths)), controller_(parts.controller), scheduler_(parts.scheduler),
-      settings_(paths_.settings()),
+      settings_(parts.settings),
       history_(*parts.clock, HistoryStore::Locations::of(paths_), SettingsFile(paths_.settings())),
       words_(paths_.vocabulary()), snippets_(paths_.snippets()),
       notes_(paths_.notes(), *parts.clock),
-      state_(recordKey(parts.key, SettingsFile(paths_.settings())), settings_,
-             AppState::Stores{history_, words_, snippets_, notes_}, paths_, parts.clock,
-             parts.scheduler, parts.voice),
+      state_(parts.key, settings_, AppState::Stores{history_, words_, snippets_, notes_}, paths_,
+             parts.clock, parts.scheduler, parts.controller.state()),
       voiceTest_(paths_.voiceTest(), parts.engine, parts.deliver),
       window_(state_, paths_.bundle() ? paths_.bundle()->version.value_or("") : ""),
-      setup_(state_.key(), settings_, std::move(parts.checks),
-             filesOf(paths_.models(), parts.models), parts.scheduler, parts.deliver),
+      setup_(parts.key, settings_, std::move(parts.checks), filesOf(paths_.models(), parts.models),
+             parts.scheduler, parts.deliver),
       setupWindow_(setup_, settings_, window_.appearance(),
                    QString::fromStdString(paths_.appName())),
       menu_(state_, parts.controller.state()), feed_(state_, parts.controller.state()),
@@ -89,10 +88,6 @@ AppShell::~AppShell() {
     controller_.onResult = [](const Dictation&, const Controller::Samples&) {};
     controller_.formatting = [](AppGroup) { return std::optional<Controller::Formatting>(); };
     controller_.captureTarget = [] { return std::optional<Controller::SampleReceiver>(); };
-}
-
-HotKey AppShell::recordKey(HotKey commandLine, const SettingsFile& settings) {
-    return settings.get(SettingKeys::key).value_or(commandLine);
 }
 
 Controller::Formatting AppShell::formatting(const SettingsFile& settings,
@@ -144,14 +139,6 @@ void AppShell::wire() {
     state_.onUninstall = [paths = paths_] { Uninstaller::runAndQuit(paths); };
     menu_.validate();
 
-    // The state stores the key under "key"; setup has stored it already.
-    setup_.onKeyChange = [this](HotKey key) { state_.setKey(key); };
-    QObject::connect(&state_, &AppState::keyChanged, &state_, [this] {
-        if (setup_.key() != state_.key()) {
-            setup_.setKey(state_.key());
-        }
-        onKeyChange(state_.key());
-    });
     setup_.onRetryDownload = [this] {
         setup_.setDownload(SetupModel::Download::progress(0));
         startDownload();

@@ -26,10 +26,9 @@
 #include <string>
 #include <vector>
 
-class LiveVoice;
 class SpeechEngine;
 
-// What the installed app adds around dictation: the stores, the shared state, the main and
+// What the installed app adds around dictation: the stores, the windows' state, the main and
 // setup windows, the tray, voice tuning, update checks and the first model download, each
 // wired to the controller. Made once on the main thread after the controller, and gone before
 // it.
@@ -42,11 +41,10 @@ class AppShell {
 
     struct Parts {
         Paths paths;
-        // The command line's key; a valid one stored under "key" wins.
-        HotKey key;
+        Settings& settings;
+        RecordKey& key;
         std::shared_ptr<const Clock> clock;
         Scheduler& scheduler;
-        LiveVoice& voice;
         Controller& controller;
         // The server dictation uses, shared with voice tuning.
         std::shared_ptr<SpeechEngine> engine;
@@ -70,8 +68,6 @@ class AppShell {
     AppShell(const AppShell&) = delete;
     AppShell& operator=(const AppShell&) = delete;
 
-    // The record key: a valid key stored under "key", else the command line's.
-    static HotKey recordKey(HotKey commandLine, const SettingsFile& settings);
     // What the controller formats an ordinary field's text with: the style stored for the
     // app's group and the snippets as the store holds them.
     static Controller::Formatting formatting(const SettingsFile& settings,
@@ -98,8 +94,6 @@ class AppShell {
     StatusMenu& statusMenu() { return menu_; }
     MainWindow& mainWindow() { return window_; }
     SetupWindow& setupWindow() { return setupWindow_; }
-    // The key follows the setup window and the settings.
-    std::function<void(HotKey)> onKeyChange = [](HotKey) {};
     std::function<void()> onQuit = [] {};
 
   private:
@@ -119,7 +113,7 @@ class AppShell {
     Paths paths_;
     Controller& controller_;
     Scheduler& scheduler_;
-    Settings settings_;
+    Settings& settings_;
     HistoryStore history_;
     WordStore words_;
     SnippetStore snippets_;

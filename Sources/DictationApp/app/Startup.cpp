@@ -48,7 +48,8 @@ Startup::Startup(Options options, Paths paths, Platform platform)
           options_.language, engineSetup(paths_))),
       timingLog_{paths_.runs()},
       recorder_(std::make_unique<PulseRecorder>(paths_.appName(), clock_)),
-      state_(std::make_unique<SharedState>(options_.key)) {}
+      settings_(paths_.isApp() ? std::make_unique<Settings>(paths_.settings()) : nullptr),
+      key_(options_.key, settings_.get()) {}
 
 Startup::~Startup() {
     shutDown();
@@ -100,10 +101,10 @@ int Startup::runApp(int& argc, char** argv) {
     checks.recordKeyNote = desktop_.recordKeyNote;
     shell_ = std::make_unique<AppShell>(AppShell::Parts{
         paths_,
-        options_.key,
+        *settings_,
+        key_,
         clock_,
         *scheduler_,
-        state_->voice,
         *controller_,
         server_,
         std::move(checks),
@@ -113,8 +114,6 @@ int Startup::runApp(int& argc, char** argv) {
         options_.language,
         [server = server_](const std::filesystem::path& model) { server->useModel(model); },
         {}});
-    state_->key = shell_->state().key();
-    shell_->onKeyChange = [this](HotKey key) { state_->key = key; };
     shell_->onQuit = [this] { quit(); };
     instance_->onReopen = [this] { shell_->showWindow(); };
     quitOnSignals();
@@ -222,19 +221,7 @@ void Startup::makeDictation() {
                           picture->width(), picture->height(), scale, bottom);
         });
     }
-
-    SharedState& state = *state_;
-    controller_->onRecordingChange = [this, &state](bool recording) {
-        state.voice.recordingChanged(recording);
-        if (shell_) {
-            shell_->statusMenu().setRecording(recording);
-        }
-    };
-    controller_->onLevel = [&state](float level) { state.voice.setLevel(level); };
-    controller_->keyLabel = [&state] { return std::string(HotKeys::label(state.key)); };
-    controller_->onWords = [&state](const std::string& words) {
-        state.voice.setWords(QString::fromStdString(words));
-    };
+    controller_->keyLabel = [this] { return std::string(HotKeys::label(key_.value())); };
     app_->installEventFilter(new HandsFreeEscape(*controller_, app_.get()));
 }
 
@@ -262,9 +249,9 @@ bool Startup::startListening() {
             return false;
         }
     }
-    monitor_ = std::make_unique<RecordKeyMonitor>(*controller_, [this] { return state_->key; });
+    monitor_ = std::make_unique<RecordKeyMonitor>(*controller_, [this] { return key_.value(); });
     if (!monitor_->startListening(*desktop_.keys, options_, [this](const std::string& text) {
-            if (state_->isReady) {
+            if (ready_) {
                 showStatus(text);
             } else {
                 readyText_ = text;
@@ -284,10 +271,10 @@ void Startup::engineSettled() {
 }
 
 void Startup::showReady() {
-    if (!listening_ || !engineSettled_ || state_->isReady) {
+    if (!listening_ || !engineSettled_ || ready_) {
         return;
     }
-    state_->isReady = true;
+    ready_ = true;
     if (shell_) {
         shell_->setReady(true);
     }
@@ -297,7 +284,6 @@ void Startup::showReady() {
 }
 
 void Startup::showStatus(const std::string& text) {
-    state_->status = text;
     if (shell_) {
         shell_->showStatus(text);
     }

@@ -3,7 +3,6 @@
 #include "Options.h"
 #include "TimingLog.h"
 #include "app/AppShell.h"
-#include "app/SharedState.h"
 #include "app/SingleInstance.h"
 #include "audio/PulseRecorder.h"
 #include "desktop/Desktop.h"
@@ -85,6 +84,9 @@ class Startup {
     std::shared_ptr<const OnDeviceCleaner> cleaner_ = std::make_shared<OnDeviceCleaner>();
     // Made before the application object, so its first words go into the permission check.
     std::unique_ptr<PulseRecorder> recorder_;
+    // App mode only: the settings the windows share.
+    std::unique_ptr<Settings> settings_;
+    RecordKey key_;
     // Uses the server and the cleaner; joined before they go.
     std::jthread warmUp_;
 
@@ -94,11 +96,11 @@ class Startup {
     std::unique_ptr<Paster> paster_;
     std::unique_ptr<Controller> controller_;
     std::unique_ptr<Pill> pill_;
-    std::unique_ptr<SharedState> state_;
     std::unique_ptr<RecordKeyMonitor> monitor_;
     std::unique_ptr<Scheduler::Timer> accessTimer_;
     bool listening_ = false;
     bool engineSettled_ = false;
+    bool ready_ = false;
     // The key's text, shown once dictation is ready.
     std::string readyText_;
     // App mode only; the shell goes before the controller it is wired to.

@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
             const SettingsFile settings(paths.settings());
             return WaylandDesktop::Wishes{
                 paths.isApp() ? paths.bundle()->identifier : RecordKeyCommands::defaultBusName,
-                paths.isApp() ? AppShell::recordKey(options.key, settings) : options.key,
+                paths.isApp() ? RecordKey::stored(options.key, settings) : options.key,
                 settings.get(SettingKeys::readInputDevices), paths.support() / "portal-token"};
         };
         platform = {

@@ -263,3 +263,20 @@ std::string SettingsFile::profileName() const {
     }
     return {};
 }
+
+RecordKey::RecordKey(HotKey commandLine, Settings* settings, QObject* parent)
+    : QObject(parent), commandLine_(commandLine), settings_(settings) {
+    if (settings_) {
+        connect(settings_, &Settings::changed, this, [this](const QString& name) {
+            if (name.toStdString() == SettingKeys::key.name) {
+                emit changed();
+            }
+        });
+    }
+}
+
+void RecordKey::choose(HotKey key) {
+    if (settings_ && settings_->get(SettingKeys::key) != std::optional(key)) {
+        settings_->set(SettingKeys::key, std::optional<HotKey>(key));
+    }
+}

@@ -113,3 +113,27 @@ class Settings : public QObject {
   private:
     SettingsFile file_;
 };
+
+// The record key: a valid key stored under "key", else the command line's (always the command
+// line's without settings, as in terminal mode). `choose` is its one writer; views follow
+// `changed`.
+class RecordKey : public QObject {
+    Q_OBJECT
+  public:
+    RecordKey(HotKey commandLine, Settings* settings, QObject* parent = nullptr);
+
+    static HotKey stored(HotKey commandLine, const SettingsFile& settings) {
+        return settings.get(SettingKeys::key).value_or(commandLine);
+    }
+    HotKey value() const {
+        return settings_ ? stored(commandLine_, settings_->file()) : commandLine_;
+    }
+    void choose(HotKey key);
+
+  signals:
+    void changed();
+
+  private:
+    HotKey commandLine_;
+    Settings* settings_;
+};

@@ -53,10 +53,7 @@ Controller::Controller(Options options, SpeechEngine& server, TimingLog timingLo
         throw std::invalid_argument("the controller needs every one of its parts");
     }
     // The recorder dies with the controller, so its hooks may hold it.
-    recorder_->onLevel = [this](float level) {
-        state_.setLevel(level);
-        onLevel(level);
-    };
+    recorder_->onLevel = [this](float level) { state_.setLevel(level); };
     recorder_->onInterrupted = [this] {
         if (isRecording()) {
             log("microphone changed while recording");
@@ -99,7 +96,6 @@ void Controller::keyDown() {
     ++session_;
     heardSpeech_ = false;
     state_.listen();
-    onRecordingChange(true);
     // A password must not travel to the speech engine more than once.
     if (!capture_ && !isSecure_) {
         startLiveWords();
@@ -163,9 +159,7 @@ Recorder::Recording Controller::endRecording() {
     isHandsFree_ = false;
     // The hands-free hint would otherwise stand in for "Working…".
     state_.setHint({});
-    auto recording = recorder_->stop();
-    onRecordingChange(false);
-    return recording;
+    return recorder_->stop();
 }
 
 void Controller::stop() {
@@ -441,7 +435,6 @@ void Controller::liveWordsTick(std::int64_t session) {
             }
             if (text && current && !Cleanup::isEmptyTranscript(*text)) {
                 controller.state_.setWords(QString::fromStdString(*text));
-                controller.onWords(*text);
             }
         });
     });

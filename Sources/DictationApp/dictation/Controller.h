@@ -97,9 +97,6 @@ class Controller final : public RecordKeyTarget {
     Controller& operator=(const Controller&) = delete;
 
     // Hooks with inert defaults; start-up assigns them.
-    std::function<void(bool)> onRecordingChange = [](bool) {};
-    std::function<void(float)> onLevel = [](float) {};
-    std::function<void(const std::string&)> onWords = [](const std::string&) {};
     // The formatting of the app's text for the app group, as the settings and snippets stand
     // when the job starts; the terminal has none.
     std::function<std::optional<Formatting>(AppGroup)> formatting = [](AppGroup) {

@@ -22,6 +22,10 @@ void DictationState::finish() {
 
 // Announced every time, also for the same phase: a second error shows again.
 void DictationState::setPhase(Phase phase, const QString& errorText) {
+    // The level is the voice heard now: none once the recording has ended.
+    if (phase != Phase::listening) {
+        level_ = 0;
+    }
     phase_ = phase;
     errorText_ = errorText;
     emit phaseChanged(phase_);

@@ -15,6 +15,7 @@ class DictationState : public QObject {
     using QObject::QObject;
 
     Phase phase() const { return phase_; }
+    bool isListening() const { return phase_ == Phase::listening; }
     // The error's text for the user while the phase is error.
     const QString& errorText() const { return errorText_; }
     // The newest input level 0...1 while listening.

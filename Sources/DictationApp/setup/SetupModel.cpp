@@ -8,7 +8,7 @@
 #include <future>
 #include <system_error>
 
-SetupModel::SetupModel(HotKey key, Settings& settings, Checks checks,
+SetupModel::SetupModel(RecordKey& key, Settings& settings, Checks checks,
                        std::vector<std::filesystem::path> modelFiles, Scheduler& scheduler,
                        Deliver deliver, QObject* parent)
     : QObject(parent), key_(key), settings_(settings), checks_(std::move(checks)),
@@ -34,6 +34,7 @@ SetupModel::SetupModel(HotKey key, Settings& settings, Checks checks,
     // Not stored yet: opening the app decides on what it finds now, so a setup never finished
     // shows once even when everything is there; the first poll stores it.
     timer_ = scheduler.start(pollSeconds, true, [this] { refresh(); });
+    connect(&key_, &RecordKey::changed, this, &SetupModel::changed);
 }
 
 SetupModel::~SetupModel() {
@@ -121,13 +122,6 @@ void SetupModel::setDownload(Download download) {
     }
     download_ = download;
     storeIfComplete();
-    emit changed();
-}
-
-void SetupModel::setKey(HotKey key) {
-    key_ = key;
-    settings_.set(SettingKeys::key, std::optional<HotKey>(key));
-    onKeyChange(key);
     emit changed();
 }
 

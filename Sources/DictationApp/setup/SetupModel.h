@@ -85,7 +85,7 @@ class SetupModel : public QObject {
     // Checks everything once before it returns, then every `pollSeconds` on `scheduler`.
     // `modelFiles` are the model files dictation needs; `deliver` brings the worker's answers
     // to the main thread.
-    SetupModel(HotKey key, Settings& settings, Checks checks,
+    SetupModel(RecordKey& key, Settings& settings, Checks checks,
                std::vector<std::filesystem::path> modelFiles, Scheduler& scheduler,
                Deliver deliver = mainThread(), QObject* parent = nullptr);
     ~SetupModel() override;
@@ -108,9 +108,8 @@ class SetupModel : public QObject {
     // The files dictation needs, once the model for this computer is chosen.
     void setModelFiles(std::vector<std::filesystem::path> files) { modelFiles_ = std::move(files); }
     void setDownload(Download download);
-    HotKey key() const { return key_; }
-    // Sets the key, stores it under "key" and calls onKeyChange.
-    void setKey(HotKey key);
+    HotKey key() const { return key_.value(); }
+    void setKey(HotKey key) { key_.choose(key); }
 
     bool isComplete() const;
     // 0...3.
@@ -137,8 +136,6 @@ class SetupModel : public QObject {
 
     // Wired by start-up: the download starts over from 0%.
     std::function<void()> onRetryDownload = [] {};
-    // Wired by start-up: the key goes to the shared state.
-    std::function<void(HotKey)> onKeyChange = [](HotKey) {};
 
   signals:
     // Anything above changed.
@@ -153,7 +150,7 @@ class SetupModel : public QObject {
     void take(const WorkerAnswer& answer);
     void storeIfComplete();
 
-    HotKey key_;
+    RecordKey& key_;
     Settings& settings_;
     Checks checks_;
     std::vector<std::filesystem::path> modelFiles_;

@@ -8,14 +8,15 @@
 #include <cmath>
 #include <numbers>
 
-VoiceField::VoiceField(const LiveVoice& voice, QWidget* parent) : QWidget(parent), voice_(voice) {
+VoiceField::VoiceField(const DictationState& voice, QWidget* parent)
+    : QWidget(parent), voice_(voice) {
     setAccessibleName(QStringLiteral("Input level"));
     setMinimumHeight(56);
     connect(&frames_, &QTimer::timeout, this, &VoiceField::frame);
-    connect(&voice_, &LiveVoice::isRecordingChanged, this, [this](bool recording) {
-        frames_.setInterval(recording ? recordingInterval : idleInterval);
+    connect(&voice_, &DictationState::phaseChanged, this, [this] {
+        frames_.setInterval(voice_.isListening() ? recordingInterval : idleInterval);
     });
-    frames_.setInterval(voice_.isRecording() ? recordingInterval : idleInterval);
+    frames_.setInterval(voice_.isListening() ? recordingInterval : idleInterval);
 }
 
 void VoiceField::showEvent(QShowEvent* event) {
@@ -31,7 +32,7 @@ void VoiceField::hideEvent(QHideEvent* event) {
 void VoiceField::frame() {
     smoother_.step(voice_.level());
     // Calmer when the desktop asks for less motion: the ribbon still follows the voice.
-    phase_ += (voice_.isRecording() ? 0.18 : 0.04) * (Motion::reduced() ? 0.25 : 1.0);
+    phase_ += (voice_.isListening() ? 0.18 : 0.04) * (Motion::reduced() ? 0.25 : 1.0);
     if (!sinceBackground_.isValid() || sinceBackground_.elapsed() >= backgroundInterval) {
         drawBackground();
         sinceBackground_.start();

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "LevelSmoother.h"
-#include "ui/LiveVoice.h"
+#include "dictation/DictationState.h"
 
 #include <QElapsedTimer>
 #include <QPixmap>
@@ -18,7 +18,7 @@ class VoiceField : public QWidget {
     static constexpr int idleInterval = 1000 / 12;
     static constexpr int backgroundInterval = 250;
 
-    explicit VoiceField(const LiveVoice& voice, QWidget* parent = nullptr);
+    explicit VoiceField(const DictationState& voice, QWidget* parent = nullptr);
 
     double displayedLevel() const { return smoother_.displayed(); }
     const QTimer& frames() const { return frames_; }
@@ -34,7 +34,7 @@ class VoiceField : public QWidget {
     void frame();
     void drawBackground();
 
-    const LiveVoice& voice_;
+    const DictationState& voice_;
     LevelSmoother smoother_;
     QTimer frames_;
     QPixmap background_;

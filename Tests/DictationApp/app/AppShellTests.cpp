@@ -18,7 +18,6 @@
 #include "housekeeping/Uninstaller.h"
 #include "models/FileDigest.h"
 #include "platform/Log.h"
-#include "ui/LiveVoice.h"
 
 #include <QAction>
 #include <QTimer>
@@ -54,8 +53,8 @@ class AppShellTest : public OffscreenWidgets {
                                   },
                                   [] { return std::string(); }, [] { return std::string(); }};
         shell = std::make_unique<AppShell>(
-            AppShell::Parts{paths, HotKey::rightOption, clock, scheduler, voice, *controller,
-                            engine, std::move(checks), std::move(models), posted.deliver(), "en",
+            AppShell::Parts{paths, settings, key, clock, scheduler, *controller, engine,
+                            std::move(checks), std::move(models), posted.deliver(), "en",
                             [this](const std::filesystem::path& model) { used.push_back(model); },
                             std::move(measure)});
     }
@@ -84,7 +83,8 @@ class AppShellTest : public OffscreenWidgets {
         std::make_shared<FixedClock>(Timestamp(std::chrono::seconds(1'800'000'000)));
     ManualScheduler scheduler;
     PostedWork posted;
-    LiveVoice voice;
+    Settings settings{paths.settings()};
+    RecordKey key{HotKey::rightOption, &settings};
     std::shared_ptr<FakeSpeechEngine> engine = std::make_shared<FakeSpeechEngine>();
     FakeTextInserter paster;
     FakeWindowProbe windows;
@@ -124,7 +124,7 @@ TEST_F(AppShellTest, AStoredKeyWinsOverTheCommandLineUnlessItIsNoKey) {
     };
     for (const auto& c : cases) {
         writeAll(paths.settings(), std::string("[General]\n") + c.stored + "\n");
-        EXPECT_EQ(AppShell::recordKey(HotKey::rightCommand, SettingsFile(paths.settings())),
+        EXPECT_EQ(RecordKey::stored(HotKey::rightCommand, SettingsFile(paths.settings())),
                   c.expected)
             << c.stored;
     }
@@ -133,11 +133,11 @@ TEST_F(AppShellTest, AStoredKeyWinsOverTheCommandLineUnlessItIsNoKey) {
     EXPECT_EQ(shell->setup().key(), HotKey::rightOption);
 
     // The setup window's choice reaches the state and the settings.
-    HotKey told = HotKey::fn;
-    shell->onKeyChange = [&](HotKey key) { told = key; };
+    int told = 0;
+    QObject::connect(&shell->state(), &AppState::keyChanged, [&] { ++told; });
     shell->setup().setKey(HotKey::rightControl);
     EXPECT_EQ(shell->state().key(), HotKey::rightControl);
-    EXPECT_EQ(told, HotKey::rightControl);
+    EXPECT_EQ(told, 1);
     EXPECT_EQ(SettingsFile(paths.settings()).get(SettingKeys::key), HotKey::rightControl);
 }
 

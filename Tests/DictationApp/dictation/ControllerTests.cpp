@@ -54,7 +54,12 @@ class ControllerTest : public testing::Test {
             results.push_back(d);
             resultSamples.push_back(s.size());
         };
-        controller->onRecordingChange = [this](bool on) { recordingChanges.push_back(on); };
+        QObject::connect(&controller->state(), &DictationState::phaseChanged, [this] {
+            const bool was = !recordingChanges.empty() && recordingChanges.back();
+            if (controller->isRecording() != was) {
+                recordingChanges.push_back(controller->isRecording());
+            }
+        });
     }
 
     std::filesystem::path runs() const { return folder / "runs.csv"; }
@@ -302,13 +307,14 @@ TEST_F(ControllerTest, APasswordFieldIsTypedConcealedAndLeavesNothingBehind) {
 }
 
 TEST_F(ControllerTest, LiveWordsShowWhatIsHeardAndSpareTheFinalSpeechCheck) {
-    std::vector<std::string> words;
-    controller->onWords = [&](const std::string& w) { words.push_back(w); };
+    std::vector<QString> words;
+    QObject::connect(&controller->state(), &DictationState::wordsChanged,
+                     [&](const QString& w) { words.push_back(w); });
     controller->keyDown();
     advance(0.8);
     settle();
     EXPECT_EQ(recorder->lastSnapshot, 12.0);
-    EXPECT_EQ(words, std::vector<std::string>{"so send it"});
+    EXPECT_EQ(words, std::vector<QString>{"so send it"});
     EXPECT_EQ(controller->state().words(), "so send it");
     advance(0.9);
     controller->keyUp();
@@ -361,8 +367,12 @@ TEST_F(ControllerTest, LiveWordsRunOnlyWhenTheEngineKeepsUpAndGiveWayToTheFinalT
 }
 
 TEST_F(ControllerTest, WordsHeardForAnEarlierRecordingStayOffThePill) {
-    std::vector<std::string> words;
-    controller->onWords = [&](const std::string& w) { words.push_back(w); };
+    std::vector<QString> words;
+    QObject::connect(&controller->state(), &DictationState::wordsChanged, [&](const QString& w) {
+        if (!w.isEmpty()) {
+            words.push_back(w);
+        }
+    });
     controller->keyDown();
     advance(0.8); // a live transcription is queued...
     controller->cancel();

@@ -25,8 +25,8 @@ struct World {
                 writeAll(models.back(), "model");
             }
         }
-        model = std::make_unique<SetupModel>(HotKey::rightOption, settings, std::move(checks),
-                                             models, scheduler, posted.deliver());
+        model = std::make_unique<SetupModel>(key, settings, std::move(checks), models, scheduler,
+                                             posted.deliver());
     }
     // One poll tick, and its answer from the worker.
     void tick() {
@@ -37,6 +37,7 @@ struct World {
 
     TempDir dir;
     Settings settings{dir / "settings.ini"};
+    RecordKey key{HotKey::rightOption, &settings};
     std::vector<std::filesystem::path> models;
     ManualScheduler scheduler;
     PostedWork posted;

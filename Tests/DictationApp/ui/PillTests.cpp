@@ -1,5 +1,4 @@
 #include "OffscreenWidgets.h"
-#include "ui/LiveVoice.h"
 #include "ui/Motion.h"
 #include "ui/Pill.h"
 
@@ -170,22 +169,6 @@ TEST_F(PillTest, EveryStateDraws) {
     EXPECT_NE(listening, working);
     EXPECT_NE(working, failed);
     EXPECT_NE(listening, failed);
-}
-
-TEST_F(PillTest, LiveVoiceKeepsLevelsOnlyWhileRecording) {
-    LiveVoice voice;
-    voice.setLevel(0.5f);
-    EXPECT_EQ(voice.level(), 0.0f);
-    voice.setWords("old words");
-    voice.recordingChanged(true);
-    EXPECT_TRUE(voice.isRecording());
-    EXPECT_TRUE(voice.words().isEmpty());
-    voice.setLevel(0.5f);
-    EXPECT_EQ(voice.level(), 0.5f);
-    voice.setWords("new words");
-    voice.recordingChanged(false);
-    EXPECT_EQ(voice.level(), 0.0f);
-    EXPECT_EQ(voice.words(), "new words") << "the last words stay after the recording";
 }
 
 TEST_F(PillTest, APillFollowsTheDictationState) {

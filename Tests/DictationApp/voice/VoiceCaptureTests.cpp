@@ -271,7 +271,7 @@ TEST_F(VoiceCapture, ThePaneNamesTheMicrophoneAndShowsTheSmoothedLevelWhileTheUs
     ASSERT_NE(field, nullptr);
     EXPECT_TRUE(field->isVisibleTo(tab()));
     EXPECT_EQ(field->frames().interval(), VoiceField::idleInterval);
-    voice.recordingChanged(true);
+    voice.listen();
     voice.setLevel(0.5f);
     voice.setWords("so far");
     EXPECT_EQ(field->frames().interval(), VoiceField::recordingInterval);
@@ -279,7 +279,7 @@ TEST_F(VoiceCapture, ThePaneNamesTheMicrophoneAndShowsTheSmoothedLevelWhileTheUs
     ASSERT_TRUE(runUntil([&] { return field->displayedLevel() > 0.45; }, 5));
     EXPECT_LE(field->displayedLevel(), 0.5);
     EXPECT_TRUE(shows(tab(), "so far"));
-    voice.recordingChanged(false);
+    voice.finish();
     EXPECT_EQ(field->frames().interval(), VoiceField::idleInterval);
     ASSERT_TRUE(runUntil([&] { return field->displayedLevel() < 0.05; }, 5));
 }

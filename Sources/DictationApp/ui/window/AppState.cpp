@@ -1,25 +1,17 @@
 #include "ui/window/AppState.h"
 
-AppState::AppState(HotKey key, Settings& settings, Stores stores, Paths paths,
-                   std::shared_ptr<const Clock> clock, Scheduler& scheduler, LiveVoice& voice,
-                   QObject* parent)
+AppState::AppState(RecordKey& key, Settings& settings, Stores stores, Paths paths,
+                   std::shared_ptr<const Clock> clock, Scheduler& scheduler,
+                   const DictationState& dictation, QObject* parent)
     : QObject(parent), key_(key), settings_(settings), stores_(stores), paths_(std::move(paths)),
-      clock_(std::move(clock)), scheduler_(scheduler), voice_(voice), profile_(settings) {
+      clock_(std::move(clock)), scheduler_(scheduler), dictation_(dictation), profile_(settings) {
+    connect(&key_, &RecordKey::changed, this, &AppState::keyChanged);
     connect(&settings_, &Settings::changed, this, [this](const QString& name) {
         if (name == QLatin1String(SettingKeys::look.name.data(),
                                   static_cast<qsizetype>(SettingKeys::look.name.size()))) {
             emit lookChanged();
         }
     });
-}
-
-void AppState::setKey(HotKey key) {
-    if (key == key_) {
-        return;
-    }
-    key_ = key;
-    settings_.set(SettingKeys::key, std::optional<HotKey>(key));
-    emit keyChanged();
 }
 
 void AppState::setStatus(const QString& status) {

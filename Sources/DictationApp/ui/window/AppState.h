@@ -15,7 +15,7 @@
 #include <optional>
 
 class HistoryStore;
-class LiveVoice;
+class DictationState;
 class ModelChoice;
 class NoteStore;
 class SnippetStore;
@@ -40,13 +40,12 @@ class AppState : public QObject {
         NoteStore& notes;
     };
 
-    AppState(HotKey key, Settings& settings, Stores stores, Paths paths,
-             std::shared_ptr<const Clock> clock, Scheduler& scheduler, LiveVoice& voice,
-             QObject* parent = nullptr);
+    AppState(RecordKey& key, Settings& settings, Stores stores, Paths paths,
+             std::shared_ptr<const Clock> clock, Scheduler& scheduler,
+             const DictationState& dictation, QObject* parent = nullptr);
 
-    HotKey key() const { return key_; }
-    // Stored under "key"; the record key follows it.
-    void setKey(HotKey key);
+    HotKey key() const { return key_.value(); }
+    void setKey(HotKey key) { key_.choose(key); }
 
     const QString& status() const { return status_; }
     void setStatus(const QString& status);
@@ -77,7 +76,8 @@ class AppState : public QObject {
     NoteStore& notes() const { return stores_.notes; }
     Settings& settings() const { return settings_; }
     Profile& profile() { return profile_; }
-    LiveVoice& voice() const { return voice_; }
+    // What dictation is doing: the phase, the level and the live words.
+    const DictationState& dictation() const { return dictation_; }
     // Voice tuning, once start-up has made it; it outlives the state.
     VoiceTest* voiceTest() const { return voiceTest_; }
     void setVoiceTest(VoiceTest* voiceTest) { voiceTest_ = voiceTest; }
@@ -113,13 +113,13 @@ class AppState : public QObject {
     void updatesChanged();
 
   private:
-    HotKey key_;
+    RecordKey& key_;
     Settings& settings_;
     Stores stores_;
     Paths paths_;
     std::shared_ptr<const Clock> clock_;
     Scheduler& scheduler_;
-    LiveVoice& voice_;
+    const DictationState& dictation_;
     VoiceTest* voiceTest_ = nullptr;
     ModelChoice* modelChoice_ = nullptr;
     Profile profile_;

@@ -3,7 +3,6 @@
 #include "models/ModelChoice.h"
 #include "platform/Log.h"
 #include "storage/Stores.h"
-#include "ui/LiveVoice.h"
 #include "ui/VoiceField.h"
 #include "ui/window/ScreenParts.h"
 #include "ui/window/SettingsRows.h"
@@ -47,7 +46,7 @@ VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     column->addWidget(ScreenParts::heading(QStringLiteral("Microphone")));
     microphone_ = line(QStringLiteral("Microphone"));
     column->addWidget(microphone_);
-    column->addWidget(new VoiceField(state.voice()));
+    column->addWidget(new VoiceField(state.dictation()));
     connect(&state, &AppState::microphoneNameChanged, this, &VoiceTab::showMicrophone);
     showMicrophone();
     ModelChoice* choice = state.modelChoice();
@@ -129,9 +128,9 @@ VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     }
     connect(&state, &AppState::keyChanged, this, &VoiceTab::showTest);
 
-    LiveVoice& voice = state.voice();
-    connect(&voice, &LiveVoice::isRecordingChanged, this, &VoiceTab::showVoice);
-    connect(&voice, &LiveVoice::wordsChanged, this, &VoiceTab::showVoice);
+    const DictationState& voice = state.dictation();
+    connect(&voice, &DictationState::phaseChanged, this, &VoiceTab::showVoice);
+    connect(&voice, &DictationState::wordsChanged, this, &VoiceTab::showVoice);
     showTest();
     showVoice();
 }
@@ -248,8 +247,8 @@ void VoiceTab::showTest() {
 }
 
 void VoiceTab::showVoice() {
-    const LiveVoice& voice = state_.voice();
-    const bool recording = voice.isRecording();
+    const DictationState& voice = state_.dictation();
+    const bool recording = voice.isListening();
     words_->setText(voice.words());
     words_->setVisible(recording && !voice.words().isEmpty());
 }

@@ -224,7 +224,7 @@ TEST_F(SetupWindowTest, EveryControlIsNamedAndTabsGoTopToBottom) {
 TEST_F(SetupWindowTest, TheKeyPickerStoresTheKeyAndHandsItOn) {
     SetupWorld world;
     std::vector<HotKey> handed;
-    world.model->onKeyChange = [&](HotKey key) { handed.push_back(key); };
+    QObject::connect(&world.key, &RecordKey::changed, [&] { handed.push_back(world.key.value()); });
     world.window->show();
     auto* picker = world.named<QComboBox>("Key to hold");
     ASSERT_TRUE(picker);

@@ -48,8 +48,7 @@ struct SetupWorld {
         if (!checks.missingDesktopAccess) {
             checks.missingDesktopAccess = [answers = answers] { return answers->missingAccess; };
         }
-        model = std::make_unique<SetupModel>(HotKey::rightOption, settings, std::move(checks),
-                                             models, scheduler);
+        model = std::make_unique<SetupModel>(key, settings, std::move(checks), models, scheduler);
         window = std::make_unique<SetupWindow>(*model, settings, appearance, "Parlwick");
     }
 
@@ -94,6 +93,7 @@ struct SetupWorld {
 
     TempDir dir;
     Settings settings{dir / "settings.ini"};
+    RecordKey key{HotKey::rightOption, &settings};
     std::vector<std::filesystem::path> models;
     ManualScheduler scheduler;
     Appearance appearance;

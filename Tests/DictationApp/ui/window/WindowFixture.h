@@ -6,11 +6,11 @@
 #include "Records.h"
 #include "TestSupport.h"
 #include "config/Settings.h"
+#include "dictation/DictationState.h"
 #include "models/ModelChoice.h"
 #include "platform/Paths.h"
 #include "storage/HistoryStore.h"
 #include "storage/Stores.h"
-#include "ui/LiveVoice.h"
 #include "ui/WindowPlacement.h"
 #include "ui/window/AppState.h"
 
@@ -43,7 +43,7 @@ class WindowWorld {
         words = std::make_unique<WordStore>(paths.vocabulary());
         snippets = std::make_unique<SnippetStore>(paths.snippets());
         notes = std::make_unique<NoteStore>(paths.notes(), *clock);
-        state = std::make_unique<AppState>(HotKey::rightOption, settings,
+        state = std::make_unique<AppState>(key, settings,
                                            AppState::Stores{*history, *words, *snippets, *notes},
                                            paths, clock, scheduler, voice);
     }
@@ -116,7 +116,8 @@ class WindowWorld {
         std::make_shared<FixedClock>(berlin.date(2026, 12, 9, 10).value(), berlin);
     ManualScheduler scheduler;
     Settings settings{paths.settings()};
-    LiveVoice voice;
+    RecordKey key{HotKey::rightOption, &settings};
+    DictationState voice;
     std::unique_ptr<HistoryStore> history;
     std::unique_ptr<WordStore> words;
     std::unique_ptr<SnippetStore> snippets;
