@@ -7,7 +7,9 @@
 #include <QSettings>
 #include <QVariant>
 #include <algorithm>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,10 +20,32 @@ QString qstring(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// A fresh view of the file each time: QSettings re-reads it when another process changed it.
 std::unique_ptr<QSettings> open(const std::filesystem::path& file) {
     return std::make_unique<QSettings>(QString::fromStdString(file.string()), QSettings::IniFormat);
 }
+
+// What tells one version of the file from another: a save replaces the file, so its inode
+// changes even when its size and time do not.
+struct Version {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+
+    bool operator==(const Version& other) const {
+        return exists == other.exists && device == other.device && inode == other.inode &&
+               size == other.size && modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec;
+    }
+    static Version of(const std::filesystem::path& file) {
+        struct stat info {};
+        if (::stat(file.c_str(), &info) != 0) {
+            return {};
+        }
+        return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+    }
+};
 
 // The file holds a profile name: create it private before QSettings first writes it
 // (QSettings keeps the permissions of a file that exists).
@@ -187,19 +211,48 @@ template <typename Value> struct Codec<std::optional<Value>> {
 
 } // namespace
 
+// The file's values as last parsed, shared by the copies of a SettingsFile on any thread.
+struct SettingsFile::Parsed {
+    std::mutex mutex;
+    std::optional<Version> version;
+    std::map<QString, QVariant> values;
+};
+
+SettingsFile::SettingsFile(std::filesystem::path file)
+    : file_(std::move(file)), parsed_(std::make_shared<Parsed>()) {}
+
+QVariant SettingsFile::value(std::string_view name) const {
+    std::lock_guard lock(parsed_->mutex);
+    if (const Version now = Version::of(file_); now != parsed_->version) {
+        parsed_->values.clear();
+        const auto settings = open(file_);
+        for (const QString& key : settings->allKeys()) {
+            parsed_->values.emplace(key, settings->value(key));
+        }
+        parsed_->version = now;
+    }
+    const auto found = parsed_->values.find(qstring(name));
+    return found == parsed_->values.end() ? QVariant() : found->second;
+}
+
 template <typename Value> Value SettingsFile::get(const Setting<Value>& key) const {
-    return Codec<Value>::decode(open(file_)->value(qstring(key.name))).value_or(key.fallback);
+    return Codec<Value>::decode(value(key.name)).value_or(key.fallback);
 }
 
 template <typename Value>
-void SettingsFile::set(const Setting<Value>& key, const Value& value) const {
+bool SettingsFile::set(const Setting<Value>& key, const Value& value) const {
+    const auto encoded = Codec<Value>::encode(value);
+    const QVariant stored = this->value(key.name);
+    if (encoded ? stored.isValid() && Codec<Value>::decode(stored) == std::optional(value)
+                : !stored.isValid()) {
+        return false;
+    }
     // As the stores do: a file we could not read whole is never written.
     if (const auto why = wouldLose(file_)) {
         log("settings not saved: " + file_.filename().string() + ": " + *why +
             ", and rewriting it would lose that");
-        return;
+        return false;
     }
-    const auto encoded = Codec<Value>::encode(value);
     if (encoded) {
         ensurePrivateFile(file_);
     }
@@ -210,12 +263,13 @@ void SettingsFile::set(const Setting<Value>& key, const Value& value) const {
         settings->remove(qstring(key.name));
     }
     settings->sync();
+    return settings->status() == QSettings::NoError;
 }
 
 // The types the table uses.
 #define PARLWICK_SETTING_TYPE(...)                                                                 \
     template __VA_ARGS__ SettingsFile::get(const Setting<__VA_ARGS__>&) const;                     \
-    template void SettingsFile::set(const Setting<__VA_ARGS__>&, const __VA_ARGS__&) const;
+    template bool SettingsFile::set(const Setting<__VA_ARGS__>&, const __VA_ARGS__&) const;
 PARLWICK_SETTING_TYPE(bool)
 PARLWICK_SETTING_TYPE(int)
 PARLWICK_SETTING_TYPE(Retention)
@@ -227,17 +281,12 @@ PARLWICK_SETTING_TYPE(std::optional<std::string>)
 #undef PARLWICK_SETTING_TYPE
 
 bool SettingsFile::contains(std::string_view name) const {
-    return open(file_)->contains(qstring(name));
+    return value(name).isValid();
 }
 
 bool SettingsFile::hasChosenStyle() const {
-    auto settings = open(file_);
-    for (auto group : AppGroups::allCases) {
-        if (settings->contains(qstring(SettingKeys::style(group).name))) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(AppGroups::allCases.begin(), AppGroups::allCases.end(),
+                       [this](AppGroup group) { return contains(SettingKeys::style(group).name); });
 }
 
 const SpeechModels::Model& SettingsFile::speechModel(std::string_view language) const {

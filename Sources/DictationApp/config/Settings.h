@@ -9,8 +9,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QVariant>
 #include <array>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,17 +66,19 @@ constexpr Setting<WritingStyle> style(AppGroup group) {
 
 } // namespace SettingKeys
 
-// The settings file (INI), read afresh at every use so a change made by another process of the
-// app counts at the next read. A plain value: any thread may read through a copy of it.
+// The settings file (INI). Parsed once and again only when the file changed on disk, so a
+// change made by another process of the app counts at the next read. A value: any thread may
+// read through a copy of it, and copies share what was parsed.
 class SettingsFile {
   public:
-    explicit SettingsFile(std::filesystem::path file) : file_(std::move(file)) {}
+    explicit SettingsFile(std::filesystem::path file);
 
     const std::filesystem::path& path() const { return file_; }
 
     template <typename Value> Value get(const Setting<Value>& key) const;
-    // Writes the file, creating it private (mode 0600) when it is new.
-    template <typename Value> void set(const Setting<Value>& key, const Value& value) const;
+    // Writes the file, creating it private (mode 0600) when it is new; false when the file
+    // already held the value, or could not be written.
+    template <typename Value> bool set(const Setting<Value>& key, const Value& value) const;
     bool contains(std::string_view name) const;
 
     // Any "style-" key present, whatever it holds.
@@ -86,7 +90,11 @@ class SettingsFile {
     const SpeechModels::Model& speechModel(std::string_view language) const;
 
   private:
+    struct Parsed;
+    QVariant value(std::string_view name) const;
+
     std::filesystem::path file_;
+    std::shared_ptr<Parsed> parsed_;
 };
 
 // The settings for the main thread: reads like the file, and announces every change made
@@ -101,8 +109,10 @@ class Settings : public QObject {
 
     template <typename Value> Value get(const Setting<Value>& key) const { return file_.get(key); }
     template <typename Value> void set(const Setting<Value>& key, const Value& value) {
-        file_.set(key, value);
-        emit changed(QString::fromUtf8(key.name.data(), static_cast<qsizetype>(key.name.size())));
+        if (file_.set(key, value)) {
+            emit changed(
+                QString::fromUtf8(key.name.data(), static_cast<qsizetype>(key.name.size())));
+        }
     }
     bool hasChosenStyle() const { return file_.hasChosenStyle(); }
     std::string profileName() const { return file_.profileName(); }

@@ -199,14 +199,21 @@ TEST_F(SettingsTest, AnAutostartFolderThatCannotBeMadeThrows) {
     EXPECT_THROW(Autostart::set(paths, true), FileError);
 }
 
-TEST_F(SettingsTest, EveryChangeIsAnnouncedWithItsKey) {
+TEST_F(SettingsTest, EveryChangeIsAnnouncedWithItsKeyAndAnUnchangedValueIsNotWritten) {
     std::vector<QString> changed;
     QObject::connect(&settings, &Settings::changed,
                      [&](const QString& key) { changed.push_back(key); });
     settings.set(SettingKeys::retention, Retention::day);
     settings.set(SettingKeys::style(AppGroup::work), WritingStyle::relaxed);
+    settings.set(SettingKeys::lastCrashReport, std::optional<Timestamp>()); // not there
+    settings.set(SettingKeys::lastCrashReport, std::optional(Timestamp{}));
+    const auto written = std::filesystem::last_write_time(settings.file().path());
+    settings.set(SettingKeys::retention, Retention::day);
+    settings.set(SettingKeys::lastCrashReport, std::optional(Timestamp{}));
+    EXPECT_EQ(std::filesystem::last_write_time(settings.file().path()), written);
     settings.set(SettingKeys::lastCrashReport, std::optional<Timestamp>());
-    EXPECT_EQ(changed, (std::vector<QString>{"retention", "style-work", "lastCrashReport"}));
+    EXPECT_EQ(changed, (std::vector<QString>{"retention", "style-work", "lastCrashReport",
+                                             "lastCrashReport"}));
     // A copy of the file reads the same values, for a worker thread.
     const SettingsFile copy = settings.file();
     EXPECT_EQ(copy.get(SettingKeys::retention), Retention::day);
