@@ -64,3 +64,13 @@ std::optional<std::string> WebAddress::problem(const std::string& address) {
     }
     return "not an http or https address";
 }
+
+bool WebAddress::isOnThisComputer(const std::string& address) {
+    const std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, address.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
+                    CURLUE_OK) {
+        return false;
+    }
+    const auto host = part(url.get(), CURLUPART_HOST);
+    return host && isLoopback(*host);
+}

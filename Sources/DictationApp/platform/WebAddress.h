@@ -12,4 +12,7 @@ namespace WebAddress {
 // computer"), or nothing when it may.
 std::optional<std::string> problem(const std::string& address);
 
+// Whether `address` names this computer: localhost, or a loopback address written out.
+bool isOnThisComputer(const std::string& address);
+
 } // namespace WebAddress
