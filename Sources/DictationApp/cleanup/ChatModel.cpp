@@ -205,6 +205,20 @@ std::optional<std::string> ModelEndpoint::problem(const std::string& address) {
     return std::nullopt;
 }
 
+std::optional<ChatModel::Setup> ChatModel::chosen(const SettingsFile& settings) {
+    if (!settings.get(SettingKeys::tidyWithModel)) {
+        return std::nullopt;
+    }
+    Setup setup{settings.get(SettingKeys::modelEndpoint).value_or(standardEndpoint),
+                settings.get(SettingKeys::modelName).value_or(""),
+                settings.get(SettingKeys::modelApiKey).value_or("")};
+    if (!ModelEndpoint::isOnThisComputer(setup.endpoint) &&
+        settings.get(SettingKeys::modelEndpointAllowed) != setup.endpoint) {
+        return std::nullopt;
+    }
+    return setup;
+}
+
 bool ChatModel::isAvailable() const {
     return !setup_.endpoint.empty() && !setup_.model.empty() &&
            !ModelEndpoint::problem(setup_.endpoint);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cleanup/OnDeviceCleaner.h"
+#include "config/Settings.h"
 
 #include <chrono>
 #include <cstddef>
@@ -68,6 +69,12 @@ class ChatModel : public OnDeviceCleaner::Model {
     };
 
     static constexpr std::size_t maxAnswerBytes = 1024 * 1024;
+    // Ollama's, the server most users already run.
+    static constexpr const char* standardEndpoint = "http://localhost:11434/v1";
+
+    // What the user chose: nothing while the edit is off, or while the endpoint is on another
+    // computer that the user has not agreed to send dictations to.
+    static std::optional<Setup> chosen(const SettingsFile& settings);
 
     explicit ChatModel(Setup setup) : setup_(std::move(setup)) {}
 

@@ -56,6 +56,17 @@ inline constexpr Setting<Look> look{"look", Look::light};
 inline constexpr Setting<std::optional<std::string>> profileName{"profileName", std::nullopt};
 // The main window's frame as Qt saves it, in base64.
 inline constexpr Setting<std::optional<std::string>> mainWindowFrame{"main-window", std::nullopt};
+// The on-device edit through a model server the user runs: off unless turned on.
+inline constexpr Setting<bool> tidyWithModel{"tidyWithModel", false};
+// The server's OpenAI-compatible API; nothing: Ollama's address on this computer.
+inline constexpr Setting<std::optional<std::string>> modelEndpoint{"modelEndpoint", std::nullopt};
+inline constexpr Setting<std::optional<std::string>> modelName{"modelName", std::nullopt};
+// Sent as a bearer token; stored only when the user gives one (the file is private).
+inline constexpr Setting<std::optional<std::string>> modelApiKey{"modelApiKey", std::nullopt};
+// An endpoint off this computer that the user agreed to send dictations to; any other such
+// endpoint is never asked.
+inline constexpr Setting<std::optional<std::string>> modelEndpointAllowed{"modelEndpointAllowed",
+                                                                          std::nullopt};
 
 inline constexpr std::array<std::string_view, 4> styleNames{"style-messages", "style-work",
                                                             "style-email", "style-other"};
