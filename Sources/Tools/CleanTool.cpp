@@ -2,6 +2,7 @@
 //
 //   parlwick-clean [--app NAME] [--title TITLE] [--style STYLE] [--raw] [--secure]
 //                  [--snippets FILE.json] [--explain]      one transcript on standard input
+//                  [--model ENDPOINT [--model-name NAME]]
 //   parlwick-clean --jsonl                                 one JSON request per line
 #include "Cleanup.h"
 #include "CleanupPipeline.h"
@@ -9,13 +10,18 @@
 #include "JSONFile.h"
 #include "LineReader.h"
 #include "Text.h"
+#include "cleanup/ChatModel.h"
 #include "cleanup/OnDeviceCleaner.h"
 #include "config/Settings.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -31,6 +37,7 @@ constexpr int failureStatus = 1;
 const std::string usage =
     "usage: parlwick-clean [--app NAME] [--title TITLE] [--style polished|relaxed|lowercase]\n"
     "                      [--raw] [--secure] [--snippets FILE.json] [--explain]\n"
+    "                      [--model ENDPOINT [--model-name NAME]]\n"
     "       parlwick-clean --jsonl\n"
     "\n"
     "Reads a transcript on standard input and prints the text that would be typed.\n"
@@ -41,6 +48,11 @@ const std::string usage =
     "  --secure           a password field: no layout, style or snippets\n"
     "  --snippets FILE    snippets from FILE (default: your own snippets)\n"
     "  --explain          print every stage with its name\n"
+    "  --model ENDPOINT   ask the model server at ENDPOINT (OpenAI-compatible, such as\n"
+    "                     http://localhost:11434/v1) for the edit the cleanup starts from;\n"
+    "                     without it, the server in your settings if tidying with a model is on\n"
+    "  --model-name NAME  the server's model to ask (default: your setting, else the first\n"
+    "                     the server lists); the API key is always your setting's\n"
     "  --jsonl            read one JSON object per line, write one per line; uses none of\n"
     "                     your settings or files";
 
@@ -56,6 +68,8 @@ struct Arguments {
     bool secure = false;
     std::optional<std::string> snippets;
     bool explain = false;
+    std::optional<std::string> model;
+    std::optional<std::string> modelName;
     bool jsonl = false;
     bool help = false;
 };
@@ -94,6 +108,13 @@ Arguments parse(const std::vector<std::string>& arguments) {
             parsed.snippets = value();
         } else if (flag == "--explain") {
             parsed.explain = true;
+        } else if (flag == "--model") {
+            parsed.model = value();
+            if (const auto problem = ModelEndpoint::problem(*parsed.model)) {
+                throw UsageError("--model " + *parsed.model + ": " + *problem);
+            }
+        } else if (flag == "--model-name") {
+            parsed.modelName = value();
         } else if (flag == "--jsonl") {
             parsed.jsonl = true;
         } else if (flag == "-h" || flag == "--help") {
@@ -104,6 +125,9 @@ Arguments parse(const std::vector<std::string>& arguments) {
     }
     if (parsed.jsonl && options > 1 && !parsed.help) {
         throw UsageError("--jsonl takes no other options");
+    }
+    if (parsed.modelName && !parsed.model && !parsed.help) {
+        throw UsageError("--model-name goes with --model");
     }
     return parsed;
 }
@@ -139,19 +163,77 @@ std::string_view yesNo(bool value) {
     return value ? "yes" : "no";
 }
 
+struct NoModelListed : ModelFailure {
+    using ModelFailure::ModelFailure;
+};
+
+// A model server's model, by name or else the first it lists. The list is asked within the
+// edit's own time limit, so the tool never waits longer for an edit than the app does.
+class ServerModel : public OnDeviceCleaner::Model {
+  public:
+    static constexpr std::chrono::milliseconds listLimit{2000};
+
+    explicit ServerModel(ChatModel::Setup setup) : setup_(std::move(setup)) {}
+
+    bool isAvailable() const override { return !ModelEndpoint::problem(setup_.endpoint); }
+
+    std::string respond(const OnDeviceCleaner::Request& request,
+                        OnDeviceCleaner::Deadline deadline) override {
+        ChatModel::Setup setup = setup_;
+        if (setup.model.empty()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            const auto models = ChatModel::listModels(setup, std::min(listLimit, left));
+            if (models.empty()) {
+                throw NoModelListed("the model server lists no models");
+            }
+            setup.model = models.front();
+        }
+        return ChatModel(std::move(setup)).respond(request, deadline);
+    }
+
+  private:
+    ChatModel::Setup setup_;
+};
+
+// The server named on the command line, or the app's own choice. The key is only ever read
+// from the settings, so it never shows in the process list.
+std::optional<ChatModel::Setup> modelSetup(const Arguments& arguments,
+                                           const SettingsFile& settings) {
+    if (!arguments.model) {
+        return ChatModel::chosen(settings);
+    }
+    return ChatModel::Setup{
+        *arguments.model,
+        arguments.modelName ? *arguments.modelName
+                            : settings.get(SettingKeys::modelName).value_or(""),
+        settings.get(SettingKeys::modelApiKey).value_or(""),
+    };
+}
+
 int cleanOne(const Arguments& arguments, const Paths& paths) {
     const std::string transcript = Text::validUTF8(
         std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()));
     const ScreenContext context(arguments.app, WritingContexts::of(arguments.app, arguments.title));
     const AppGroup group = AppGroups::of(context.appName, context.writing);
-    const WritingStyle style = arguments.style
-                                   ? *arguments.style
-                                   : SettingsFile(paths.settings()).get(SettingKeys::style(group));
+    const SettingsFile settings(paths.settings());
+    const WritingStyle style =
+        arguments.style ? *arguments.style : settings.get(SettingKeys::style(group));
     const auto snippets = loadSnippets(arguments.snippets, paths);
+    const auto setup = modelSetup(arguments, settings);
 
-    const auto stages = CleanupPipeline::run(
-        transcript, context, !arguments.raw, arguments.secure, style, snippets,
-        [](const std::string& heard) { return OnDeviceCleaner().clean(heard); });
+    const auto edit = [&](const std::string& heard) {
+        if (!setup) {
+            return OnDeviceCleaner().clean(heard);
+        }
+        if (!ModelEndpoint::isOnThisComputer(setup->endpoint)) {
+            std::cerr << "parlwick-clean: the dictation is sent to " << setup->endpoint
+                      << ", on another computer\n";
+        }
+        return OnDeviceCleaner(std::make_shared<ServerModel>(*setup)).clean(heard);
+    };
+    const auto stages = CleanupPipeline::run(transcript, context, !arguments.raw, arguments.secure,
+                                             style, snippets, edit);
     if (stages.isEmpty) {
         std::cerr << "No words found\n";
         return failureStatus;
@@ -168,6 +250,7 @@ int cleanOne(const Arguments& arguments, const Paths& paths) {
     printStage("cleaned", yesNo(stages.cleaned));
     printStage("chosen", stages.chosen);
     printStage("usedModel", yesNo(stages.usedModel));
+    printStage("refused", yesNo(stages.refusedCandidate));
     printStage("stripped", stages.stripped);
     printStage("laidOut", stages.laidOut);
     printStage("styled", stages.styled);
@@ -317,6 +400,8 @@ int cleanLines() {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
+    // A failed edit is logged by its kind alone, on standard error.
+    const Log programLog("parlwick-clean", std::nullopt);
     Arguments arguments;
     try {
         arguments = parse(std::vector<std::string>(argv + 1, argv + argc));

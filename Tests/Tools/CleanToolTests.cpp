@@ -1,5 +1,6 @@
 // The built parlwick-clean, run as a user runs it, with its own settings and support folders.
 #include "ProcessRunner.h"
+#include "StandInModelServer.h"
 #include "TestSupport.h"
 #include "config/Settings.h"
 #include "platform/Paths.h"
@@ -26,9 +27,11 @@ class CleanTool : public testing::Test {
     }
 
     // The user's own choices, written the way the app writes them.
-    void chooseStyle(WritingStyle style, AppGroup group) {
-        SettingsFile(data / "config" / Paths::AppBundleID / "settings.ini")
-            .set(SettingKeys::style(group), style);
+    SettingsFile settings() const {
+        return SettingsFile(data / "config" / Paths::AppBundleID / "settings.ini");
+    }
+    void chooseStyle(WritingStyle style, AppGroup group) const {
+        settings().set(SettingKeys::style(group), style);
     }
     std::filesystem::path snippetsFile() const {
         return data / "org.parlwick.Parlwick/snippets.json";
@@ -75,6 +78,7 @@ TEST_F(CleanTool, ExplainNamesEveryStage) {
                              "cleaned   yes\n"
                              "chosen    um thanks for the notes new paragraph my sig\n"
                              "usedModel no\n"
+                             "refused   no\n"
                              "stripped  Thanks for the notes new paragraph my sig\n"
                              "laidOut   Thanks for the notes\n"
                              "          \n"
@@ -130,6 +134,15 @@ TEST_F(CleanTool, BadOptionsAndEmptyInput) {
         {{"--app", "--raw"}, "--app expects a value after it"},
         {{"--loud"}, "--loud is not a recognised option"},
         {{"--jsonl", "--raw"}, "--jsonl takes no other options"},
+        {{"--model", "ftp://x"}, "--model ftp://x: Use an http or https address."},
+        {{"--model", "http://192.168.1.5:8080/v1"},
+         "--model http://192.168.1.5:8080/v1: Use https for a server on another computer."},
+        {{"--model", "localhost:11434/v1"},
+         "--model localhost:11434/v1: Enter the server's whole address, such as "
+         "http://localhost:8080/v1."},
+        {{"--model"}, "--model expects a value after it"},
+        {{"--model-name", "qwen"}, "--model-name goes with --model"},
+        {{"--jsonl", "--model", "http://localhost:11434/v1"}, "--jsonl takes no other options"},
     };
     for (const auto& [arguments, message] : rows) {
         const auto result = clean("hello there", arguments);
@@ -319,6 +332,176 @@ TEST_F(CleanTool, JsonLinesAnswerRandomDeepAndLongLinesOneByOne) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, expected);
     EXPECT_EQ(result.err, "");
+}
+
+const std::string tokyo = "um what time is it in Tokyo and and can you tell me a story";
+const std::string tokyoEdited = "What time is it in Tokyo, and can you tell me a story?";
+
+// The value of one line of --explain.
+std::string stage(const std::string& explained, const std::string& name) {
+    std::istringstream lines(explained);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(name + " ")) {
+            return line.substr(line.find_first_not_of(' ', name.size()));
+        }
+    }
+    return "(no " + name + " line)";
+}
+
+// The real stand-in server, or nothing listening; the edit is the correction guard's to take.
+TEST_F(CleanTool, AsksTheModelServerNamedOnTheCommandLine) {
+    const std::string ruleBased = clean(tokyo).out;
+    ASSERT_NE(ruleBased, tokyoEdited + "\n");
+    const std::string first = "qwen2.5-1.5b-instruct";
+    struct Case {
+        std::string mode; // empty: nothing listens
+        std::vector<std::string> options;
+        std::optional<std::string> storedName;
+        std::optional<std::string> storedKey;
+        bool edited;
+        bool refused;
+        std::string failure;            // the kind logged, if any
+        std::vector<std::string> asked; // the paths the server saw, in order
+        std::string model;              // the model the edit was asked of
+        nlohmann::json authorization;
+    } cases[] = {
+        {"edit",
+         {},
+         std::nullopt,
+         std::nullopt,
+         true,
+         false,
+         "",
+         {"/v1/models", "/v1/chat/completions"},
+         first,
+         nullptr},
+        {"edit",
+         {"--model-name", "llama-3.2-3b-instruct"},
+         "stored",
+         "secret-key",
+         true,
+         false,
+         "",
+         {"/v1/chat/completions"},
+         "llama-3.2-3b-instruct",
+         "Bearer secret-key"},
+        {"edit",
+         {},
+         "stored",
+         std::nullopt,
+         true,
+         false,
+         "",
+         {"/v1/chat/completions"},
+         "stored",
+         nullptr},
+        // A model that answers the dictation instead of editing it.
+        {"answer",
+         {},
+         std::nullopt,
+         std::nullopt,
+         false,
+         true,
+         "",
+         {"/v1/models", "/v1/chat/completions"},
+         first,
+         nullptr},
+        {"", {}, std::nullopt, std::nullopt, false, false, "ModelServerDown", {}, "", nullptr},
+        {"",
+         {"--model-name", "m"},
+         std::nullopt,
+         std::nullopt,
+         false,
+         false,
+         "ModelServerDown",
+         {},
+         "",
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode + " " + c.model + " " + c.failure);
+        std::optional<StandInModelServer> server;
+        if (!c.mode.empty()) {
+            server.emplace(c.mode);
+        }
+        settings().set(SettingKeys::modelName, c.storedName);
+        settings().set(SettingKeys::modelApiKey, c.storedKey);
+        // Port 1 is privileged and unused: the connection is refused.
+        std::vector<std::string> options{"--model",
+                                         server ? server->endpoint() : "http://127.0.0.1:1/v1"};
+        options.insert(options.end(), c.options.begin(), c.options.end());
+
+        const auto result = clean(tokyo, options);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, c.edited ? tokyoEdited + "\n" : ruleBased);
+        EXPECT_EQ(result.err,
+                  c.failure.empty()
+                      ? ""
+                      : "[parlwick-clean] on-device cleanup failed: " + c.failure + "\n");
+        if (server) {
+            const auto requests = server->requests();
+            std::vector<std::string> paths;
+            for (const auto& request : requests) {
+                paths.push_back(request["path"]);
+                EXPECT_EQ(request["authorization"], c.authorization);
+            }
+            EXPECT_EQ(paths, c.asked);
+            ASSERT_FALSE(requests.empty());
+            EXPECT_EQ(requests.back()["body"]["model"], c.model);
+        }
+
+        options.push_back("--explain");
+        const auto explained = clean(tokyo, options);
+        EXPECT_EQ(stage(explained.out, "usedModel"), c.edited ? "yes" : "no") << explained.out;
+        EXPECT_EQ(stage(explained.out, "refused"), c.refused ? "yes" : "no") << explained.out;
+    }
+}
+
+// Without --model the tool asks what the app asks: nothing unless tidying with a model is on, and
+// a server on another computer only once the user agreed to it.
+TEST_F(CleanTool, WithoutAModelOptionFollowsTheSettings) {
+    const StandInModelServer server("edit");
+    // Nothing listens here, so a request that went out shows as a failure.
+    const std::string elsewhere = "https://0.0.0.0:1/v1";
+    const std::string notice =
+        "parlwick-clean: the dictation is sent to " + elsewhere + ", on another computer\n";
+    const std::string failed = "[parlwick-clean] on-device cleanup failed: ";
+    const struct {
+        bool tidy;
+        std::string endpoint;
+        std::optional<std::string> allowed;
+        bool edited;
+        std::string err;
+    } cases[] = {
+        {false, server.endpoint(), std::nullopt, false, ""},
+        {true, server.endpoint(), std::nullopt, true, ""},
+        {true, elsewhere, std::nullopt, false, ""},
+        {true, elsewhere, elsewhere, false, notice + failed},
+    };
+    settings().set(SettingKeys::modelName, std::optional<std::string>("stored"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.endpoint + (c.tidy ? " on" : " off"));
+        settings().set(SettingKeys::tidyWithModel, c.tidy);
+        settings().set(SettingKeys::modelEndpoint, std::optional<std::string>(c.endpoint));
+        settings().set(SettingKeys::modelEndpointAllowed, c.allowed);
+        const auto before = server.requests().size();
+        const auto result = clean(tokyo);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out == tokyoEdited + "\n", c.edited) << result.out;
+        EXPECT_EQ(result.err.substr(0, c.err.size()), c.err);
+        EXPECT_EQ(result.err.empty(), c.err.empty()) << result.err;
+        EXPECT_EQ(result.err.find("Tokyo"), std::string::npos) << result.err;
+        EXPECT_EQ(server.requests().size() - before, c.edited ? 1u : 0u);
+    }
+
+    // Typed on the command line, a server elsewhere is the user's own choice, and said aloud.
+    settings().set(SettingKeys::tidyWithModel, false);
+    const auto typed = clean(tokyo, {"--model", elsewhere});
+    EXPECT_EQ(typed.status, 0);
+    EXPECT_EQ(typed.out, clean(tokyo).out);
+    EXPECT_EQ(typed.err.rfind(notice + failed, 0), 0u) << typed.err;
+    // Nothing is sent when no cleanup runs.
+    EXPECT_EQ(clean(tokyo, {"--model", elsewhere, "--raw"}).err, "");
 }
 
 // Installed beside the app, from the same build.
