@@ -138,22 +138,12 @@ bool Descriptor::close() {
     return ::close(release()) == 0;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (written == 0) {
-            errno = EIO; // nothing taken and no reason given: retrying would spin
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
+int pollUntil(pollfd* fds, std::size_t count, std::chrono::steady_clock::time_point deadline) {
+    return retrying([&] {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        return left.count() > 0 ? ::poll(fds, count, static_cast<int>(left.count())) : 0;
+    });
 }
 
 Descriptor createPrivate(const fs::path& file, Contents contents) {
@@ -204,10 +194,8 @@ void appendLine(const fs::path& file, std::string_view lines, mode_t mode,
     }
     // With every appender holding the lock, the size read below is where this write lands, and
     // cutting back to it never takes another writer's line.
-    while (::flock(fd.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            throw failure(what, file, errno);
-        }
+    if (retrying([&] { return ::flock(fd.get(), LOCK_EX); }) != 0) {
+        throw failure(what, file, errno);
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
@@ -262,15 +250,11 @@ std::optional<Reader> Reader::openIfPresent(const fs::path& file, Links links) {
 }
 
 std::size_t Reader::read(char* into, std::size_t size) {
-    for (;;) {
-        const ssize_t count = ::read(fd_.get(), into, size);
-        if (count >= 0) {
-            return static_cast<std::size_t>(count);
-        }
-        if (errno != EINTR) {
-            throw failure("couldn't read", file_, errno);
-        }
+    const ssize_t count = readSome(fd_.get(), into, size);
+    if (count < 0) {
+        throw failure("couldn't read", file_, errno);
     }
+    return static_cast<std::size_t>(count);
 }
 
 std::optional<std::string> readIfPresent(const fs::path& file, std::size_t spare, Links links,

@@ -2,16 +2,21 @@
 
 #include "FileError.h"
 
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <optional>
+#include <poll.h>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <unistd.h>
 #include <utility>
 
 // Every write the program makes to a file goes through here: whole writes, private modes,
 // atomic replacement and whole-line appends. Failures throw FileError with a short text such
-// as "couldn't save notes.json: No space left on device".
+// as "couldn't save notes.json: No space left on device". Reads, writes, waits and locks on
+// descriptors anywhere share its one rule for interrupted system calls.
 namespace Files {
 
 // An open file descriptor, closed on every path out. Moved, never copied.
@@ -37,9 +42,43 @@ class Descriptor {
     int fd_ = -1;
 };
 
-// Writes all of `bytes`, retrying after interruptions and continuing after short writes.
-// False (errno set) when the kernel refuses; part of the bytes may then have been written.
-bool writeAll(int fd, std::string_view bytes);
+// Repeats a system call while it fails with EINTR: a signal arriving meanwhile is no reason
+// to give up. Async-signal-safe when `call` is, as are readSome and writeAll.
+template <class Call> auto retrying(Call call) {
+    for (;;) {
+        const auto result = call();
+        if (result != -1 || errno != EINTR) {
+            return result;
+        }
+    }
+}
+
+// Up to `size` bytes: the count, 0 at the end, -1 with errno set.
+inline ssize_t readSome(int fd, void* into, std::size_t size) {
+    return retrying([&] { return ::read(fd, into, size); });
+}
+
+// Writes all of `bytes` through `write` (a test's stand-in for the system call), continuing
+// after short writes. False (errno set) when the kernel refuses; part of the bytes may then
+// have been written.
+template <class Write = ssize_t (*)(int, const void*, std::size_t)>
+bool writeAll(int fd, std::string_view bytes, Write write = ::write) {
+    while (!bytes.empty()) {
+        const ssize_t written = retrying([&] { return write(fd, bytes.data(), bytes.size()); });
+        if (written <= 0) {
+            if (written == 0) {
+                errno = EIO; // nothing taken and no reason given: retrying would spin
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// Waits for `fds` until `deadline`, however often signals interrupt the wait: the number of
+// ready descriptors, 0 once the deadline has passed, -1 with errno set.
+int pollUntil(pollfd* fds, std::size_t count, std::chrono::steady_clock::time_point deadline);
 
 enum class Contents { keep, discard };
 

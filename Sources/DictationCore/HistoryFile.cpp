@@ -238,11 +238,9 @@ class HistoryLock {
         std::filesystem::path name = history;
         name += ".lock";
         fd_ = Files::createPrivate(name);
-        while (::flock(fd_.get(), LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                throw FileError("couldn't lock " + history.filename().string() + ": " +
-                                std::strerror(errno));
-            }
+        if (Files::retrying([&] { return ::flock(fd_.get(), LOCK_EX); }) != 0) {
+            throw FileError("couldn't lock " + history.filename().string() + ": " +
+                            std::strerror(errno));
         }
     }
 

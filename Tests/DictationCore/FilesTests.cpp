@@ -2,12 +2,14 @@
 #include "TestSupport.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -409,6 +411,82 @@ TEST(FilesReading, OnlyOurPlainFilesAreReadAndOnlyUpToTheLimit) {
         });
         EXPECT_EQ(error == "no error" ? answer : error, row.answer) << row.name;
     }
+}
+
+TEST(FilesSystemCalls, AWholeWriteGoesOnAfterInterruptionsAndShortWritesUntilARealError) {
+    // One call of the stand-in write: takes up to `count` bytes, or fails with `error`.
+    struct Step {
+        std::size_t count = 0;
+        int error = 0;
+    };
+    const std::string bytes = "0123456789";
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        std::string arrived;
+        int error; // 0: the write succeeds
+    } rows[] = {
+        {"at once", {{100}}, bytes, 0},
+        {"interrupted twice, then 3 bytes at a time",
+         {{0, EINTR}, {0, EINTR}, {3}, {3}, {3}, {3}},
+         bytes,
+         0},
+        {"interrupted between short writes", {{4}, {0, EINTR}, {4}, {0, EINTR}, {2}}, bytes, 0},
+        {"the disk fills midway", {{3}, {0, EINTR}, {0, ENOSPC}}, "012", ENOSPC},
+        {"a full pipe is no interruption", {{0, EAGAIN}}, "", EAGAIN},
+        {"nothing taken and no reason given", {{3}, {0}}, "012", EIO},
+    };
+    for (const auto& row : rows) {
+        std::size_t calls = 0;
+        std::string arrived;
+        // Throws, failing the test, when called past its steps.
+        const auto write = [&](int fd, const void* data, std::size_t size) -> ssize_t {
+            EXPECT_EQ(fd, 7);
+            const Step step = row.steps.at(calls++);
+            if (step.error != 0) {
+                errno = step.error;
+                return -1;
+            }
+            const std::size_t count = std::min(size, step.count);
+            arrived.append(static_cast<const char*>(data), count);
+            return static_cast<ssize_t>(count);
+        };
+        errno = 0;
+        const bool ok = Files::writeAll(7, bytes, write);
+        const int error = errno;
+        EXPECT_EQ(ok ? 0 : error, row.error) << row.name;
+        EXPECT_EQ(arrived, row.arrived) << row.name;
+        EXPECT_EQ(calls, row.steps.size()) << row.name;
+    }
+}
+
+TEST(FilesSystemCalls, AWaitLastsUntilItsDeadlineWhateverSignalsArrive) {
+    using namespace std::chrono_literals;
+    using Clock = std::chrono::steady_clock;
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const Files::Descriptor in(ends[0]);
+    const Files::Descriptor out(ends[1]);
+    // Without SA_RESTART, so every tick interrupts the wait.
+    struct sigaction tick {};
+    struct sigaction before {};
+    tick.sa_handler = [](int) {};
+    ASSERT_EQ(::sigaction(SIGALRM, &tick, &before), 0);
+    itimerval every10ms{{0, 10000}, {0, 10000}};
+    ::setitimer(ITIMER_REAL, &every10ms, nullptr);
+
+    pollfd ready{in.get(), POLLIN, 0};
+    const auto start = Clock::now();
+    EXPECT_EQ(Files::pollUntil(&ready, 1, start + 100ms), 0);
+    EXPECT_GE(Clock::now() - start, 100ms);
+    ASSERT_TRUE(Files::writeAll(out.get(), "x"));
+    EXPECT_EQ(Files::pollUntil(&ready, 1, Clock::now() + 5s), 1);
+    // A deadline already passed is not waited for, even with something to read.
+    EXPECT_EQ(Files::pollUntil(&ready, 1, Clock::now() - 1ms), 0);
+
+    itimerval off{};
+    ::setitimer(ITIMER_REAL, &off, nullptr);
+    ::sigaction(SIGALRM, &before, nullptr);
 }
 
 } // namespace

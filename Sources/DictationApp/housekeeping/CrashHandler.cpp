@@ -65,16 +65,7 @@ class Line {
         }
         return *this;
     }
-    void writeTo(int fd) const {
-        std::size_t done = 0;
-        while (done < used_) {
-            const ssize_t written = ::write(fd, text_ + done, used_ - done);
-            if (written <= 0 && errno != EINTR) {
-                return;
-            }
-            done += written > 0 ? static_cast<std::size_t>(written) : 0;
-        }
-    }
+    void writeTo(int fd) const { Files::writeAll(fd, {text_, used_}); }
     const char* terminated() {
         text_[std::min(used_, sizeof text_ - 1)] = '\0';
         return text_;
@@ -158,7 +149,7 @@ template <typename Keep> void copyLines(const char* path, int fd, Keep keep) {
     char line[1024];
     std::size_t used = 0;
     ssize_t got;
-    while ((got = ::read(in, chunk, sizeof chunk)) > 0) {
+    while ((got = Files::readSome(in, chunk, sizeof chunk)) > 0) {
         for (ssize_t i = 0; i < got; ++i) {
             if (chunk[i] != '\n') {
                 if (used < sizeof line - 1) {
@@ -169,7 +160,7 @@ template <typename Keep> void copyLines(const char* path, int fd, Keep keep) {
             line[used] = '\0';
             if (keep(line, used)) {
                 line[used] = '\n';
-                (void)::write(fd, line, used + 1);
+                Files::writeAll(fd, {line, used + 1});
             }
             used = 0;
         }

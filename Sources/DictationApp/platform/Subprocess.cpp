@@ -1,5 +1,6 @@
 #include "platform/Subprocess.h"
 
+#include "Files.h"
 #include "Text.h"
 #include "platform/AppError.h"
 
@@ -164,8 +165,7 @@ class Group {
     // The child's wait status; blocks until it exits.
     int status() {
         if (!reaped_) {
-            while (::waitpid(leader_, &status_, 0) < 0 && errno == EINTR) {
-            }
+            Files::retrying([&] { return ::waitpid(leader_, &status_, 0); });
             reaped_ = true;
         }
         return status_;
@@ -215,10 +215,7 @@ void takeWaiting(int fd, std::string& into) {
     char buffer[65536];
     while (waiting > 0) {
         const ssize_t count =
-            ::read(fd, buffer, std::min(sizeof buffer, static_cast<std::size_t>(waiting)));
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
+            Files::readSome(fd, buffer, std::min(sizeof buffer, static_cast<std::size_t>(waiting)));
         if (count <= 0) {
             return;
         }
@@ -282,32 +279,31 @@ std::string run(const std::vector<std::string>& arguments,
                          {errors.ends[0], POLLIN, 0},
                          {input.ends[1], POLLOUT, 0},
                          {child.exitNotice(), POLLIN, 0}};
-        if (::poll(fds, 4, static_cast<int>(std::min(left.count() + 1, pollLimit))) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        const std::chrono::milliseconds slice(std::min(left.count() + 1, pollLimit));
+        if (Files::pollUntil(fds, 4, Clock::now() + slice) < 0) {
             throw std::system_error(errno, std::generic_category(), "poll");
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) {
                 continue;
             }
-            const ssize_t count = ::read(fds[i].fd, buffer, sizeof buffer);
+            const ssize_t count = Files::readSome(fds[i].fd, buffer, sizeof buffer);
             if (count > 0) {
                 (i == 0 ? out : err).append(buffer, static_cast<std::size_t>(count));
-            } else if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
+            } else if (count == 0 || errno != EAGAIN) {
                 (i == 0 ? output : errors).closeEnd(0);
             }
         }
         if (fds[2].fd >= 0 && fds[2].revents != 0) {
-            const ssize_t count = ::write(input.ends[1], pendingInput.data() + inputWritten,
-                                          pendingInput.size() - inputWritten);
+            const ssize_t count = Files::retrying([&] {
+                return ::write(input.ends[1], pendingInput.data() + inputWritten,
+                               pendingInput.size() - inputWritten);
+            });
             if (count > 0) {
                 inputWritten += static_cast<std::size_t>(count);
             }
             // A child that stopped reading (EPIPE) simply gets no more input.
-            if (inputWritten == pendingInput.size() ||
-                (count < 0 && errno != EAGAIN && errno != EINTR)) {
+            if (inputWritten == pendingInput.size() || (count < 0 && errno != EAGAIN)) {
                 input.closeEnd(1);
             }
         }

@@ -177,11 +177,12 @@ std::string serverURL(int port, std::string_view path) {
 std::string randomRequestPath() {
     unsigned char bytes[16];
     for (std::size_t filled = 0; filled < sizeof bytes;) {
-        const ssize_t got = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
-        if (got < 0 && errno != EINTR) {
+        const ssize_t got =
+            Files::retrying([&] { return ::getrandom(bytes + filled, sizeof bytes - filled, 0); });
+        if (got < 0) {
             throw std::system_error(errno, std::generic_category(), "getrandom");
         }
-        filled += got > 0 ? static_cast<std::size_t>(got) : 0;
+        filled += static_cast<std::size_t>(got);
     }
     static constexpr char digits[] = "0123456789abcdef";
     std::string path = "/";
@@ -329,8 +330,7 @@ class WhisperServer::Child {
         // The whole group at once: a server busy with a request would finish it first on
         // SIGTERM, and computing beside its successor halves what the successor gets.
         ::kill(-pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        Files::retrying([&] { return ::waitpid(pid_, nullptr, 0); });
         exited_ = true;
         // The server was reparented when the shell died; it is gone once its parent reaps it.
         const auto deadline = Clock::now() + std::chrono::seconds(2);
@@ -390,22 +390,20 @@ class WhisperServer::Child {
         char buffer[4096];
         for (;;) {
             pollfd ready{fd, POLLIN, 0};
-            const int polled = ::poll(&ready, 1, 100);
-            if (polled < 0 && errno != EINTR) {
+            const int polled =
+                Files::pollUntil(&ready, 1, Clock::now() + std::chrono::milliseconds(100));
+            if (polled < 0) {
                 break;
             }
             // What the server wrote before it ended is still read: it may name the device
             // that failed.
-            if (polled <= 0) {
+            if (polled == 0) {
                 if (stop.stop_requested()) {
                     break;
                 }
                 continue;
             }
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
+            const ssize_t got = Files::readSome(fd, buffer, sizeof buffer);
             if (got <= 0) {
                 break;
             }

@@ -237,7 +237,7 @@ struct EvdevKeyListener::Impl {
     void hotplug() {
         alignas(inotify_event) char buffer[4096];
         for (;;) {
-            const ssize_t length = ::read(inotify.get(), buffer, sizeof buffer);
+            const ssize_t length = Files::readSome(inotify.get(), buffer, sizeof buffer);
             if (length <= 0) {
                 return;
             }

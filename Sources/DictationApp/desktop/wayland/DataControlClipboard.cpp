@@ -87,26 +87,17 @@ void serve(Files::Descriptor fd, const std::string& bytes) {
     // The compositor hands over a blocking pipe: without this a reader that never reads would
     // block the write past any deadline.
     ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
-    std::size_t done = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
+    // A full pipe waits for room until the deadline.
+    Files::writeAll(fd.get(), bytes, [&](int out, const void* data, std::size_t size) {
+        for (;;) {
+            const ssize_t n = ::write(out, data, size);
+            pollfd room{out, POLLOUT, 0};
+            if (n >= 0 || errno != EAGAIN || Files::pollUntil(&room, 1, deadline) <= 0) {
+                return n;
+            }
         }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (n < 0 && errno == EAGAIN && left.count() > 0) {
-            pollfd out{fd.get(), POLLOUT, 0};
-            ::poll(&out, 1, static_cast<int>(left.count()));
-            continue;
-        }
-        break;
-    }
+    });
 }
 
 template <class P> class Control final : public DataControlClipboard {
@@ -231,17 +222,12 @@ template <class P> class Control final : public DataControlClipboard {
         std::string bytes;
         char buffer[65536];
         for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
             pollfd ready{in.get(), POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
+            if (Files::pollUntil(&ready, 1, deadline) <= 0) {
                 log("clipboard owner did not answer in time");
                 return std::nullopt;
             }
-            const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
+            const ssize_t n = Files::readSome(in.get(), buffer, sizeof buffer);
             if (n <= 0) {
                 break;
             }
