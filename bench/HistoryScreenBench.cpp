@@ -6,7 +6,6 @@
 #include "RunBenchmarks.h"
 #include "SampleHistory.h"
 #include "config/Settings.h"
-#include "dictation/DictationState.h"
 #include "platform/Paths.h"
 #include "platform/Scheduler.h"
 #include "storage/HistoryStore.h"
@@ -39,14 +38,12 @@ struct World {
     Paths paths;
     std::shared_ptr<FixedClock> clock = std::make_shared<FixedClock>(now, calendar);
     MainLoopScheduler scheduler;
-    DictationState voice;
     std::unique_ptr<Settings> settings;
-    std::unique_ptr<RecordKey> key;
     std::unique_ptr<HistoryStore> history;
     std::unique_ptr<WordStore> words;
     std::unique_ptr<SnippetStore> snippets;
     std::unique_ptr<NoteStore> notes;
-    std::unique_ptr<AppState> state;
+    std::unique_ptr<AppParts> parts;
 
     static fs::path makeRoot() {
         std::string pattern = (fs::temp_directory_path() / "parlwick-bench-XXXXXX").string();
@@ -57,7 +54,6 @@ struct World {
         : root(makeRoot()), paths("/opt/parlwick/bin/parlwick", std::nullopt,
                                   Paths::Homes::under(root), root / "work") {
         settings = std::make_unique<Settings>(paths.settings());
-        key = std::make_unique<RecordKey>(HotKey::rightOption, settings.get());
         settings->set(SettingKeys::retention, Retention::forever);
         SampleHistory::write(paths.history(), paths.totals(), historyLines, now, calendar);
         history = std::make_unique<HistoryStore>(*clock, HistoryStore::Locations::of(paths),
@@ -65,12 +61,11 @@ struct World {
         words = std::make_unique<WordStore>(paths.vocabulary());
         snippets = std::make_unique<SnippetStore>(paths.snippets());
         notes = std::make_unique<NoteStore>(paths.notes(), *clock);
-        state = std::make_unique<AppState>(*key, *settings,
-                                           AppState::Stores{*history, *words, *snippets, *notes},
-                                           paths, clock, scheduler, voice);
+        parts = std::make_unique<AppParts>(
+            AppParts{*history, *words, *snippets, *notes, *settings, paths, clock, scheduler});
     }
     ~World() {
-        state.reset();
+        parts.reset();
         std::error_code ignored;
         fs::remove_all(root, ignored);
     }
@@ -99,7 +94,7 @@ void OpenHistory(benchmark::State& state) {
     std::size_t rows = 0;
     long resident = 0;
     for (auto _ : state) {
-        HistoryScreen screen(*w.state);
+        HistoryScreen screen(*w.parts);
         showAndDraw(screen);
         rows = screen.model().dictationCount();
         state.PauseTiming();
@@ -118,7 +113,7 @@ BENCHMARK(OpenHistory)->Unit(benchmark::kMillisecond)->MinTime(2);
 // letter by letter, round and round.
 void TypeSearch(benchmark::State& state, std::string query) {
     World& w = world();
-    HistoryScreen screen(*w.state);
+    HistoryScreen screen(*w.parts);
     showAndDraw(screen);
     auto* search = screen.findChild<QLineEdit*>();
     const QString typed = QString::fromStdString(query);
@@ -148,7 +143,7 @@ BENCHMARK_CAPTURE(TypeSearch, accented, std::string("Köln"))
 // Choosing one app, then all of them again.
 void ChangeAppFilter(benchmark::State& state) {
     World& w = world();
-    HistoryScreen screen(*w.state);
+    HistoryScreen screen(*w.parts);
     showAndDraw(screen);
     auto* apps = screen.findChild<QComboBox*>();
     const int slack = apps->findText(QStringLiteral("Slack"));

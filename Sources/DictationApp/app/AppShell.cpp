@@ -43,29 +43,45 @@ AppShell::AppShell(Parts parts)
       settings_(parts.settings),
       history_(*parts.clock, HistoryStore::Locations::of(paths_), SettingsFile(paths_.settings())),
       words_(paths_.vocabulary()), snippets_(paths_.snippets()),
-      notes_(paths_.notes(), *parts.clock),
-      state_(parts.key, settings_, AppState::Stores{history_, words_, snippets_, notes_}, paths_,
-             parts.clock, parts.scheduler, parts.controller.state()),
+      notes_(paths_.notes(), *parts.clock), state_(parts.key, settings_, parts.controller.state()),
       voiceTest_(paths_.voiceTest(), parts.engine, parts.deliver),
-      window_(state_, paths_.bundle() ? paths_.bundle()->version.value_or("") : ""),
+      updates_(Updates::forBundle(paths_, settings_, parts.scheduler, parts.deliver)),
+      language_(std::move(parts.language)), useModel_(std::move(parts.useModel)),
+      modelChoice_(std::make_unique<ModelChoice>(
+          settings_,
+          ModelChoice::Parts{paths_.models(), language_,
+                             [base = ModelAddress::base(paths_)](const SpeechModels::Model& model) {
+                                 return ModelDownloader::speechModel(base, model);
+                             },
+                             useModel_,
+                             parts.measure ? std::move(parts.measure) : engineMeasurement(),
+                             parts.scheduler, parts.deliver})),
+      windowParts_{history_,
+                   words_,
+                   snippets_,
+                   notes_,
+                   settings_,
+                   paths_,
+                   parts.clock,
+                   parts.scheduler,
+                   &voiceTest_,
+                   modelChoice_.get(),
+                   updates_.get(),
+                   [this] {
+                       history_.deleteAll();
+                       controller_.forgetRetry();
+                   },
+                   [paths = paths_] { Uninstaller::runAndQuit(paths); },
+                   [this] { onQuit(); },
+                   [engine = parts.engine] { return engine->deviceDescription(); }},
+      window_(state_, windowParts_, paths_.bundle() ? paths_.bundle()->version.value_or("") : ""),
       setup_(parts.key, settings_, std::move(parts.checks), filesOf(paths_.models(), parts.models),
              parts.scheduler, parts.deliver),
       setupWindow_(setup_, settings_, window_.appearance(),
                    QString::fromStdString(paths_.appName())),
-      menu_(state_, parts.controller.state()), feed_(state_, parts.controller.state()),
-      updates_(Updates::forBundle(paths_, settings_, parts.scheduler, parts.deliver)),
-      downloader_(paths_.models(), std::move(parts.models), parts.scheduler, parts.deliver),
-      language_(std::move(parts.language)), useModel_(std::move(parts.useModel)) {
-    state_.speechDevice = [engine = parts.engine] { return engine->deviceDescription(); };
-    modelChoice_ = std::make_unique<ModelChoice>(
-        settings_, ModelChoice::Parts{
-                       paths_.models(), language_,
-                       [base = ModelAddress::base(paths_)](const SpeechModels::Model& model) {
-                           return ModelDownloader::speechModel(base, model);
-                       },
-                       useModel_, parts.measure ? std::move(parts.measure) : engineMeasurement(),
-                       parts.scheduler, parts.deliver});
-    state_.setModelChoice(modelChoice_.get());
+      menu_(state_, parts.controller.state(), paths_.appName()),
+      feed_(state_, parts.controller.state()),
+      downloader_(paths_.models(), std::move(parts.models), parts.scheduler, parts.deliver) {
     // A model chosen in the settings is the one dictation needs from then on: the one before
     // may be removed without bringing setup back.
     // The setup's checks poll the microphone every second: the windows name the one in use.
@@ -104,24 +120,18 @@ void AppShell::keep(HistoryStore& history, const Dictation& dictation,
 
 void AppShell::wire() {
     history_.purge();
-    state_.onDeleteAll = [this] {
-        history_.deleteAll();
-        controller_.forgetRetry();
-    };
     controller_.onResult = [this](const Dictation& dictation, const Controller::Samples& samples) {
         keep(history_, dictation, samples);
     };
     controller_.formatting = [this](AppGroup group) {
         return std::optional(formatting(settings_.file(), snippets_, group));
     };
-    state_.setVoiceTest(&voiceTest_);
     controller_.captureTarget = MainWindow::captureHook(window_, voiceTest_);
 
     menu_.onOpen = [this] { showWindow(); };
     menu_.onRetry = [this] { controller_.retryLast(); };
     menu_.canRetry = [this] { return controller_.canRetry(); };
     if (updates_) {
-        state_.setUpdates(updates_.get());
         menu_.onCheckForUpdates = [this] {
             trayAskedForUpdates_ = true;
             updates_->checkNow();
@@ -135,8 +145,6 @@ void AppShell::wire() {
         });
     }
     menu_.onQuit = [this] { onQuit(); };
-    state_.onQuit = [this] { onQuit(); };
-    state_.onUninstall = [paths = paths_] { Uninstaller::runAndQuit(paths); };
     menu_.validate();
 
     setup_.onRetryDownload = [this] {
@@ -179,7 +187,7 @@ void AppShell::whenModelsPresent(std::function<void()> begin) {
         auto download = SetupModel::Download::progress(percent);
         download.megabytes = static_cast<int>((fetchBytes_ + 500'000) / 1'000'000);
         // The time left at the pace since this file's bytes began to come.
-        const double now = state_.clock().uptime();
+        const double now = windowParts_.clock->uptime();
         if (!fetchStart_) {
             fetchStart_ = std::pair(now, percent);
         } else if (const double took = now - fetchStart_->first;

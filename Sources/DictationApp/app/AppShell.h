@@ -89,6 +89,7 @@ class AppShell {
     void offerCrashReport();
 
     AppState& state() { return state_; }
+    const AppParts& parts() const { return windowParts_; }
     SetupModel& setup() { return setup_; }
     HistoryStore& history() { return history_; }
     StatusMenu& statusMenu() { return menu_; }
@@ -120,16 +121,18 @@ class AppShell {
     NoteStore notes_;
     AppState state_;
     VoiceTest voiceTest_;
+    std::unique_ptr<Updates> updates_;
+    std::string language_;
+    std::function<void(const std::filesystem::path&)> useModel_;
+    std::unique_ptr<ModelChoice> modelChoice_;
+    // What the windows work with; made before them, gone after them.
+    AppParts windowParts_;
     MainWindow window_;
     SetupModel setup_;
     SetupWindow setupWindow_;
     StatusMenu menu_;
     StatusFeed feed_;
-    std::unique_ptr<Updates> updates_;
     ModelDownloader downloader_;
-    std::string language_;
-    std::function<void(const std::filesystem::path&)> useModel_;
-    std::unique_ptr<ModelChoice> modelChoice_;
     std::function<void()> begin_;
     bool begun_ = false;
     int percent_ = 0; // of the download in flight

@@ -145,13 +145,13 @@ TEST_F(AppShellTest, EveryDictationIsLaidOutStyledAndExpandedForItsAppWithTheSni
     setting("[General]");
     setting("style-messages=lowercase");
     make();
-    shell->state().snippets().save({Snippet::make("my address", "12 Elm Street")});
+    shell->parts().snippets.save({Snippet::make("my address", "12 Elm Street")});
     engine->transcript = "um so hi Anna new paragraph my address thanks";
 
     windows.front = FrontWindow{1, "Thunderbird", "thunderbird", 7};
     dictate();
     windows.front = FrontWindow{2, "Signal", "signal", 8};
-    shell->state().snippets().save({Snippet::make("my address", "Flat 3")});
+    shell->parts().snippets.save({Snippet::make("my address", "Flat 3")});
     dictate();
 
     ASSERT_EQ(paster.pastes.size(), 2u);
@@ -200,7 +200,7 @@ TEST_F(AppShellTest, DeleteAllForgetsTheDictationThatCouldBeRetried) {
     shell->statusMenu().validate();
     EXPECT_TRUE(shell->statusMenu().retryItem().isEnabled());
 
-    shell->state().onDeleteAll();
+    shell->parts().deleteAll();
     EXPECT_FALSE(controller->canRetry());
     EXPECT_TRUE(shell->history().entries().empty());
     shell->statusMenu().validate();
@@ -325,7 +325,7 @@ TEST_F(AppShellTest, AfterASwitchTheOldModelCanGoWithoutBringingSetupBack) {
     make(base);
     EXPECT_FALSE(shell->setup().isNeeded());
 
-    ModelChoice& choice = *shell->state().modelChoice();
+    ModelChoice& choice = *shell->parts().modelChoice;
     choice.choose("ggml-base.en-q8_0.bin");
     ASSERT_TRUE(posted.runUntil([&] { return !choice.fetching(); }, 10));
     EXPECT_EQ(used, std::vector<fs::path>{paths.models() / "ggml-base.en-q8_0.bin"});
@@ -369,7 +369,7 @@ TEST_F(AppShellTest, UninstallWithTheWindowOpenLeavesNothingOfOursBehind) {
             }
         });
         answer.start(50);
-        QTimer::singleShot(0, [&] { shell->state().onUninstall(); });
+        QTimer::singleShot(0, [&] { shell->parts().uninstall(); });
         QTimer::singleShot(10'000, [] { QCoreApplication::exit(1); });
         EXPECT_EQ(QApplication::exec(), 0) << "uninstall ends the event loop";
         shell.reset();
@@ -486,7 +486,7 @@ TEST_F(AppShellDownloadTest, TheTrayFollowsASwitchDownloadAndThenShowsWhatStoodB
     shell->whenModelsPresent([&] { ++begun; });
     ASSERT_TRUE(waitFor(Download::State::done));
     shell->showStatus("Hold right Alt to talk");
-    ModelChoice& choice = *shell->state().modelChoice();
+    ModelChoice& choice = *shell->parts().modelChoice;
 
     choice.choose("ggml-small.en-q8_0.bin");
     EXPECT_EQ(status(), "Downloading speech model: 0%");

@@ -92,8 +92,8 @@ class VoiceCapture : public WindowFixture {
               std::unique_ptr<Recorder> recorder = nullptr) {
         test =
             std::make_unique<VoiceTest>(paths.voiceTest(), std::move(engine), posted().deliver());
-        state->setVoiceTest(test.get());
-        window = std::make_unique<MainWindow>(*state, "1.2.3");
+        parts->voiceTest = test.get();
+        window = std::make_unique<MainWindow>(*state, *parts, "1.2.3");
         if (!recorder) {
             recorder = std::make_unique<FakeRecorder>(*clock);
         }
@@ -172,7 +172,7 @@ TEST_F(VoiceCapture, AReceiverOutlivingTheVoiceTestDropsTheRecording) {
     make(std::make_shared<ScriptedSpeechEngine>(), fakeEngine);
     showVoiceTab();
     controller->keyDown();
-    state->setVoiceTest(nullptr);
+    parts->voiceTest = nullptr;
     window.reset();
     test.reset();
     scheduler.advanceBy(1.5);

@@ -7,9 +7,10 @@
 #include <QKeySequence>
 #include <QTimer>
 
-StatusMenu::StatusMenu(AppState& state, const DictationState& dictation, QObject* parent)
+StatusMenu::StatusMenu(AppState& state, const DictationState& dictation, const std::string& appName,
+                       QObject* parent)
     : QObject(parent), state_(state) {
-    const QString name = QString::fromStdString(state.paths().appName());
+    const QString name = QString::fromStdString(appName);
     statusLine_ = menu_.addAction(state.status());
     statusLine_->setEnabled(false);
     menu_.addSeparator();

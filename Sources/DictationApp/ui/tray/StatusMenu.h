@@ -18,7 +18,8 @@ class StatusMenu : public QObject {
     Q_OBJECT
   public:
     // Follows `state`'s status and `dictation`'s phase and retry for as long as it lives.
-    StatusMenu(AppState& state, const DictationState& dictation, QObject* parent = nullptr);
+    StatusMenu(AppState& state, const DictationState& dictation, const std::string& appName,
+               QObject* parent = nullptr);
     ~StatusMenu() override;
 
     // Actions with inert defaults; start-up assigns them. The items' enabled states are

@@ -57,7 +57,8 @@ QLabel* value() {
 
 } // namespace
 
-AccountTab::AccountTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+AccountTab::AccountTab(AppState& state, const AppParts& parts, QWidget* parent)
+    : QWidget(parent), state_(state), parts_(parts) {
     QVBoxLayout* column = ScreenParts::scrollingColumn(this);
 
     avatar_ = new Avatar;
@@ -103,7 +104,7 @@ AccountTab::AccountTab(AppState& state, QWidget* parent) : QWidget(parent), stat
     auto* showFiles = new QPushButton(QStringLiteral("Show files"));
     showFiles->setAccessibleName(showFiles->text());
     connect(showFiles, &QPushButton::clicked, this, [this] {
-        const QString folder = QString::fromStdString(state_.paths().support().string());
+        const QString folder = QString::fromStdString(parts_.paths.support().string());
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder))) {
             log("account: no file browser opened the support folder");
         }
@@ -111,12 +112,12 @@ AccountTab::AccountTab(AppState& state, QWidget* parent) : QWidget(parent), stat
     column->addWidget(showFiles, 0, Qt::AlignLeft);
     column->addStretch();
 
-    HistoryStore& history = state.history();
+    HistoryStore& history = parts.history;
     connect(&state.profile(), &Profile::nameChanged, this, &AccountTab::showName);
     connect(&history, &HistoryStore::totalsChanged, this, &AccountTab::showProgress);
     connect(&history, &HistoryStore::entriesChanged, this, &AccountTab::showProgress);
     connect(&history, &HistoryStore::problemChanged, this,
-            [this] { ScreenParts::showProblem(problem_, state_.history().problem()); });
+            [this] { ScreenParts::showProblem(problem_, parts_.history.problem()); });
     ScreenParts::showProblem(problem_, history.problem());
     showName();
     showProgress();
@@ -132,15 +133,15 @@ void AccountTab::showName() {
 }
 
 void AccountTab::showProgress() {
-    HistoryStore& history = state_.history();
+    HistoryStore& history = parts_.history;
     const Totals& totals = history.totals();
     rank_->setText(ScreenParts::text(Ranks::rawValue(Ranks::from(totals.words))));
     const std::int64_t pace = totals.wordsPerMinute();
     pace_->setText(pace > 0 ? Figures::grouped(pace) + QStringLiteral(" words a minute")
                             : QStringLiteral("Not enough yet"));
 
-    const Insights insights = Insights::from(history.entries().oldestFirst(), state_.clock().now(),
-                                             14, state_.clock().calendar());
+    const Insights insights = Insights::from(history.entries().oldestFirst(), parts_.clock->now(),
+                                             14, parts_.clock->calendar());
     Figures::showApps(apps_, insights.apps);
     corrections_->setText(Figures::grouped(insights.corrected));
 }

@@ -12,7 +12,7 @@ class QTreeWidget;
 class AccountTab : public QWidget {
     Q_OBJECT
   public:
-    explicit AccountTab(AppState& state, QWidget* parent = nullptr);
+    explicit AccountTab(AppState& state, const AppParts& parts, QWidget* parent = nullptr);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -22,6 +22,7 @@ class AccountTab : public QWidget {
     void showProgress();
 
     AppState& state_;
+    const AppParts& parts_;
     QLabel* avatar_ = nullptr;
     QLineEdit* name_ = nullptr;
     QLabel* problem_ = nullptr;

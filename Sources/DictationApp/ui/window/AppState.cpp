@@ -1,10 +1,8 @@
 #include "ui/window/AppState.h"
 
-AppState::AppState(RecordKey& key, Settings& settings, Stores stores, Paths paths,
-                   std::shared_ptr<const Clock> clock, Scheduler& scheduler,
-                   const DictationState& dictation, QObject* parent)
-    : QObject(parent), key_(key), settings_(settings), stores_(stores), paths_(std::move(paths)),
-      clock_(std::move(clock)), scheduler_(scheduler), dictation_(dictation), profile_(settings) {
+AppState::AppState(RecordKey& key, Settings& settings, const DictationState& dictation,
+                   QObject* parent)
+    : QObject(parent), key_(key), settings_(settings), dictation_(dictation), profile_(settings) {
     connect(&key_, &RecordKey::changed, this, &AppState::keyChanged);
     connect(&settings_, &Settings::changed, this, [this](const QString& name) {
         if (name == QLatin1String(SettingKeys::look.name.data(),
@@ -18,13 +16,6 @@ void AppState::setStatus(const QString& status) {
     if (status != status_) {
         status_ = status;
         emit statusChanged();
-    }
-}
-
-void AppState::setUpdates(Updates* updates) {
-    if (updates != updates_) {
-        updates_ = updates;
-        emit updatesChanged();
     }
 }
 

@@ -23,9 +23,36 @@ class Updates;
 class VoiceTest;
 class WordStore;
 
-// What the windows share while the app runs: the record key, the status text, whether dictation
-// is ready, the section and settings tab showing, the look, the stores and the live voice.
-// Lives on the main thread; the section and tab outlive the window, which may close and reopen.
+// What the windows work with besides what they show: the stores, the settings, what start-up
+// made for them, and the commands they can give. Made once by start-up, which outlives them;
+// each screen takes the parts it needs.
+struct AppParts {
+    HistoryStore& history;
+    WordStore& words;
+    SnippetStore& snippets;
+    NoteStore& notes;
+    Settings& settings;
+    Paths paths;
+    std::shared_ptr<const Clock> clock;
+    Scheduler& scheduler;
+    // None where the app has no such part (terminal-built tests, a build without a feed).
+    VoiceTest* voiceTest = nullptr;
+    ModelChoice* modelChoice = nullptr;
+    Updates* updates = nullptr;
+    // Deletes the history, recordings, timings and totals.
+    std::function<void()> deleteAll = [] {};
+    // Removes every trace of the program and quits.
+    std::function<void()> uninstall = [] {};
+    // Quits the app (the window's Ctrl+Q).
+    std::function<void()> quit = [] {};
+    // Where the speech engine recognises speech, for the Voice tab.
+    std::function<std::string()> speechDevice = [] { return std::string(); };
+};
+
+// What the windows show of the running app: the record key, the status text, whether dictation
+// is ready, the section and settings tab showing, the look, the profile and what dictation is
+// doing. Lives on the main thread; the section and tab outlive the window, which may close and
+// reopen.
 class AppState : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString status READ status WRITE setStatus NOTIFY statusChanged)
@@ -33,16 +60,8 @@ class AppState : public QObject {
     Q_PROPERTY(bool hasTray READ hasTray WRITE setHasTray NOTIFY hasTrayChanged)
 
   public:
-    struct Stores {
-        HistoryStore& history;
-        WordStore& words;
-        SnippetStore& snippets;
-        NoteStore& notes;
-    };
-
-    AppState(RecordKey& key, Settings& settings, Stores stores, Paths paths,
-             std::shared_ptr<const Clock> clock, Scheduler& scheduler,
-             const DictationState& dictation, QObject* parent = nullptr);
+    AppState(RecordKey& key, Settings& settings, const DictationState& dictation,
+             QObject* parent = nullptr);
 
     HotKey key() const { return key_.value(); }
     void setKey(HotKey key) { key_.choose(key); }
@@ -70,36 +89,9 @@ class AppState : public QObject {
     Look look() const;
     void setLook(Look look);
 
-    HistoryStore& history() const { return stores_.history; }
-    WordStore& words() const { return stores_.words; }
-    SnippetStore& snippets() const { return stores_.snippets; }
-    NoteStore& notes() const { return stores_.notes; }
-    Settings& settings() const { return settings_; }
     Profile& profile() { return profile_; }
     // What dictation is doing: the phase, the level and the live words.
     const DictationState& dictation() const { return dictation_; }
-    // Voice tuning, once start-up has made it; it outlives the state.
-    VoiceTest* voiceTest() const { return voiceTest_; }
-    void setVoiceTest(VoiceTest* voiceTest) { voiceTest_ = voiceTest; }
-    // The speech model's choice, once start-up has made it; it outlives the state.
-    ModelChoice* modelChoice() const { return modelChoice_; }
-    void setModelChoice(ModelChoice* choice) { modelChoice_ = choice; }
-    const Paths& paths() const { return paths_; }
-    const Clock& clock() const { return *clock_; }
-    const std::shared_ptr<const Clock>& sharedClock() const { return clock_; }
-    Scheduler& scheduler() const { return scheduler_; }
-    // The update checker, when the installed app has one; start-up sets it.
-    Updates* updates() const { return updates_; }
-    void setUpdates(Updates* updates);
-
-    // Deletes the history, recordings, timings and totals; start-up wires it.
-    std::function<void()> onDeleteAll = [] {};
-    // Removes every trace of the program and quits; start-up wires it.
-    std::function<void()> onUninstall = [] {};
-    // Where the speech engine recognises speech, for the Voice tab; start-up wires it.
-    std::function<std::string()> speechDevice = [] { return std::string(); };
-    // Quits the app (the window's Ctrl+Q); start-up wires it.
-    std::function<void()> onQuit = [] {};
 
   signals:
     void keyChanged();
@@ -110,18 +102,11 @@ class AppState : public QObject {
     void sectionChanged();
     void settingsTabChanged();
     void lookChanged();
-    void updatesChanged();
 
   private:
     RecordKey& key_;
     Settings& settings_;
-    Stores stores_;
-    Paths paths_;
-    std::shared_ptr<const Clock> clock_;
-    Scheduler& scheduler_;
     const DictationState& dictation_;
-    VoiceTest* voiceTest_ = nullptr;
-    ModelChoice* modelChoice_ = nullptr;
     Profile profile_;
     QString status_;
     bool isReady_ = false;
@@ -129,5 +114,4 @@ class AppState : public QObject {
     QString microphoneName_;
     Section section_ = Section::home;
     std::optional<SettingsTab> settingsTab_;
-    Updates* updates_ = nullptr;
 };

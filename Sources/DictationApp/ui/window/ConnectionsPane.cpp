@@ -64,8 +64,8 @@ QString display(ConnectedApp app) {
 
 } // namespace
 
-ConnectionsPane::ConnectionsPane(AppState& state, QWidget* parent)
-    : QWidget(parent), state_(state) {
+ConnectionsPane::ConnectionsPane(Paths paths, QWidget* parent)
+    : QWidget(parent), paths_(std::move(paths)) {
     QVBoxLayout* column = ScreenParts::scrollingColumn(this);
     column->addWidget(ScreenParts::heading(QStringLiteral("Connections")));
     column->addWidget(ScreenParts::note(QStringLiteral(
@@ -115,7 +115,7 @@ ConnectionsPane::ConnectionsPane(AppState& state, QWidget* parent)
     connect(copy_, &QPushButton::clicked, this, [this] {
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->clear();
-        clipboard->setText(QString::fromStdString(ConnectedApps::copyable(state_.paths())));
+        clipboard->setText(QString::fromStdString(ConnectedApps::copyable(paths_)));
         isCopied_ = true;
         showState();
     });
@@ -130,7 +130,7 @@ void ConnectionsPane::showEvent(QShowEvent* event) {
 void ConnectionsPane::refresh() {
     std::set<ConnectedApp> found;
     for (const ConnectedApp app : ConnectedApps::allCases) {
-        if (ConnectedApps::isConnected(app, state_.paths())) {
+        if (ConnectedApps::isConnected(app, paths_)) {
             found.insert(app);
         }
     }
@@ -179,7 +179,7 @@ void ConnectionsPane::change(ConnectedApp app, bool connect) {
 
     // The worker gets values only: the app, the choice, its own copy of the paths and a guard
     // that tells the main thread whether the pane is still there to hear back.
-    worker_.async([app, connect, paths = state_.paths(), pane = QPointer<ConnectionsPane>(this),
+    worker_.async([app, connect, paths = paths_, pane = QPointer<ConnectionsPane>(this),
                    deliver = mainThread()] {
         std::optional<std::string> errorType;
         std::optional<std::string> problem;

@@ -19,7 +19,7 @@ class QPushButton;
 class ConnectionsPane : public QWidget {
     Q_OBJECT
   public:
-    explicit ConnectionsPane(AppState& state, QWidget* parent = nullptr);
+    explicit ConnectionsPane(Paths paths, QWidget* parent = nullptr);
 
     // The app being changed, if any; both buttons of every row wait for it.
     const std::optional<ConnectedApp>& busy() const { return busy_; }
@@ -48,7 +48,7 @@ class ConnectionsPane : public QWidget {
                   const std::optional<std::string>& problem);
     void showState();
 
-    AppState& state_;
+    Paths paths_;
     std::set<ConnectedApp> connected_;
     std::optional<ConnectedApp> busy_;
     std::optional<ConnectedApp> asking_;

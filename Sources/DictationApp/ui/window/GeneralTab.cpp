@@ -36,7 +36,8 @@ QString label(Look look) {
 
 } // namespace
 
-GeneralTab::GeneralTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+GeneralTab::GeneralTab(AppState& state, const AppParts& parts, QWidget* parent)
+    : QWidget(parent), state_(state), parts_(parts) {
     QVBoxLayout* column = ScreenParts::scrollingColumn(this);
 
     QHBoxLayout* row = nullptr;
@@ -104,25 +105,27 @@ GeneralTab::GeneralTab(AppState& state, QWidget* parent) : QWidget(parent), stat
     });
     connect(openAtLogin_, &QCheckBox::toggled, this, &GeneralTab::changeOpenAtLogin);
     connect(sound_, &QCheckBox::toggled, this,
-            [this](bool on) { state_.settings().set(SettingKeys::playSound, on); });
+            [this](bool on) { parts_.settings.set(SettingKeys::playSound, on); });
     connect(inputDevices_, &QCheckBox::toggled, this,
-            [this](bool on) { state_.settings().set(SettingKeys::readInputDevices, on); });
+            [this](bool on) { parts_.settings.set(SettingKeys::readInputDevices, on); });
     connect(updates_, &QCheckBox::toggled, this, [this](bool on) {
-        if (Updates* updates = state_.updates()) {
+        if (Updates* updates = parts_.updates) {
             updates->setChecksAutomatically(on);
         }
     });
     connect(crashReports_, &QCheckBox::toggled, this, &GeneralTab::changeCrashReports);
     connect(showLog, &QPushButton::clicked, this, [this] {
         QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QString::fromStdString(state_.paths().log().string())));
+            QUrl::fromLocalFile(QString::fromStdString(parts_.paths.log().string())));
     });
 
     connect(&state, &AppState::keyChanged, this, &GeneralTab::showSettings);
     connect(&state, &AppState::lookChanged, this, &GeneralTab::showSettings);
-    connect(&state.settings(), &Settings::changed, this, &GeneralTab::showSettings);
-    connect(&state, &AppState::updatesChanged, this, &GeneralTab::followUpdates);
-    followUpdates();
+    connect(&parts.settings, &Settings::changed, this, &GeneralTab::showSettings);
+    if (parts.updates) {
+        connect(parts.updates, &Updates::changed, this, &GeneralTab::showUpdates);
+    }
+    showUpdates();
     showSettings();
     showOpenAtLogin();
 }
@@ -133,7 +136,7 @@ void GeneralTab::showEvent(QShowEvent* event) {
 }
 
 void GeneralTab::showSettings() {
-    const Settings& settings = state_.settings();
+    const Settings& settings = parts_.settings;
     const QSignalBlocker keyBlocker(key_);
     key_->setCurrentIndex(static_cast<int>(state_.key()));
     const QSignalBlocker lookBlocker(look_);
@@ -147,16 +150,8 @@ void GeneralTab::showSettings() {
     showUpdates();
 }
 
-void GeneralTab::followUpdates() {
-    disconnect(updatesConnection_);
-    if (Updates* updates = state_.updates()) {
-        updatesConnection_ = connect(updates, &Updates::changed, this, &GeneralTab::showUpdates);
-    }
-    showUpdates();
-}
-
 void GeneralTab::showUpdates() {
-    const Updates* updates = state_.updates();
+    const Updates* updates = parts_.updates;
     const QSignalBlocker blocker(updates_);
     updates_->setEnabled(updates != nullptr);
     updates_->setChecked(updates && updates->checksAutomatically());
@@ -177,12 +172,12 @@ void GeneralTab::showUpdates() {
 
 void GeneralTab::showOpenAtLogin() {
     const QSignalBlocker blocker(openAtLogin_);
-    openAtLogin_->setChecked(Autostart::isSet(state_.paths()));
+    openAtLogin_->setChecked(Autostart::isSet(parts_.paths));
 }
 
 void GeneralTab::changeOpenAtLogin(bool opens) {
     try {
-        Autostart::set(state_.paths(), opens);
+        Autostart::set(parts_.paths, opens);
         ScreenParts::showProblem(openAtLoginProblem_, std::nullopt);
     } catch (const std::exception& error) {
         log(std::string("open at login: ") + error.what());
@@ -194,10 +189,10 @@ void GeneralTab::changeOpenAtLogin(bool opens) {
 }
 
 void GeneralTab::changeCrashReports(bool offers) {
-    Settings& settings = state_.settings();
+    Settings& settings = parts_.settings;
     // Reports from before the opt-in are never offered.
     if (offers) {
-        settings.set(SettingKeys::lastCrashReport, std::optional<Timestamp>(state_.clock().now()));
+        settings.set(SettingKeys::lastCrashReport, std::optional<Timestamp>(parts_.clock->now()));
     }
     settings.set(SettingKeys::offersCrashReports, offers);
 }

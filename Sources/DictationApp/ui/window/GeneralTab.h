@@ -13,7 +13,7 @@ class QLabel;
 class GeneralTab : public QWidget {
     Q_OBJECT
   public:
-    explicit GeneralTab(AppState& state, QWidget* parent = nullptr);
+    explicit GeneralTab(AppState& state, const AppParts& parts, QWidget* parent = nullptr);
 
   protected:
     // The autostart entry may have changed outside the app since the tab last showed.
@@ -27,9 +27,9 @@ class GeneralTab : public QWidget {
     void showOpenAtLogin();
     // The switch, enabled only with an updater, and the updater's line.
     void showUpdates();
-    void followUpdates();
 
     AppState& state_;
+    const AppParts& parts_;
     QComboBox* key_ = nullptr;
     QComboBox* look_ = nullptr;
     QCheckBox* openAtLogin_ = nullptr;
@@ -39,6 +39,5 @@ class GeneralTab : public QWidget {
     QCheckBox* inputDevices_ = nullptr;
     QCheckBox* updates_ = nullptr;
     QLabel* updatesLine_ = nullptr;
-    QMetaObject::Connection updatesConnection_;
     QCheckBox* crashReports_ = nullptr;
 };

@@ -17,27 +17,28 @@ bool anyAppConnected(const Paths& paths) {
 
 } // namespace
 
-std::vector<Step> GettingStarted::steps(AppState& state, std::function<void()> tryHere) {
+std::vector<Step> GettingStarted::steps(AppState& state, const AppParts& parts,
+                                        std::function<void()> tryHere) {
     AppState* shared = &state;
     return {
         {"talk", QStringLiteral("Say something"),
          QStringLiteral("Click in any text box, hold ") +
              ScreenParts::text(HotKeys::label(state.key())) + QStringLiteral(" and talk."),
-         QStringLiteral("Try it here"), state.history().totals().words > 0, std::move(tryHere)},
+         QStringLiteral("Try it here"), parts.history.totals().words > 0, std::move(tryHere)},
         {"style", QStringLiteral("Choose your style"),
          QStringLiteral("Casual in messages, polished in email."), QStringLiteral("Choose"),
-         state.settings().hasChosenStyle(), [shared] { shared->setSection(Section::style); }},
+         parts.settings.hasChosenStyle(), [shared] { shared->setSection(Section::style); }},
         {"words", QStringLiteral("Teach it a name"),
          QStringLiteral("Add the names and terms it should spell correctly."),
-         QStringLiteral("Add one"), !state.words().terms().empty(),
+         QStringLiteral("Add one"), !parts.words.terms().empty(),
          [shared] { shared->setSection(Section::words); }},
         {"snippet", QStringLiteral("Make a snippet"),
          QStringLiteral("Say a short phrase, get your link or sign-off."),
-         QStringLiteral("Make one"), !state.snippets().items().empty(),
+         QStringLiteral("Make one"), !parts.snippets.items().empty(),
          [shared] { shared->setSection(Section::snippets); }},
         {"connect", QStringLiteral("Connect an AI app"),
          QStringLiteral("Ask Claude or Cursor about what you've dictated."),
-         QStringLiteral("Connect"), anyAppConnected(state.paths()),
+         QStringLiteral("Connect"), anyAppConnected(parts.paths),
          [shared] { shared->setSettingsTab(SettingsTab::connections); }},
     };
 }

@@ -21,6 +21,6 @@ namespace GettingStarted {
 
 // The five steps in order, each done or not as the settings and stores say now. "Try it here"
 // runs `tryHere`; the others open their section or settings tab.
-std::vector<Step> steps(AppState& state, std::function<void()> tryHere);
+std::vector<Step> steps(AppState& state, const AppParts& parts, std::function<void()> tryHere);
 
 } // namespace GettingStarted

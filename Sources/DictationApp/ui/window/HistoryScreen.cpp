@@ -43,8 +43,9 @@ QAction* action(QListView* list, const char* symbol, const QString& label,
 
 } // namespace
 
-HistoryScreen::HistoryScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
-    HistoryStore& history = state.history();
+HistoryScreen::HistoryScreen(const AppParts& parts, QWidget* parent)
+    : QWidget(parent), parts_(parts) {
+    HistoryStore& history = parts.history;
     auto* layout = ScreenParts::column(this);
     layout->addWidget(ScreenParts::heading(QStringLiteral("History")));
     problem_ = ScreenParts::problemLine();
@@ -64,7 +65,7 @@ HistoryScreen::HistoryScreen(AppState& state, QWidget* parent) : QWidget(parent)
     filters->addWidget(apps_);
     layout->addLayout(filters);
 
-    model_ = new HistoryModel(history, state.clock(), this);
+    model_ = new HistoryModel(history, *parts.clock, this);
     list_ = new QListView;
     list_->setAccessibleName(QStringLiteral("Dictations"));
     list_->setModel(model_);
@@ -144,7 +145,7 @@ HistoryScreen::HistoryScreen(AppState& state, QWidget* parent) : QWidget(parent)
     });
     connect(&history, &HistoryStore::entriesChanged, this, &HistoryScreen::refresh);
     connect(&history, &HistoryStore::problemChanged, this, &HistoryScreen::showState);
-    connect(&state.settings(), &Settings::changed, this, [this](const QString& key) {
+    connect(&parts.settings, &Settings::changed, this, [this](const QString& key) {
         if (key == text(SettingKeys::retention.name)) {
             showState();
         }
@@ -187,9 +188,9 @@ void HistoryScreen::showApps() {
 }
 
 void HistoryScreen::showState() {
-    const HistoryStore& history = state_.history();
+    const HistoryStore& history = parts_.history;
     ScreenParts::showProblem(problem_, history.problem());
-    const bool isOff = state_.settings().get(SettingKeys::retention) == Retention::off;
+    const bool isOff = parts_.settings.get(SettingKeys::retention) == Retention::off;
     if (model_->dictationCount() > 0) {
         pages_->setCurrentWidget(list_);
     } else {
@@ -229,7 +230,7 @@ void HistoryScreen::correctSelected() {
     auto* dialog = new CorrectionDialog(*chosen, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
-        state_.history().correct(dialog->record(), dialog->text().toStdString());
+        parts_.history.correct(dialog->record(), dialog->text().toStdString());
     });
     dialog->open();
 }
@@ -241,11 +242,11 @@ void HistoryScreen::deleteSelected() {
     }
     const int row = list_->currentIndex().row();
     const Dictation record = *chosen;
-    std::string recording = state_.history().recordingOf(record);
-    state_.history().deleteEntry(record);
+    std::string recording = parts_.history.recordingOf(record);
+    parts_.history.deleteEntry(record);
     deleted_.emplace(record, std::move(recording));
     undoBar_->show();
-    undoTimer_ = state_.scheduler().start(undoSeconds, false, [this] {
+    undoTimer_ = parts_.scheduler.start(undoSeconds, false, [this] {
         undoTimer_.reset();
         deleted_.reset();
         undoBar_->hide();
@@ -276,7 +277,7 @@ void HistoryScreen::undoDelete() {
         return;
     }
     const auto [record, recording] = *std::exchange(deleted_, std::nullopt);
-    state_.history().restore(record, recording);
+    parts_.history.restore(record, recording);
     chosenId_ = record.id;
     refresh();
 }

@@ -26,7 +26,7 @@ class HistoryScreen : public QWidget {
     // How long "Undo" is offered after a delete.
     static constexpr double undoSeconds = 8;
 
-    explicit HistoryScreen(AppState& state, QWidget* parent = nullptr);
+    explicit HistoryScreen(const AppParts& parts, QWidget* parent = nullptr);
 
     HistoryModel& model() const { return *model_; }
 
@@ -41,7 +41,7 @@ class HistoryScreen : public QWidget {
     void undoDelete();
     const Dictation* selected() const;
 
-    AppState& state_;
+    const AppParts& parts_;
     std::string chosenId_;
     HistoryModel* model_ = nullptr;
     QLabel* problem_ = nullptr;

@@ -22,7 +22,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-HomeScreen::HomeScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+HomeScreen::HomeScreen(AppState& state, const AppParts& parts, QWidget* parent)
+    : QWidget(parent), state_(state), parts_(parts) {
     QVBoxLayout* column = ScreenParts::scrollingColumn(this);
 
     greeting_ = ScreenParts::heading(QString());
@@ -30,25 +31,25 @@ HomeScreen::HomeScreen(AppState& state, QWidget* parent) : QWidget(parent), stat
     column->addWidget(greeting_);
     problem_ = ScreenParts::problemLine();
     column->addWidget(problem_);
-    card_ = new ProgressCard(state);
+    card_ = new ProgressCard(parts.history, *parts.clock);
     column->addWidget(card_);
     steps_ = makeSteps();
     column->addWidget(steps_);
     column->addWidget(makeRecent());
     column->addStretch();
 
-    HistoryStore& history = state.history();
+    HistoryStore& history = parts.history;
     connect(&history, &HistoryStore::entriesChanged, this, [this] {
         showGreeting();
         showRecent();
     });
     connect(&history, &HistoryStore::totalsChanged, this, &HomeScreen::showSteps);
     connect(&history, &HistoryStore::problemChanged, this,
-            [this] { ScreenParts::showProblem(problem_, state_.history().problem()); });
+            [this] { ScreenParts::showProblem(problem_, parts_.history.problem()); });
     connect(&state.profile(), &Profile::nameChanged, this, &HomeScreen::showGreeting);
-    connect(&state.settings(), &Settings::changed, this, &HomeScreen::showSteps);
-    connect(&state.words(), &WordStore::termsChanged, this, &HomeScreen::showSteps);
-    connect(&state.snippets(), &SnippetStore::itemsChanged, this, &HomeScreen::showSteps);
+    connect(&parts.settings, &Settings::changed, this, &HomeScreen::showSteps);
+    connect(&parts.words, &WordStore::termsChanged, this, &HomeScreen::showSteps);
+    connect(&parts.snippets, &SnippetStore::itemsChanged, this, &HomeScreen::showSteps);
     connect(&state, &AppState::keyChanged, this, &HomeScreen::showSteps);
     // Connecting happens in the settings sheet, which covers Home without hiding it.
     connect(&state, &AppState::settingsTabChanged, this, [this] {
@@ -80,7 +81,7 @@ QWidget* HomeScreen::makeSteps() {
     layout->setContentsMargins(0, 8, 0, 0);
     layout->setSpacing(8);
 
-    const std::vector<Step> steps = GettingStarted::steps(state_, [this] { tryHere(); });
+    const std::vector<Step> steps = GettingStarted::steps(state_, parts_, [this] { tryHere(); });
     for (const Step& step : steps) {
         StepRow row;
         row.row = new QWidget;
@@ -126,7 +127,7 @@ QWidget* HomeScreen::makeSteps() {
     hide->setAccessibleName(hide->text());
     hide->setFlat(true);
     connect(hide, &QPushButton::clicked, this,
-            [this] { state_.settings().set(SettingKeys::hidesSteps, true); });
+            [this] { parts_.settings.set(SettingKeys::hidesSteps, true); });
     layout->addWidget(hide, 0, Qt::AlignLeft);
     return box;
 }
@@ -170,17 +171,17 @@ QWidget* HomeScreen::makeRecent() {
 }
 
 void HomeScreen::showGreeting() {
-    const int hour = state_.clock().calendar().hour(state_.clock().now());
+    const int hour = parts_.clock->calendar().hour(parts_.clock->now());
     greeting_->setText(greeting(hour, state_.profile().firstName()));
 }
 
 void HomeScreen::showSteps() {
-    const bool hidden = state_.settings().get(SettingKeys::hidesSteps);
+    const bool hidden = parts_.settings.get(SettingKeys::hidesSteps);
     steps_->setVisible(!hidden);
     if (hidden) {
         return; // for good: nothing there is read again
     }
-    const std::vector<Step> steps = GettingStarted::steps(state_, [] {});
+    const std::vector<Step> steps = GettingStarted::steps(state_, parts_, [] {});
     for (std::size_t i = 0; i < steps.size() && i < rows_.size(); ++i) {
         const StepRow& row = rows_[i];
         row.pitch->setText(steps[i].pitch);
@@ -197,9 +198,9 @@ void HomeScreen::showSteps() {
 
 void HomeScreen::showRecent() {
     recent_->clear();
-    const HistoryEntries entries = state_.history().entries();
-    const Calendar calendar = state_.clock().calendar();
-    const QString today = ScreenParts::text(calendar.dayKey(state_.clock().now()));
+    const HistoryEntries entries = parts_.history.entries();
+    const Calendar calendar = parts_.clock->calendar();
+    const QString today = ScreenParts::text(calendar.dayKey(parts_.clock->now()));
     QList<QTreeWidgetItem*> rows;
     for (std::size_t i = 0; i < entries.size() && rows.size() < recentCount; ++i) {
         const Dictation& record = entries[i];

@@ -19,7 +19,7 @@ class HomeScreen : public QWidget {
     // The newest dictations shown under "Recent".
     static constexpr int recentCount = 5;
 
-    explicit HomeScreen(AppState& state, QWidget* parent = nullptr);
+    explicit HomeScreen(AppState& state, const AppParts& parts, QWidget* parent = nullptr);
 
     // "Good morning" from 5 to 11, "Good afternoon" from 12 to 16, else "Good evening", then the
     // first name when there is one.
@@ -44,6 +44,7 @@ class HomeScreen : public QWidget {
     void tryHere();
 
     AppState& state_;
+    const AppParts& parts_;
     QLabel* greeting_ = nullptr;
     QLabel* problem_ = nullptr;
     ProgressCard* card_ = nullptr;

@@ -16,7 +16,8 @@
 #include <algorithm>
 #include <numeric>
 
-InsightsScreen::InsightsScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+InsightsScreen::InsightsScreen(HistoryStore& history, const Clock& clock, QWidget* parent)
+    : QWidget(parent), history_(history), clock_(clock) {
     QVBoxLayout* column = ScreenParts::scrollingColumn(this);
 
     column->addWidget(ScreenParts::heading(QStringLiteral("Insights")));
@@ -57,17 +58,16 @@ InsightsScreen::InsightsScreen(AppState& state, QWidget* parent) : QWidget(paren
     column->addWidget(ladder_);
     column->addStretch();
 
-    HistoryStore& history = state.history();
     connect(&history, &HistoryStore::entriesChanged, this, &InsightsScreen::refresh);
     connect(&history, &HistoryStore::totalsChanged, this, &InsightsScreen::refresh);
     connect(&history, &HistoryStore::problemChanged, this,
-            [this] { ScreenParts::showProblem(problem_, state_.history().problem()); });
+            [this] { ScreenParts::showProblem(problem_, history_.problem()); });
     ScreenParts::showProblem(problem_, history.problem());
     refresh();
 }
 
 void InsightsScreen::refresh() {
-    HistoryStore& history = state_.history();
+    HistoryStore& history = history_;
     ladder_->setWords(history.totals().words);
 
     const std::span<const Dictation> records = history.entries().oldestFirst();
@@ -79,8 +79,7 @@ void InsightsScreen::refresh() {
         return;
     }
 
-    const Insights insights =
-        Insights::from(records, state_.clock().now(), dayCount, state_.clock().calendar());
+    const Insights insights = Insights::from(records, clock_.now(), dayCount, clock_.calendar());
     const DictationStats stats = DictationStats::from(records);
 
     std::vector<std::int64_t> words;

@@ -15,7 +15,7 @@ class InsightsScreen : public QWidget {
   public:
     static constexpr int dayCount = 14;
 
-    explicit InsightsScreen(AppState& state, QWidget* parent = nullptr);
+    explicit InsightsScreen(HistoryStore& history, const Clock& clock, QWidget* parent = nullptr);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -24,7 +24,8 @@ class InsightsScreen : public QWidget {
     // Computed afresh from the kept history, the date and the calendar.
     void refresh();
 
-    AppState& state_;
+    HistoryStore& history_;
+    const Clock& clock_;
     QLabel* problem_ = nullptr;
     QLabel* nothingYet_ = nullptr;
     QWidget* figures_ = nullptr;

@@ -6,14 +6,14 @@
 
 #include <QApplication>
 
-MainWindow::MainWindow(AppState& state, std::string version, QObject* parent)
-    : QObject(parent), state_(state), version_(std::move(version)) {}
+MainWindow::MainWindow(AppState& state, const AppParts& parts, std::string version, QObject* parent)
+    : QObject(parent), state_(state), parts_(parts), version_(std::move(version)) {}
 
 MainWindow::~MainWindow() = default;
 
 void MainWindow::show() {
     if (!view_) {
-        view_ = std::make_unique<MainWindowView>(state_, appearance_, version_);
+        view_ = std::make_unique<MainWindowView>(state_, parts_, appearance_, version_);
     }
     WindowPlacement::bringForward(*view_);
 }

@@ -21,7 +21,8 @@ class MainWindow : public QObject {
     Q_OBJECT
   public:
     // `version` is the installed tree's "CFBundleShortVersionString".
-    MainWindow(AppState& state, std::string version, QObject* parent = nullptr);
+    MainWindow(AppState& state, const AppParts& parts, std::string version,
+               QObject* parent = nullptr);
     ~MainWindow() override;
 
     void show();
@@ -49,6 +50,7 @@ class MainWindow : public QObject {
 
   private:
     AppState& state_;
+    const AppParts& parts_;
     std::string version_;
     Appearance appearance_;
     std::unique_ptr<MainWindowView> view_;

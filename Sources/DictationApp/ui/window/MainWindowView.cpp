@@ -46,31 +46,33 @@ const char* const look = R"(
   color: palette(highlighted-text); font-weight: 600; }
 )";
 
-QWidget* makeScreen(Section section, AppState& state) {
+QWidget* makeScreen(Section section, AppState& state, const AppParts& parts) {
     switch (section) {
     case Section::home:
-        return new HomeScreen(state);
+        return new HomeScreen(state, parts);
     case Section::history:
-        return new HistoryScreen(state);
+        return new HistoryScreen(parts);
     case Section::insights:
-        return new InsightsScreen(state);
+        return new InsightsScreen(parts.history, *parts.clock);
     case Section::words:
-        return new WordsScreen(state);
+        return new WordsScreen(parts.words);
     case Section::snippets:
-        return new SnippetsScreen(state);
+        return new SnippetsScreen(parts.snippets);
     case Section::style:
-        return new StyleScreen(state);
+        return new StyleScreen(parts.settings);
     case Section::scratchpad:
-        return new ScratchpadScreen(state);
+        return new ScratchpadScreen(parts.notes, *parts.clock, parts.scheduler);
     }
     return new QWidget;
 }
 
 } // namespace
 
-MainWindowView::MainWindowView(AppState& state, Appearance& appearance, const std::string& version)
-    : state_(state), appearance_(appearance), version_(QString::fromStdString(version)) {
-    setWindowTitle(QString::fromStdString(state.paths().appName()));
+MainWindowView::MainWindowView(AppState& state, const AppParts& parts, Appearance& appearance,
+                               const std::string& version)
+    : state_(state), parts_(parts), appearance_(appearance),
+      version_(QString::fromStdString(version)) {
+    setWindowTitle(QString::fromStdString(parts.paths.appName()));
     setAccessibleName(windowTitle());
     // Small enough for a 1280x720 screen at 1.25x, where the screens scroll.
     setMinimumSize(640, 440);
@@ -83,17 +85,17 @@ MainWindowView::MainWindowView(AppState& state, Appearance& appearance, const st
     screens_ = new QStackedWidget;
     screens_->setObjectName(QStringLiteral("screens"));
     for (const Section section : Sections::all) {
-        QWidget* screen = makeScreen(section, state);
+        QWidget* screen = makeScreen(section, state, parts);
         screen->setAccessibleName(Sections::label(section));
         screens_->addWidget(screen);
     }
     layout->addWidget(screens_, 1);
 
     // Over the screens, not in the layout: the sheet covers them while a tab is open.
-    sheet_ = new SettingsSheet(state, version, this);
-    toast_ = new RankToast(state, this);
+    sheet_ = new SettingsSheet(state, parts, version, this);
+    toast_ = new RankToast(parts.history, parts.scheduler, this);
 
-    if (const auto frame = state.settings().get(SettingKeys::mainWindowFrame);
+    if (const auto frame = parts.settings.get(SettingKeys::mainWindowFrame);
         !frame || !restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*frame)))) {
         WindowPlacement::fit(*this, QSize(width, height));
     }
@@ -137,7 +139,7 @@ void MainWindowView::addShortcuts() {
             }
         }
     });
-    add(Qt::CTRL | Qt::Key_Q, [this] { state_.onQuit(); });
+    add(Qt::CTRL | Qt::Key_Q, [this] { parts_.quit(); });
 }
 
 QWidget* MainWindowView::makeSidebar() {
@@ -171,7 +173,7 @@ QWidget* MainWindowView::makeSidebar() {
     starting_->setAccessibleName(starting_->text());
     column->addWidget(starting_);
 
-    noTray_ = new QLabel(noTrayText(QString::fromStdString(state_.paths().appName())));
+    noTray_ = new QLabel(noTrayText(QString::fromStdString(parts_.paths.appName())));
     noTray_->setAccessibleName(noTray_->text());
     noTray_->setWordWrap(true);
     column->addWidget(noTray_);
@@ -211,7 +213,7 @@ QToolButton* MainWindowView::makeMainMenu() {
     }
     button->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(button);
-    const QString appName = QString::fromStdString(state_.paths().appName());
+    const QString appName = QString::fromStdString(parts_.paths.appName());
     // The keys are the window's own shortcuts, shown here, not bound twice.
     menu->addAction(QStringLiteral("Preferences\tCtrl+,"), this,
                     [this] { state_.setSettingsTab(SettingsTab::general); });
@@ -222,7 +224,7 @@ QToolButton* MainWindowView::makeMainMenu() {
                                QStringLiteral("\nDictation that stays on this computer."));
     });
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Quit\tCtrl+Q"), this, [this] { state_.onQuit(); });
+    menu->addAction(QStringLiteral("Quit\tCtrl+Q"), this, [this] { parts_.quit(); });
     button->setMenu(menu);
     return button;
 }
@@ -299,8 +301,8 @@ void MainWindowView::showTray() {
 }
 
 void MainWindowView::rememberFrame() {
-    state_.settings().set(SettingKeys::mainWindowFrame,
-                          std::optional<std::string>(saveGeometry().toBase64().toStdString()));
+    parts_.settings.set(SettingKeys::mainWindowFrame,
+                        std::optional<std::string>(saveGeometry().toBase64().toStdString()));
 }
 
 void MainWindowView::closeEvent(QCloseEvent* event) {

@@ -27,7 +27,8 @@ class MainWindowView : public QWidget {
     // What "Keyboard Shortcuts" in the main menu lists.
     static QString shortcutsText();
 
-    MainWindowView(AppState& state, Appearance& appearance, const std::string& version);
+    MainWindowView(AppState& state, const AppParts& parts, Appearance& appearance,
+                   const std::string& version);
 
     QWidget* screen(Section section) const;
     SettingsSheet& sheet() const { return *sheet_; }
@@ -51,6 +52,7 @@ class MainWindowView : public QWidget {
     void rememberFrame();
 
     AppState& state_;
+    const AppParts& parts_;
     Appearance& appearance_;
     QListWidget* sections_ = nullptr;
     QWidget* sidebar_ = nullptr;

@@ -14,7 +14,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-PrivacyTab::PrivacyTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+PrivacyTab::PrivacyTab(const AppParts& parts, QWidget* parent) : QWidget(parent), parts_(parts) {
     QVBoxLayout* column = ScreenParts::scrollingColumn(this);
     column->addWidget(
         ScreenParts::note(QStringLiteral("Speech is turned into text on this computer.")));
@@ -52,26 +52,26 @@ PrivacyTab::PrivacyTab(AppState& state, QWidget* parent) : QWidget(parent), stat
         if (index < 0) {
             return;
         }
-        state_.settings().set(SettingKeys::retention,
-                              Retentions::allCases[static_cast<std::size_t>(index)]);
+        parts_.settings.set(SettingKeys::retention,
+                            Retentions::allCases[static_cast<std::size_t>(index)]);
         // The shorter limit counts from now, not from the next hourly purge.
-        state_.history().purge();
+        parts_.history.purge();
     });
     connect(keepAudio_, &QCheckBox::toggled, this,
-            [this](bool on) { state_.settings().set(SettingKeys::keepAudio, on); });
+            [this](bool on) { parts_.settings.set(SettingKeys::keepAudio, on); });
     connect(deleteAll_, &QPushButton::clicked, this, &PrivacyTab::confirmDeleteAll);
     connect(uninstall_, &QPushButton::clicked, this, &PrivacyTab::uninstall);
 
-    HistoryStore& history = state.history();
+    HistoryStore& history = parts.history;
     connect(&history, &HistoryStore::problemChanged, this,
-            [this] { ScreenParts::showProblem(historyProblem_, state_.history().problem()); });
+            [this] { ScreenParts::showProblem(historyProblem_, parts_.history.problem()); });
     ScreenParts::showProblem(historyProblem_, history.problem());
-    connect(&state.settings(), &Settings::changed, this, &PrivacyTab::showSettings);
+    connect(&parts.settings, &Settings::changed, this, &PrivacyTab::showSettings);
     showSettings();
 }
 
 void PrivacyTab::showSettings() {
-    const Settings& settings = state_.settings();
+    const Settings& settings = parts_.settings;
     const QSignalBlocker retentionBlocker(retention_);
     retention_->setCurrentIndex(static_cast<int>(settings.get(SettingKeys::retention)));
     const QSignalBlocker audioBlocker(keepAudio_);
@@ -83,17 +83,17 @@ void PrivacyTab::confirmDeleteAll() {
             QStringLiteral("Delete all history and recordings?"),
             QStringLiteral("History, recordings, timings, rank and streak. Words, snippets, notes "
                            "and voice recordings stay."),
-            QStringLiteral("Delete"), [this] { state_.onDeleteAll(); });
+            QStringLiteral("Delete"), [this] { parts_.deleteAll(); });
 }
 
 void PrivacyTab::uninstall() {
-    const QString app = QString::fromStdString(state_.paths().appName());
+    const QString app = QString::fromStdString(parts_.paths.appName());
     confirm(QStringLiteral("Uninstall"),
             QStringLiteral("Uninstall ") + app + QStringLiteral(" and delete everything?"),
             QStringLiteral("History, recordings, words, snippets, notes, settings and the speech "
                            "model are deleted, and the app goes to the Trash. This can't be "
                            "undone."),
-            QStringLiteral("Uninstall"), [this] { state_.onUninstall(); });
+            QStringLiteral("Uninstall"), [this] { parts_.uninstall(); });
 }
 
 void PrivacyTab::confirm(const QString& name, const QString& question, const QString& detail,

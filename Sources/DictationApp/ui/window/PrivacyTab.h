@@ -15,7 +15,7 @@ class QPushButton;
 class PrivacyTab : public QWidget {
     Q_OBJECT
   public:
-    explicit PrivacyTab(AppState& state, QWidget* parent = nullptr);
+    explicit PrivacyTab(const AppParts& parts, QWidget* parent = nullptr);
 
   private slots:
     // Asks first; only "Delete" removes anything.
@@ -29,7 +29,7 @@ class PrivacyTab : public QWidget {
   private:
     void showSettings();
 
-    AppState& state_;
+    const AppParts& parts_;
     QComboBox* retention_ = nullptr;
     QCheckBox* keepAudio_ = nullptr;
     QLabel* historyProblem_ = nullptr;

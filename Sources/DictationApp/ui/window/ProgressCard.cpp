@@ -11,7 +11,8 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-ProgressCard::ProgressCard(AppState& state, QWidget* parent) : QFrame(parent), state_(state) {
+ProgressCard::ProgressCard(HistoryStore& history, const Clock& clock, QWidget* parent)
+    : QFrame(parent), history_(history), clock_(clock) {
     setObjectName(QStringLiteral("progressCard"));
     setAccessibleName(QStringLiteral("Progress"));
     setFrameShape(QFrame::StyledPanel);
@@ -54,7 +55,7 @@ ProgressCard::ProgressCard(AppState& state, QWidget* parent) : QFrame(parent), s
     bar_->setMaximumHeight(fontMetrics().height() / 2 + 2);
     layout->addWidget(bar_);
 
-    connect(&state.history(), &HistoryStore::totalsChanged, this, &ProgressCard::refresh);
+    connect(&history, &HistoryStore::totalsChanged, this, &ProgressCard::refresh);
     refresh();
 }
 
@@ -72,9 +73,9 @@ QString ProgressCard::caption(std::int64_t words) {
 }
 
 void ProgressCard::refresh() {
-    const Totals& totals = state_.history().totals();
-    const Calendar calendar = state_.clock().calendar();
-    const Timestamp now = state_.clock().now();
+    const Totals& totals = history_.totals();
+    const Calendar calendar = clock_.calendar();
+    const Timestamp now = clock_.now();
 
     words_->setText(Figures::grouped(totals.words));
     pace_->setText(Figures::grouped(totals.wordsPerMinute()));

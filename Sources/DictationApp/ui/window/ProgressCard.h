@@ -19,7 +19,7 @@ class ProgressCard : public QFrame {
     // The bar's steps: fine enough that 0.75 is exact.
     static constexpr int barSteps = 1000;
 
-    explicit ProgressCard(AppState& state, QWidget* parent = nullptr);
+    explicit ProgressCard(HistoryStore& history, const Clock& clock, QWidget* parent = nullptr);
 
     // From the current rank's threshold to the next one's, 0 to 1; 1 at the top rank.
     static double fraction(std::int64_t words);
@@ -30,7 +30,8 @@ class ProgressCard : public QFrame {
     void refresh();
 
   private:
-    AppState& state_;
+    HistoryStore& history_;
+    const Clock& clock_;
     QLabel* words_ = nullptr;
     QLabel* pace_ = nullptr;
     QLabel* streak_ = nullptr;

@@ -2,14 +2,15 @@
 
 #include "storage/HistoryStore.h"
 
-RankToast::RankToast(AppState& state, QWidget* window) : QLabel(window), state_(state) {
+RankToast::RankToast(HistoryStore& history, Scheduler& scheduler, QWidget* window)
+    : QLabel(window), history_(history), scheduler_(scheduler) {
     setObjectName(QStringLiteral("rankToast"));
     setAlignment(Qt::AlignCenter);
     setMargin(12);
     setAutoFillBackground(true);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     hide();
-    connect(&state.history(), &HistoryStore::newRankChanged, this, &RankToast::update);
+    connect(&history, &HistoryStore::newRankChanged, this, &RankToast::update);
 }
 
 void RankToast::windowShown() {
@@ -17,7 +18,7 @@ void RankToast::windowShown() {
 }
 
 void RankToast::update() {
-    const auto& rank = state_.history().newRank();
+    const auto& rank = history_.newRank();
     if (!rank) {
         timer_.reset();
         hide();
@@ -34,9 +35,9 @@ void RankToast::update() {
     show();
     raise();
     if (!timer_) {
-        timer_ = state_.scheduler().start(seconds, false, [this] {
+        timer_ = scheduler_.start(seconds, false, [this] {
             timer_.reset();
-            state_.history().setNewRank(std::nullopt);
+            history_.setNewRank(std::nullopt);
         });
     }
 }

@@ -13,7 +13,7 @@ class RankToast : public QLabel {
   public:
     static constexpr double seconds = 4;
 
-    RankToast(AppState& state, QWidget* window);
+    RankToast(HistoryStore& history, Scheduler& scheduler, QWidget* window);
 
     // The window came up: a rank waiting for it shows now.
     void windowShown();
@@ -23,6 +23,7 @@ class RankToast : public QLabel {
   private:
     void update();
 
-    AppState& state_;
+    HistoryStore& history_;
+    Scheduler& scheduler_;
     std::unique_ptr<Scheduler::Timer> timer_;
 };

@@ -39,9 +39,9 @@ QToolButton* toolButton(const char* symbol, const QString& label) {
 
 } // namespace
 
-ScratchpadScreen::ScratchpadScreen(AppState& state, QWidget* parent)
-    : QWidget(parent), state_(state) {
-    NoteStore& notes = state.notes();
+ScratchpadScreen::ScratchpadScreen(NoteStore& notes, const Clock& clock, Scheduler& scheduler,
+                                   QWidget* parent)
+    : QWidget(parent), notes_(notes), clock_(clock), scheduler_(scheduler) {
     auto* layout = ScreenParts::column(this);
     layout->addWidget(ScreenParts::heading(QStringLiteral("Scratchpad")));
     layout->addWidget(ScreenParts::note(QStringLiteral("A place to think out loud")));
@@ -65,7 +65,7 @@ ScratchpadScreen::ScratchpadScreen(AppState& state, QWidget* parent)
              }
              return keys;
          },
-         [&notes, calendar = state.clock().calendar()](std::size_t row, int role) -> QVariant {
+         [&notes, calendar = clock.calendar()](std::size_t row, int role) -> QVariant {
              if (row >= notes.items().size()) {
                  return {};
              }
@@ -144,7 +144,7 @@ void ScratchpadScreen::hideEvent(QHideEvent* event) {
 
 void ScratchpadScreen::newNote() {
     saveNow();
-    if (const auto id = state_.notes().addNote()) {
+    if (const auto id = notes_.addNote()) {
         open(*id);
         editor_->setFocus();
     }
@@ -155,7 +155,7 @@ void ScratchpadScreen::open(const std::optional<std::string>& id) {
         return;
     }
     saveNow();
-    const Note* note = id ? noteWith(state_.notes(), *id) : nullptr;
+    const Note* note = id ? noteWith(notes_, *id) : nullptr;
     open_ = note ? std::optional(note->id) : std::nullopt;
     showing_ = true;
     editor_->setPlainText(note ? text(note->text) : QString());
@@ -169,7 +169,7 @@ void ScratchpadScreen::typed() {
     }
     // Typing into the empty scratchpad starts a note.
     if (!open_ && !editor_->toPlainText().isEmpty()) {
-        const auto id = state_.notes().addNote();
+        const auto id = notes_.addNote();
         if (!id) {
             return;
         }
@@ -179,19 +179,19 @@ void ScratchpadScreen::typed() {
     if (!open_) {
         return;
     }
-    pending_ = state_.scheduler().start(savePause, false, [this] { saveNow(); });
+    pending_ = scheduler_.start(savePause, false, [this] { saveNow(); });
 }
 
 void ScratchpadScreen::saveNow() {
     pending_.reset();
     if (open_) {
         // The store leaves a note whose text did not change alone.
-        state_.notes().editNote(*open_, editor_->toPlainText().toStdString());
+        notes_.editNote(*open_, editor_->toPlainText().toStdString());
     }
 }
 
 void ScratchpadScreen::askToDelete() {
-    if (!open_ || !state_.notes().isLoaded()) {
+    if (!open_ || !notes_.isLoaded()) {
         return;
     }
     saveNow();
@@ -203,7 +203,7 @@ void ScratchpadScreen::deleteConfirmed() {
     if (!deleting_) {
         return;
     }
-    NoteStore& notes = state_.notes();
+    NoteStore& notes = notes_;
     const int row = model_->find(text(*deleting_)).row();
     const bool wasOpen = open_ == deleting_;
     if (wasOpen) {
@@ -235,7 +235,7 @@ void ScratchpadScreen::showList() {
 }
 
 void ScratchpadScreen::showState() {
-    const NoteStore& notes = state_.notes();
+    const NoteStore& notes = notes_;
     ScreenParts::showProblem(problem_, notes.problem());
     const bool loaded = notes.isLoaded();
     new_->setEnabled(loaded);

@@ -21,7 +21,8 @@ class StoreListModel;
 class ScratchpadScreen : public QWidget {
     Q_OBJECT
   public:
-    explicit ScratchpadScreen(AppState& state, QWidget* parent = nullptr);
+    explicit ScratchpadScreen(NoteStore& notes, const Clock& clock, Scheduler& scheduler,
+                              QWidget* parent = nullptr);
 
     // How long typing must pause before the note is written.
     static constexpr double savePause = 0.8;
@@ -40,7 +41,9 @@ class ScratchpadScreen : public QWidget {
     void showList();
     void showState();
 
-    AppState& state_;
+    NoteStore& notes_;
+    const Clock& clock_;
+    Scheduler& scheduler_;
     QLabel* problem_;
     QToolButton* new_;
     QToolButton* delete_;

@@ -16,26 +16,27 @@
 
 namespace {
 
-QWidget* makeTab(SettingsTab tab, AppState& state) {
+QWidget* makeTab(SettingsTab tab, AppState& state, const AppParts& parts) {
     switch (tab) {
     case SettingsTab::general:
-        return new GeneralTab(state);
+        return new GeneralTab(state, parts);
     case SettingsTab::yourVoice:
-        return new VoiceTab(state);
+        return new VoiceTab(state, parts);
     case SettingsTab::connections:
-        return new ConnectionsPane(state);
+        return new ConnectionsPane(parts.paths);
     case SettingsTab::privacy:
-        return new PrivacyTab(state);
+        return new PrivacyTab(parts);
     case SettingsTab::account:
-        return new AccountTab(state);
+        return new AccountTab(state, parts);
     }
     return new QWidget;
 }
 
 } // namespace
 
-SettingsSheet::SettingsSheet(AppState& state, const std::string& version, QWidget* parent)
-    : QWidget(parent), state_(state) {
+SettingsSheet::SettingsSheet(AppState& state, const AppParts& parts, const std::string& version,
+                             QWidget* parent)
+    : QWidget(parent), state_(state), parts_(parts) {
     setObjectName(QStringLiteral("settingsSheet"));
     setAccessibleName(QStringLiteral("Settings"));
     // The screens' own background: the sheet is one of them while it is open.
@@ -58,7 +59,7 @@ SettingsSheet::SettingsSheet(AppState& state, const std::string& version, QWidge
 
     tabs_ = new QTabWidget;
     for (const SettingsTab tab : Sections::tabs) {
-        QWidget* page = makeTab(tab, state);
+        QWidget* page = makeTab(tab, state, parts);
         page->setAccessibleName(Sections::label(tab));
         tabs_->addTab(page, Sections::label(tab));
     }
@@ -69,7 +70,7 @@ SettingsSheet::SettingsSheet(AppState& state, const std::string& version, QWidge
     });
     layout->addWidget(tabs_, 1);
 
-    auto* versionLine = new QLabel(QString::fromStdString(state.paths().appName()) +
+    auto* versionLine = new QLabel(QString::fromStdString(parts.paths.appName()) +
                                    QLatin1Char(' ') + QString::fromStdString(version));
     versionLine->setObjectName(QStringLiteral("version"));
     ScreenParts::describe(versionLine, QStringLiteral("Version"));

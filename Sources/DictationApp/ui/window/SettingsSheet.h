@@ -12,7 +12,8 @@ class QTabWidget;
 class SettingsSheet : public QWidget {
     Q_OBJECT
   public:
-    SettingsSheet(AppState& state, const std::string& version, QWidget* parent);
+    SettingsSheet(AppState& state, const AppParts& parts, const std::string& version,
+                  QWidget* parent);
 
     QWidget* tab(SettingsTab tab) const;
 
@@ -20,5 +21,6 @@ class SettingsSheet : public QWidget {
     void showTab();
 
     AppState& state_;
+    const AppParts& parts_;
     QTabWidget* tabs_ = nullptr;
 };

@@ -31,8 +31,8 @@ QString summary(const Snippet& snippet) {
 
 } // namespace
 
-SnippetsScreen::SnippetsScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
-    SnippetStore& snippets = state.snippets();
+SnippetsScreen::SnippetsScreen(SnippetStore& snippets, QWidget* parent)
+    : QWidget(parent), snippets_(snippets) {
     auto* layout = ScreenParts::column(this);
     layout->addWidget(ScreenParts::heading(QStringLiteral("Snippets")));
     layout->addWidget(
@@ -135,7 +135,7 @@ SnippetsScreen::SnippetsScreen(AppState& state, QWidget* parent) : QWidget(paren
 }
 
 void SnippetsScreen::submit() {
-    SnippetStore& snippets = state_.snippets();
+    SnippetStore& snippets = snippets_;
     if (!snippets.isLoaded()) {
         return;
     }
@@ -151,7 +151,7 @@ void SnippetsScreen::cancel() {
 }
 
 void SnippetsScreen::editSelected() {
-    const SnippetStore& snippets = state_.snippets();
+    const SnippetStore& snippets = snippets_;
     const QModelIndex current = list_->selectionModel()->currentIndex();
     if (!snippets.isLoaded() || !current.isValid()) {
         return;
@@ -169,7 +169,7 @@ void SnippetsScreen::editSelected() {
 }
 
 void SnippetsScreen::removeSelected() {
-    SnippetStore& snippets = state_.snippets();
+    SnippetStore& snippets = snippets_;
     const QModelIndex current = list_->selectionModel()->currentIndex();
     if (!snippets.isLoaded() || !list_->selectionModel()->isSelected(current)) {
         return;
@@ -197,7 +197,7 @@ void SnippetsScreen::clearForm() {
 }
 
 void SnippetsScreen::showState() {
-    const SnippetStore& snippets = state_.snippets();
+    const SnippetStore& snippets = snippets_;
     ScreenParts::showProblem(problem_, snippets.problem());
     const bool loaded = snippets.isLoaded();
     const bool filled =

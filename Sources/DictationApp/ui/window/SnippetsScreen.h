@@ -19,7 +19,7 @@ class StoreListModel;
 class SnippetsScreen : public QWidget {
     Q_OBJECT
   public:
-    explicit SnippetsScreen(AppState& state, QWidget* parent = nullptr);
+    explicit SnippetsScreen(SnippetStore& snippets, QWidget* parent = nullptr);
 
   private:
     void submit();
@@ -29,7 +29,7 @@ class SnippetsScreen : public QWidget {
     void clearForm();
     void showState();
 
-    AppState& state_;
+    SnippetStore& snippets_;
     QLabel* problem_;
     QLineEdit* phrase_;
     QPlainTextEdit* text_;

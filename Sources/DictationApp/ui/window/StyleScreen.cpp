@@ -66,7 +66,8 @@ class SampleLabel : public QLabel {
 
 } // namespace
 
-StyleScreen::StyleScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+StyleScreen::StyleScreen(Settings& settings, QWidget* parent)
+    : QWidget(parent), settings_(settings) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     // Four groups of three samples outgrow a small window at large scales.
@@ -89,7 +90,7 @@ StyleScreen::StyleScreen(AppState& state, QWidget* parent) : QWidget(parent), st
 
     // Shows what the file holds after every change, so a choice that could not be written does
     // not look kept.
-    connect(&state.settings(), &Settings::changed, this, [this](const QString& key) {
+    connect(&settings, &Settings::changed, this, [this](const QString& key) {
         if (key.startsWith(QStringLiteral("style-"))) {
             showStored();
         }
@@ -138,14 +139,14 @@ QWidget* StyleScreen::makeGroup(AppGroup group) {
 }
 
 void StyleScreen::choose(AppGroup group, int style) {
-    if (state_.settings().get(SettingKeys::style(group)) != static_cast<WritingStyle>(style)) {
-        state_.settings().set(SettingKeys::style(group), static_cast<WritingStyle>(style));
+    if (settings_.get(SettingKeys::style(group)) != static_cast<WritingStyle>(style)) {
+        settings_.set(SettingKeys::style(group), static_cast<WritingStyle>(style));
     }
 }
 
 void StyleScreen::showStored() {
     for (const AppGroup group : AppGroups::allCases) {
-        const WritingStyle stored = state_.settings().get(SettingKeys::style(group));
+        const WritingStyle stored = settings_.get(SettingKeys::style(group));
         if (QAbstractButton* button = choices_[slot(group)]->button(static_cast<int>(stored))) {
             button->setChecked(true);
         }

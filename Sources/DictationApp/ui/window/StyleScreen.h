@@ -12,7 +12,7 @@ class QButtonGroup;
 class StyleScreen : public QWidget {
     Q_OBJECT
   public:
-    explicit StyleScreen(AppState& state, QWidget* parent = nullptr);
+    explicit StyleScreen(Settings& settings, QWidget* parent = nullptr);
 
     static constexpr const char* sample =
         "Hey Sam, I can do Friday. Does three still work? See you then.";
@@ -23,6 +23,6 @@ class StyleScreen : public QWidget {
     // Checks the stored style of each group.
     void showStored();
 
-    AppState& state_;
+    Settings& settings_;
     std::array<QButtonGroup*, AppGroups::allCases.size()> choices_{};
 };

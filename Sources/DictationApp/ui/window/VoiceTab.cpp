@@ -40,7 +40,8 @@ QLabel* line(const QString& name) {
 
 } // namespace
 
-VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+VoiceTab::VoiceTab(AppState& state, const AppParts& parts, QWidget* parent)
+    : QWidget(parent), state_(state), parts_(parts) {
     QVBoxLayout* column = ScreenParts::scrollingColumn(this);
     // Which microphone listens, and how loud it hears you while you hold the key.
     column->addWidget(ScreenParts::heading(QStringLiteral("Microphone")));
@@ -49,7 +50,7 @@ VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     column->addWidget(new VoiceField(state.dictation()));
     connect(&state, &AppState::microphoneNameChanged, this, &VoiceTab::showMicrophone);
     showMicrophone();
-    ModelChoice* choice = state.modelChoice();
+    ModelChoice* choice = parts.modelChoice;
     if (choice) {
         column->addWidget(ScreenParts::heading(QStringLiteral("Speech model")));
     }
@@ -67,7 +68,7 @@ VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(s
         QStringLiteral("Read at least %1 sentences, then Tune tries words that fix what it "
                        "misheard.")
             .arg(VoiceTest::minimumRecordings)));
-    VoiceTest* test = state.voiceTest();
+    VoiceTest* test = parts.voiceTest;
     if (!test) {
         column->addStretch();
         return;
@@ -109,14 +110,14 @@ VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     column->addStretch();
 
     connect(tune_, &QPushButton::clicked, this, [this] {
-        if (VoiceTest* test = state_.voiceTest()) {
-            test->tune(state_.words());
+        if (VoiceTest* test = parts_.voiceTest) {
+            test->tune(parts_.words);
         }
     });
     connect(stop_, &QPushButton::clicked, test, &VoiceTest::stop);
     connect(redo_, &QPushButton::clicked, test, &VoiceTest::redoPrevious);
     connect(showRecordings_, &QPushButton::clicked, this, [this] {
-        const QString folder = QString::fromStdString(state_.voiceTest()->folder().string());
+        const QString folder = QString::fromStdString(parts_.voiceTest->folder().string());
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder))) {
             log("voice: no file browser opened the recordings folder");
         }
@@ -138,13 +139,13 @@ VoiceTab::VoiceTab(AppState& state, QWidget* parent) : QWidget(parent), state_(s
 void VoiceTab::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     showDevice();
-    if (VoiceTest* test = state_.voiceTest()) {
+    if (VoiceTest* test = parts_.voiceTest) {
         test->open();
     }
 }
 
 void VoiceTab::showDevice() {
-    const std::string device = state_.speechDevice();
+    const std::string device = parts_.speechDevice();
     device_->setText(device.empty()
                          ? QStringLiteral("Speech recognition starts with the first dictation.")
                          : QStringLiteral("Speech is recognised on ") + ScreenParts::text(device) +
@@ -152,7 +153,7 @@ void VoiceTab::showDevice() {
 }
 
 void VoiceTab::showModels() {
-    ModelChoice& choice = *state_.modelChoice();
+    ModelChoice& choice = *parts_.modelChoice;
     // The rows change with every step of a download: a fresh layout each time.
     delete models_->layout();
     // Out of the tab at once, deleted once the click that may have come from it is over.
@@ -176,7 +177,7 @@ void VoiceTab::showModels() {
         pick->setChecked(row.chosen);
         pick->setAccessibleName(ScreenParts::text(model.label));
         connect(pick, &QRadioButton::clicked, this,
-                [this, file = std::string(model.file)] { state_.modelChoice()->choose(file); });
+                [this, file = std::string(model.file)] { parts_.modelChoice->choose(file); });
         line->addWidget(pick);
         line->addStretch();
         QString state;
@@ -188,7 +189,7 @@ void VoiceTab::showModels() {
             auto* remove = SettingsRows::button(QStringLiteral("Remove"));
             remove->setAccessibleName(QStringLiteral("Remove ") + ScreenParts::text(model.label));
             connect(remove, &QPushButton::clicked, this,
-                    [this, file = std::string(model.file)] { state_.modelChoice()->remove(file); });
+                    [this, file = std::string(model.file)] { parts_.modelChoice->remove(file); });
             line->addWidget(remove);
         }
         if (!state.isEmpty()) {
@@ -200,7 +201,7 @@ void VoiceTab::showModels() {
     if (!choice.failure().empty()) {
         rows->addWidget(ScreenParts::note(ScreenParts::text(choice.failure())));
         auto* again = SettingsRows::button(QStringLiteral("Try again"));
-        connect(again, &QPushButton::clicked, this, [this] { state_.modelChoice()->tryAgain(); });
+        connect(again, &QPushButton::clicked, this, [this] { parts_.modelChoice->tryAgain(); });
         auto* line = new QHBoxLayout;
         line->addWidget(again);
         line->addStretch();
@@ -209,7 +210,7 @@ void VoiceTab::showModels() {
     auto* measure = SettingsRows::button(choice.isMeasuring() ? QStringLiteral("Measuring…")
                                                               : QStringLiteral("Measure again"));
     measure->setEnabled(!choice.isMeasuring());
-    connect(measure, &QPushButton::clicked, this, [this] { state_.modelChoice()->measureAgain(); });
+    connect(measure, &QPushButton::clicked, this, [this] { parts_.modelChoice->measureAgain(); });
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(measure);
     buttons->addStretch();
@@ -218,7 +219,7 @@ void VoiceTab::showModels() {
 
 void VoiceTab::showTest() {
     showDevice();
-    const VoiceTest& test = *state_.voiceTest();
+    const VoiceTest& test = *parts_.voiceTest;
     const int index = test.index();
     recorded_->setText(
         QStringLiteral("%1 of %2 recorded").arg(index).arg(VoiceTest::sentenceCount));

@@ -14,7 +14,7 @@ class QTimer;
 class VoiceTab : public QWidget {
     Q_OBJECT
   public:
-    explicit VoiceTab(AppState& state, QWidget* parent = nullptr);
+    explicit VoiceTab(AppState& state, const AppParts& parts, QWidget* parent = nullptr);
 
   protected:
     // The recordings are counted afresh whenever the pane appears.
@@ -29,6 +29,7 @@ class VoiceTab : public QWidget {
     void showModels();
 
     AppState& state_;
+    const AppParts& parts_;
     QLabel* recorded_ = nullptr;
     QProgressBar* recordedBar_ = nullptr;
     QLabel* sentence_ = nullptr;

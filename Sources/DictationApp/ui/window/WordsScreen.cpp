@@ -15,8 +15,7 @@
 
 using ScreenParts::text;
 
-WordsScreen::WordsScreen(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
-    WordStore& words = state.words();
+WordsScreen::WordsScreen(WordStore& words, QWidget* parent) : QWidget(parent), words_(words) {
     auto* layout = ScreenParts::column(this);
     layout->addWidget(ScreenParts::heading(QStringLiteral("Words")));
     layout->addWidget(ScreenParts::note(QStringLiteral("Names and terms to spell correctly.")));
@@ -85,7 +84,7 @@ WordsScreen::WordsScreen(AppState& state, QWidget* parent) : QWidget(parent), st
 }
 
 void WordsScreen::add() {
-    WordStore& words = state_.words();
+    WordStore& words = words_;
     if (!words.isLoaded()) {
         return;
     }
@@ -115,7 +114,7 @@ void WordsScreen::add() {
 }
 
 void WordsScreen::removeSelected() {
-    WordStore& words = state_.words();
+    WordStore& words = words_;
     const QModelIndex current = list_->selectionModel()->currentIndex();
     if (!words.isLoaded() || !list_->selectionModel()->isSelected(current)) {
         return;
@@ -135,7 +134,7 @@ void WordsScreen::removeSelected() {
 }
 
 void WordsScreen::showState() {
-    const WordStore& words = state_.words();
+    const WordStore& words = words_;
     ScreenParts::showProblem(problem_, words.problem());
     const bool loaded = words.isLoaded();
     field_->setEnabled(loaded);

@@ -18,14 +18,14 @@ class WordsScreen : public QWidget {
     static constexpr const char* emptyText =
         "No words yet. Add the names of people, places and products you say, and the terms of "
         "your work, so dictation spells them your way.";
-    explicit WordsScreen(AppState& state, QWidget* parent = nullptr);
+    explicit WordsScreen(WordStore& words, QWidget* parent = nullptr);
 
   private:
     void add();
     void removeSelected();
     void showState();
 
-    AppState& state_;
+    WordStore& words_;
     QLabel* problem_;
     QLabel* empty_;
     QLineEdit* field_;

@@ -53,7 +53,7 @@ TEST(WindowFitProbe, ReportsTheFramesOfTheWindows) {
 
     WindowWorld world;
     {
-        MainWindow window(*world.state, "1.0");
+        MainWindow window(*world.state, *world.parts, "1.0");
         window.show();
         settle();
         report(out, "main", window.widget()->frameGeometry());
@@ -63,7 +63,7 @@ TEST(WindowFitProbe, ReportsTheFramesOfTheWindows) {
         window.hide();
         settle();
     }
-    MainWindow window(*world.state, "1.0");
+    MainWindow window(*world.state, *world.parts, "1.0");
     window.show();
     settle();
     report(out, "main with a kept frame", window.widget()->frameGeometry());

@@ -24,7 +24,7 @@ class HistoryScreenTest : public WindowFixture {
     }
 
     HistoryScreen& make() {
-        screen = std::make_unique<HistoryScreen>(*state);
+        screen = std::make_unique<HistoryScreen>(*parts);
         screen->show();
         return *screen;
     }

@@ -93,7 +93,7 @@ class ProgressScreens : public WindowFixture {
 };
 
 TEST_F(ProgressScreens, TheGreetingFollowsTheLocalHourAndTheFirstName) {
-    HomeScreen home(*state);
+    HomeScreen home(*state, *parts);
     home.show();
     struct Row {
         int hour, minute;
@@ -124,7 +124,7 @@ TEST_F(ProgressScreens, TheGreetingFollowsTheLocalHourAndTheFirstName) {
 
 TEST_F(ProgressScreens, TheProgressCardShowsTotalsStreakWeekAndTheWayToTheNextRank) {
     leaveTotals(2000, 600, R"("2026-12-08","2026-12-09","2026-12-01")");
-    HomeScreen home(*state);
+    HomeScreen home(*state, *parts);
     home.show();
     EXPECT_EQ(label(&home, "total words"), "2,000");
     EXPECT_EQ(label(&home, "words a minute"), "200");
@@ -168,7 +168,7 @@ TEST_F(ProgressScreens, TheProgressCardShowsTotalsStreakWeekAndTheWayToTheNextRa
 
 TEST_F(ProgressScreens, AtTheTopRankTheBarIsFullAndSaysSo) {
     leaveTotals(80000, 0, "");
-    HomeScreen home(*state);
+    HomeScreen home(*state, *parts);
     EXPECT_EQ(label(&home, "total words"), "80,000");
     EXPECT_EQ(label(&home, "words a minute"), "0");
     EXPECT_EQ(label(&home, "day streak"), "0");
@@ -181,7 +181,7 @@ TEST_F(ProgressScreens, AtTheTopRankTheBarIsFullAndSaysSo) {
 }
 
 TEST_F(ProgressScreens, TheStepsComeInOrderAndAreDoneAsTheStoresAndSettingsSay) {
-    HomeScreen home(*state);
+    HomeScreen home(*state, *parts);
     home.show();
     QWidget* steps = named(&home, "Getting started");
     ASSERT_NE(steps, nullptr);
@@ -222,14 +222,14 @@ TEST_F(ProgressScreens, TheStepsComeInOrderAndAreDoneAsTheStoresAndSettingsSay) 
     EXPECT_EQ(mark(&home, "Connect an AI app"), "Done");
 
     // A fresh screen over the same files agrees.
-    HomeScreen again(*state);
+    HomeScreen again(*state, *parts);
     for (const QString& title : titles) {
         EXPECT_EQ(mark(&again, title), "Done") << title.toStdString();
     }
 }
 
 TEST_F(ProgressScreens, StepButtonsOpenTheirPlaceAndHidingTheStepsIsForGood) {
-    HomeScreen home(*state);
+    HomeScreen home(*state, *parts);
     home.show();
     named<QPushButton>(&home, "Choose")->click();
     EXPECT_EQ(state->section(), Section::style);
@@ -251,14 +251,14 @@ TEST_F(ProgressScreens, StepButtonsOpenTheirPlaceAndHidingTheStepsIsForGood) {
     EXPECT_TRUE(settings.get(SettingKeys::hidesSteps));
     EXPECT_FALSE(named(&home, "Getting started")->isVisible());
     open();
-    HomeScreen later(*state);
+    HomeScreen later(*state, *parts);
     later.show();
     EXPECT_FALSE(named(&later, "Getting started")->isVisible());
     EXPECT_FALSE(shows(&later, "Say something"));
 }
 
 TEST_F(ProgressScreens, RecentShowsTheNewestFewOrSaysWhereTheyWillBe) {
-    HomeScreen home(*state);
+    HomeScreen home(*state, *parts);
     home.show();
     auto* recent = named<QTreeWidget>(&home, "Recent");
     ASSERT_NE(recent, nullptr);
@@ -297,9 +297,9 @@ TEST_F(ProgressScreens, AStoreProblemShowsOnEveryScreenThatReadsIt) {
     std::filesystem::create_directories(paths.history()); // a folder where the file belongs
     open();
     ASSERT_TRUE(history->problem().has_value());
-    HomeScreen home(*state);
-    InsightsScreen insights(*state);
-    AccountTab account(*state);
+    HomeScreen home(*state, *parts);
+    InsightsScreen insights(*history, *clock);
+    AccountTab account(*state, *parts);
     for (QWidget* screen : std::initializer_list<QWidget*>{&home, &insights, &account}) {
         screen->show();
         auto* line = named<QLabel>(screen, "Problem");
@@ -310,7 +310,7 @@ TEST_F(ProgressScreens, AStoreProblemShowsOnEveryScreenThatReadsIt) {
 }
 
 TEST_F(ProgressScreens, InsightsSaysNothingYetUntilSomethingWasTyped) {
-    InsightsScreen insights(*state);
+    InsightsScreen insights(*history, *clock);
     insights.show();
     EXPECT_TRUE(shows(&insights, "From the history kept on this computer."));
     EXPECT_TRUE(shows(&insights, "Nothing yet."));
@@ -331,7 +331,7 @@ TEST_F(ProgressScreens, InsightsFiguresComeFromTheKeptHistory) {
     // The correction keeps the count: 100 words still, now one correction.
     history->correct(history->entries()[1], wordsOf(99, "code") + " fixed");
 
-    InsightsScreen insights(*state);
+    InsightsScreen insights(*history, *clock);
     insights.show();
     EXPECT_EQ(label(&insights, "words in the last 14 days"), "400");
     auto* chart = insights.findChild<DayChart*>();
@@ -367,7 +367,7 @@ TEST_F(ProgressScreens, TheLadderMarksTheRanksReachedWithTheirThresholds) {
                             "Lark",      "Nightingale", "Lyrebird"};
     const QStringList thresholds{"Start", "500", "2.5K", "10K", "25K", "75K"};
     {
-        InsightsScreen insights(*state);
+        InsightsScreen insights(*history, *clock);
         for (qsizetype i = 0; i < ranks.size(); ++i) {
             QWidget* row = named(&insights, ranks[i]);
             ASSERT_NE(row, nullptr) << ranks[i].toStdString();
@@ -376,7 +376,7 @@ TEST_F(ProgressScreens, TheLadderMarksTheRanksReachedWithTheirThresholds) {
         }
     }
     leaveTotals(25000, 0, "");
-    InsightsScreen insights(*state);
+    InsightsScreen insights(*history, *clock);
     for (qsizetype i = 0; i < ranks.size(); ++i) {
         EXPECT_EQ(mark(&insights, ranks[i]), i < 5 ? "Reached" : "Locked") << i;
     }
@@ -387,7 +387,7 @@ TEST_F(ProgressScreens, TheLadderMarksTheRanksReachedWithTheirThresholds) {
 }
 
 TEST_F(ProgressScreens, AccountShowsTheProfileRankPaceAndWhereTheUserTalks) {
-    AccountTab account(*state);
+    AccountTab account(*state, *parts);
     account.show();
     EXPECT_EQ(label(&account, "Speaking pace"), "Not enough yet");
     EXPECT_EQ(label(&account, "Rank"), "Hatchling");

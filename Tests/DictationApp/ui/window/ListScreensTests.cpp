@@ -23,8 +23,8 @@ namespace {
 
 class ListScreensTest : public WindowFixture {
   protected:
-    template <typename Screen> Screen& make() {
-        screen = std::make_unique<Screen>(*state);
+    template <typename Screen, typename... Parts> Screen& make(Parts&&... parts) {
+        screen = std::make_unique<Screen>(std::forward<Parts>(parts)...);
         screen->show();
         return static_cast<Screen&>(*screen);
     }
@@ -77,7 +77,7 @@ class ListScreensTest : public WindowFixture {
 };
 
 TEST_F(ListScreensTest, WordsAreAddedOnceRemovedAndKeptInTheFile) {
-    make<WordsScreen>();
+    make<WordsScreen>(*words);
     EXPECT_TRUE(shows(screen.get(), "Names and terms to spell correctly."));
     auto* field = find<QLineEdit>("Add a name or term");
     auto* add = find<QPushButton>("Add");
@@ -118,12 +118,12 @@ TEST_F(ListScreensTest, WordsAreAddedOnceRemovedAndKeptInTheFile) {
 
     reopen();
     EXPECT_EQ(words->terms(), std::vector<std::string>({"Grafana Cloud"}));
-    EXPECT_EQ(rows(named<QListView>(&make<WordsScreen>(), "Your words")),
+    EXPECT_EQ(rows(named<QListView>(&make<WordsScreen>(*words), "Your words")),
               QStringList({"Grafana Cloud"}));
 }
 
 TEST_F(ListScreensTest, SnippetsAreAddedEditedCancelledAndRemoved) {
-    make<SnippetsScreen>();
+    make<SnippetsScreen>(*snippets);
     EXPECT_TRUE(shows(screen.get(), "Say a short phrase and it types the long version."));
     auto* phrase = find<QLineEdit>("When I say, e.g. my meeting link");
     auto* typed = find<QPlainTextEdit>("Type this");
@@ -188,7 +188,7 @@ TEST_F(ListScreensTest, SnippetsAreAddedEditedCancelledAndRemoved) {
 TEST_F(ListScreensTest, AnUnfinishedSnippetWaitsWhileAnotherSectionShows) {
     ASSERT_TRUE(snippets->addOrChange("my address", "1 Main Street"));
     state->setSection(Section::snippets);
-    MainWindow window(*state, "1.2.3");
+    MainWindow window(*state, *parts, "1.2.3");
     window.show();
     QWidget* shown = static_cast<MainWindowView*>(window.widget())->screen(Section::snippets);
     ASSERT_TRUE(shown->isVisible());
@@ -214,7 +214,7 @@ TEST_F(ListScreensTest, AnUnfinishedSnippetWaitsWhileAnotherSectionShows) {
 }
 
 TEST_F(ListScreensTest, EachGroupStoresItsOwnStyleAndShowsEveryStyleOnTheSample) {
-    make<StyleScreen>();
+    make<StyleScreen>(settings);
     EXPECT_TRUE(shows(screen.get(),
                       "Punctuation and capitals for each kind of app. Your words never change."));
     const QStringList groups{"Messages", "Work chat", "Email", "Everything else"};
@@ -244,14 +244,14 @@ TEST_F(ListScreensTest, EachGroupStoresItsOwnStyleAndShowsEveryStyleOnTheSample)
     EXPECT_TRUE(named<QRadioButton>(find<QGroupBox>("Work chat"), "lowercase")->isChecked());
 
     reopen();
-    make<StyleScreen>();
+    make<StyleScreen>(settings);
     EXPECT_TRUE(named<QRadioButton>(find<QGroupBox>("Email"), "relaxed")->isChecked());
     EXPECT_TRUE(named<QRadioButton>(find<QGroupBox>("Messages"), "lowercase")->isChecked());
     EXPECT_TRUE(named<QRadioButton>(find<QGroupBox>("Everything else"), "polished")->isChecked());
 }
 
 TEST_F(ListScreensTest, EveryWayOfChoosingAStyleStoresItAndEachGroupNamesItsApps) {
-    make<StyleScreen>();
+    make<StyleScreen>(settings);
     EXPECT_EQ(named<QLabel>(find<QGroupBox>("Messages"), "Messages apps")->text(),
               "For example Signal, Telegram, WhatsApp, Element");
     EXPECT_TRUE(named<QLabel>(find<QGroupBox>("Everything else"), "Everything else apps")
@@ -300,12 +300,12 @@ TEST_F(ListScreensTest, EveryWayOfChoosingAStyleStoresItAndEachGroupNamesItsApps
 }
 
 TEST_F(ListScreensTest, EmptyScreensSayWhatToDoAndTypingIntoAnEmptyScratchpadMakesANote) {
-    make<WordsScreen>();
+    make<WordsScreen>(*words);
     EXPECT_TRUE(shows(screen.get(), WordsScreen::emptyText));
     words->save({"Lovelace"});
     EXPECT_FALSE(shows(screen.get(), WordsScreen::emptyText));
 
-    make<ScratchpadScreen>();
+    make<ScratchpadScreen>(*notes, *clock, scheduler);
     auto* editor = find<QPlainTextEdit>("Note");
     EXPECT_EQ(editor->placeholderText(), "Start typing to make a note");
     editor->setFocus();
@@ -319,7 +319,7 @@ TEST_F(ListScreensTest, EmptyScreensSayWhatToDoAndTypingIntoAnEmptyScratchpadMak
 }
 
 TEST_F(ListScreensTest, NotesAreSavedAfterAPauseAndAtOnceOnSwitchingOrHiding) {
-    make<ScratchpadScreen>();
+    make<ScratchpadScreen>(*notes, *clock, scheduler);
     EXPECT_TRUE(shows(screen.get(), "A place to think out loud"));
     auto* newNote = find<QToolButton>("New note");
     auto* editor = find<QPlainTextEdit>("Note");
@@ -361,7 +361,7 @@ TEST_F(ListScreensTest, NotesAreSavedAfterAPauseAndAtOnceOnSwitchingOrHiding) {
     ASSERT_EQ(notes->items().size(), 2u);
     EXPECT_EQ(notes->items()[1].id, first);
     EXPECT_EQ(notes->items()[1].text, "Groceries\nmilk and eggs");
-    make<ScratchpadScreen>();
+    make<ScratchpadScreen>(*notes, *clock, scheduler);
     EXPECT_EQ(find<QPlainTextEdit>("Note")->toPlainText(), "Call the bank") << "newest opens";
 }
 
@@ -370,7 +370,7 @@ TEST_F(ListScreensTest, ANoteIsDeletedOnlyAfterTheUserConfirms) {
     notes->editNote(older, "Older");
     const std::string newer = *notes->addNote();
     notes->editNote(newer, "Newer");
-    make<ScratchpadScreen>();
+    make<ScratchpadScreen>(*notes, *clock, scheduler);
     auto* editor = find<QPlainTextEdit>("Note");
     auto* confirm = find<QMessageBox>("Delete this note?");
     ASSERT_NE(confirm, nullptr);
@@ -396,7 +396,7 @@ TEST_F(ListScreensTest, ANoteIsDeletedOnlyAfterTheUserConfirms) {
     EXPECT_EQ(notes->items()[0].text, "Older");
 
     // The last note going leaves an empty scratchpad, where typing starts a new note.
-    make<ScratchpadScreen>();
+    make<ScratchpadScreen>(*notes, *clock, scheduler);
     find<QToolButton>("Delete")->click();
     named<QPushButton>(find<QMessageBox>("Delete this note?"), "Delete")->click();
     EXPECT_TRUE(notes->items().empty());
@@ -411,7 +411,7 @@ TEST_F(ListScreensTest, UnreadableFilesShowTheirProblemAndRefuseEveryEdit) {
     writeAll(paths.notes(), "not json");
     open();
 
-    make<WordsScreen>();
+    make<WordsScreen>(*words);
     auto* problem = find<QLabel>("Problem");
     EXPECT_TRUE(problem->isVisibleTo(screen.get()));
     EXPECT_TRUE(problem->text().startsWith("Couldn't read your words: "))
@@ -423,7 +423,7 @@ TEST_F(ListScreensTest, UnreadableFilesShowTheirProblemAndRefuseEveryEdit) {
     find<QPushButton>("Add")->click();
     EXPECT_TRUE(words->terms().empty());
 
-    make<SnippetsScreen>();
+    make<SnippetsScreen>(*snippets);
     problem = find<QLabel>("Problem");
     EXPECT_TRUE(problem->isVisibleTo(screen.get()));
     EXPECT_TRUE(problem->text().startsWith("Couldn't read these: "))
@@ -436,7 +436,7 @@ TEST_F(ListScreensTest, UnreadableFilesShowTheirProblemAndRefuseEveryEdit) {
     find<QPushButton>("Add snippet")->click();
     EXPECT_TRUE(snippets->items().empty());
 
-    make<ScratchpadScreen>();
+    make<ScratchpadScreen>(*notes, *clock, scheduler);
     problem = find<QLabel>("Problem");
     EXPECT_TRUE(problem->isVisibleTo(screen.get()));
     EXPECT_TRUE(problem->text().startsWith("Couldn't read these: "));
@@ -452,7 +452,7 @@ TEST_F(ListScreensTest, UnreadableFilesShowTheirProblemAndRefuseEveryEdit) {
 }
 
 TEST_F(ListScreensTest, AFailedSaveShowsItsProblemAndKeepsWhatWasTyped) {
-    make<SnippetsScreen>();
+    make<SnippetsScreen>(*snippets);
     auto* phrase = find<QLineEdit>("When I say, e.g. my meeting link");
     auto* typed = find<QPlainTextEdit>("Type this");
     auto* problem = find<QLabel>("Problem");
@@ -472,7 +472,7 @@ TEST_F(ListScreensTest, AFailedSaveShowsItsProblemAndKeepsWhatWasTyped) {
     EXPECT_EQ(phrase->text(), "");
     EXPECT_EQ(snippets->items().size(), 1u) << "the same phrase, not a second snippet";
 
-    make<WordsScreen>();
+    make<WordsScreen>(*words);
     auto* field = find<QLineEdit>("Add a name or term");
     field->setText("Kubernetes");
     {
@@ -493,23 +493,23 @@ TEST_F(ListScreensTest, TabVisitsEveryControlInReadingOrderAndEachHasAName) {
     words->add("Kubernetes");
     notes->editNote(*notes->addNote(), "Plan");
 
-    make<WordsScreen>();
+    make<WordsScreen>(*words);
     find<QLineEdit>("Add a name or term")->setText("Grafana");
     select(find<QListView>("Your words"), 0);
     EXPECT_EQ(tabStops(screen.get()),
               QStringList({"Add a name or term", "Add", "Your words", "Remove"}));
 
-    make<SnippetsScreen>();
+    make<SnippetsScreen>(*snippets);
     select(find<QListView>("Your snippets"), 0);
     find<QPushButton>("Edit")->click();
     EXPECT_EQ(tabStops(screen.get()),
               QStringList({"When I say, e.g. my meeting link", "Type this", "Cancel", "Save",
                            "Your snippets", "Edit", "Remove"}));
 
-    make<ScratchpadScreen>();
+    make<ScratchpadScreen>(*notes, *clock, scheduler);
     EXPECT_EQ(tabStops(screen.get()), QStringList({"New note", "Delete", "Notes", "Note"}));
 
-    make<StyleScreen>();
+    make<StyleScreen>(settings);
     const QStringList stops = tabStops(screen.get());
     EXPECT_EQ(stops.size(), 12) << "three styles in each of four groups";
     EXPECT_FALSE(stops.contains(QString())) << "every stop has a name";

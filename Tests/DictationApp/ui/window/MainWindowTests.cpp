@@ -17,7 +17,7 @@ class MainWindowTest : public WindowFixture {
   protected:
     MainWindowView& view() {
         if (!window) {
-            window = std::make_unique<MainWindow>(*state, "1.2.3");
+            window = std::make_unique<MainWindow>(*state, *parts, "1.2.3");
         }
         window->show();
         return *static_cast<MainWindowView*>(window->widget());

@@ -66,7 +66,7 @@ class Screenshots : public testing::Test {
     static std::vector<fs::path> takeAll(WindowWorld& world, Look look, const std::string& prefix) {
         const fs::path folder = PARLWICK_SCREENSHOTS;
         fs::create_directories(folder);
-        MainWindow window(*world.state, "1.0");
+        MainWindow window(*world.state, *world.parts, "1.0");
         world.state->setLook(look);
         window.show();
         windowSizes.clear();
@@ -139,7 +139,7 @@ TEST_F(Screenshots, ThePillTheTrayMenuTheDialogsTheToastAndTheEmptyScreens) {
         WindowWorld empty;
         empty.state->setLook(look);
         empty.state->setReady(true);
-        MainWindow window(*empty.state, "1.0");
+        MainWindow window(*empty.state, *empty.parts, "1.0");
         window.show();
         for (const Section section : {Section::home, Section::history, Section::words,
                                       Section::snippets, Section::scratchpad}) {
@@ -172,7 +172,7 @@ TEST_F(Screenshots, ThePillTheTrayMenuTheDialogsTheToastAndTheEmptyScreens) {
 
         DictationState dictation;
         empty.state->setStatus("Hold right Alt to talk");
-        StatusMenu menu(*empty.state, dictation);
+        StatusMenu menu(*empty.state, dictation, "Parlwick");
         menu.menu().popup(QPoint(200, 40));
         save(menu.menu(), prefix + "tray-menu");
         menu.menu().hide();

@@ -65,7 +65,7 @@ class SettingsTabs : public WindowFixture {
 };
 
 TEST_F(SettingsTabs, GeneralWritesEveryChoiceToTheSettingsFileAndFollowsChangesMadeElsewhere) {
-    GeneralTab tab(*state);
+    GeneralTab tab(*state, *parts);
     tab.show();
     auto* key = named<QComboBox>(&tab, "Hold to talk");
     auto* look = named<QComboBox>(&tab, "Theme");
@@ -115,7 +115,7 @@ TEST_F(SettingsTabs, ReadingTheKeyboardIsOfferedOnWaylandOnlyAndOffUntilChosen) 
         } else {
             qunsetenv("WAYLAND_DISPLAY");
         }
-        GeneralTab tab(*state);
+        GeneralTab tab(*state, *parts);
         tab.show();
         auto* devices = named<QCheckBox>(&tab, "Read the record key from the keyboard");
         ASSERT_NE(devices, nullptr);
@@ -136,7 +136,7 @@ TEST_F(SettingsTabs, ReadingTheKeyboardIsOfferedOnWaylandOnlyAndOffUntilChosen) 
 }
 
 TEST_F(SettingsTabs, OfferingCrashReportsStartsFromNowSoOlderReportsAreNeverOffered) {
-    GeneralTab tab(*state);
+    GeneralTab tab(*state, *parts);
     auto* offers = named<QCheckBox>(&tab, "Offer to share crash reports");
     EXPECT_TRUE(shows(&tab, "After a crash, asks first. Never sends anything by itself."));
     EXPECT_FALSE(offers->isChecked());
@@ -155,7 +155,7 @@ TEST_F(SettingsTabs, OfferingCrashReportsStartsFromNowSoOlderReportsAreNeverOffe
 }
 
 TEST_F(SettingsTabs, OpenAtLoginWritesAndRemovesTheAutostartEntryAndReportsAFailure) {
-    GeneralTab tab(*state);
+    GeneralTab tab(*state, *parts);
     tab.show();
     auto* opens = named<QCheckBox>(&tab, "Open at login");
     EXPECT_FALSE(opens->isChecked());
@@ -187,7 +187,7 @@ class ConnectionsTab : public SettingsTabs {
   protected:
     void SetUp() override {
         SettingsTabs::SetUp();
-        pane = std::make_unique<ConnectionsPane>(*state);
+        pane = std::make_unique<ConnectionsPane>(paths);
     }
     void TearDown() override {
         pane.reset();
@@ -354,7 +354,7 @@ TEST_F(ConnectionsTab, CopySetupPutsTheEntryOnTheClipboard) {
 TEST_F(SettingsTabs, PrivacyWritesRetentionAndRecordingsAndAppliesTheShorterLimitAtOnce) {
     dictate("from two days ago", clock->now() - std::chrono::hours(48));
     dictate("from this morning", clock->now() - std::chrono::hours(2));
-    PrivacyTab tab(*state);
+    PrivacyTab tab(*parts);
     tab.show();
     auto* keep = named<QComboBox>(&tab, "Keep history");
     ASSERT_NE(keep, nullptr);
@@ -384,8 +384,8 @@ TEST_F(SettingsTabs, PrivacyWritesRetentionAndRecordingsAndAppliesTheShorterLimi
 
 TEST_F(SettingsTabs, DeleteAllAsksFirstAndDeletesOnlyAfterDelete) {
     int deletions = 0;
-    state->onDeleteAll = [&deletions] { ++deletions; };
-    PrivacyTab tab(*state);
+    parts->deleteAll = [&deletions] { ++deletions; };
+    PrivacyTab tab(*parts);
     tab.show();
     auto* deleteAll = named<QPushButton>(&tab, "Delete all dictations");
     ASSERT_NE(deleteAll, nullptr);
@@ -406,8 +406,8 @@ TEST_F(SettingsTabs, DeleteAllAsksFirstAndDeletesOnlyAfterDelete) {
 
 TEST_F(SettingsTabs, UninstallAsksWithTheAppsNameAndRunsOnlyAfterUninstall) {
     int uninstalls = 0;
-    state->onUninstall = [&uninstalls] { ++uninstalls; };
-    PrivacyTab tab(*state);
+    parts->uninstall = [&uninstalls] { ++uninstalls; };
+    PrivacyTab tab(*parts);
     tab.show();
     auto* uninstall = named<QPushButton>(&tab, "Uninstall…");
     ASSERT_NE(uninstall, nullptr);

@@ -39,14 +39,18 @@ class UpdatesLine : public WindowFixture {
 };
 
 TEST_F(UpdatesLine, TheSwitchIsEnabledOnlyWithAnUpdaterAndTurnsTheDailyCheckOnAndOff) {
-    GeneralTab tab(*state);
+    {
+        GeneralTab without(*state, *parts);
+        auto* automatic = named<QCheckBox>(&without, "Check for updates automatically");
+        ASSERT_NE(automatic, nullptr);
+        EXPECT_FALSE(automatic->isEnabled()) << "no updater in this build";
+        EXPECT_FALSE(automatic->isChecked());
+    }
+    parts->updates = &updates;
+    GeneralTab tab(*state, *parts);
     tab.show();
     auto* automatic = named<QCheckBox>(&tab, "Check for updates automatically");
     ASSERT_NE(automatic, nullptr);
-    EXPECT_FALSE(automatic->isEnabled()) << "no updater in this build";
-    EXPECT_FALSE(automatic->isChecked());
-
-    state->setUpdates(&updates);
     EXPECT_TRUE(automatic->isEnabled());
     EXPECT_TRUE(automatic->isChecked());
     EXPECT_EQ(scheduler.pending(), 2u) << "the check soon after start and the daily one";
@@ -61,14 +65,11 @@ TEST_F(UpdatesLine, TheSwitchIsEnabledOnlyWithAnUpdaterAndTurnsTheDailyCheckOnAn
     // Another view switching it follows through to the tab.
     updates.setChecksAutomatically(false);
     EXPECT_FALSE(automatic->isChecked());
-
-    state->setUpdates(nullptr);
-    EXPECT_FALSE(automatic->isEnabled());
 }
 
 TEST_F(UpdatesLine, ANewerReleaseShowsALineWithALinkToItsPage) {
-    state->setUpdates(&updates);
-    GeneralTab tab(*state);
+    parts->updates = &updates;
+    GeneralTab tab(*state, *parts);
     tab.show();
     auto* line = named<QLabel>(&tab, "Updates");
     ASSERT_NE(line, nullptr);

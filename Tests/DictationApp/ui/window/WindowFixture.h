@@ -33,6 +33,7 @@ class WindowWorld {
 
     // Opens the stores and the shared state; call again after changing files to reopen.
     void open() {
+        parts.reset();
         state.reset();
         notes.reset();
         snippets.reset();
@@ -43,9 +44,9 @@ class WindowWorld {
         words = std::make_unique<WordStore>(paths.vocabulary());
         snippets = std::make_unique<SnippetStore>(paths.snippets());
         notes = std::make_unique<NoteStore>(paths.notes(), *clock);
-        state = std::make_unique<AppState>(key, settings,
-                                           AppState::Stores{*history, *words, *snippets, *notes},
-                                           paths, clock, scheduler, voice);
+        state = std::make_unique<AppState>(key, settings, voice);
+        parts = std::make_unique<AppParts>(
+            AppParts{*history, *words, *snippets, *notes, settings, paths, clock, scheduler});
     }
 
     // The speech models for the Voice tab: Small English in use and here, Base English here
@@ -74,7 +75,7 @@ class WindowWorld {
                     return std::vector<SpeechModels::Timing>{};
                 },
                 scheduler, [](std::function<void()>) {}});
-        state->setModelChoice(models.get());
+        parts->modelChoice = models.get();
     }
 
     // A dictation of `heard` at `when`, added the way the controller adds it.
@@ -123,6 +124,7 @@ class WindowWorld {
     std::unique_ptr<SnippetStore> snippets;
     std::unique_ptr<NoteStore> notes;
     std::unique_ptr<AppState> state;
+    std::unique_ptr<AppParts> parts;
     std::unique_ptr<ModelChoice> models;
 };
 

@@ -25,7 +25,7 @@ class WindowKeysTest : public WindowFixture {
         return *shown;
     }
 
-    MainWindow window{*state, "1.2.3"};
+    MainWindow window{*state, *parts, "1.2.3"};
 };
 
 TEST_F(WindowKeysTest, CtrlWHidesTheWindowCtrlMMinimisesItAndOpeningBringsItBack) {
@@ -109,7 +109,7 @@ TEST_F(WindowKeysTest, TheMainMenuOffersPreferencesShortcutsAboutAndQuit) {
     EXPECT_EQ(items, QStringList({"Preferences\tCtrl+,", "Keyboard Shortcuts", "About Dictation",
                                   "—", "Quit\tCtrl+Q"}));
     int quits = 0;
-    state->onQuit = [&] { ++quits; };
+    parts->quit = [&] { ++quits; };
     button->menu()->actions()[0]->trigger();
     EXPECT_EQ(state->settingsTab(), SettingsTab::general);
     button->menu()->actions().back()->trigger();
@@ -124,7 +124,7 @@ TEST_F(WindowKeysTest, CtrlQCallsOnQuitAndNothingElseDoes) {
     int quits = 0;
     MainWindowView& shown = view();
     QTest::keyClick(&shown, Qt::Key_Q, Qt::ControlModifier); // inert until start-up wires it
-    state->onQuit = [&] { ++quits; };
+    parts->quit = [&] { ++quits; };
     QTest::keyClick(&shown, Qt::Key_Q);
     QTest::keyClick(&shown, Qt::Key_Q, Qt::AltModifier);
     EXPECT_EQ(quits, 0);
