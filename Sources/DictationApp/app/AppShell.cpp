@@ -56,6 +56,7 @@ AppShell::AppShell(Parts parts)
                              useModel_,
                              parts.measure ? std::move(parts.measure) : engineMeasurement(),
                              parts.scheduler, parts.deliver})),
+      localModel_(settings_, parts.deliver),
       windowParts_{history_,
                    words_,
                    snippets_,
@@ -67,6 +68,7 @@ AppShell::AppShell(Parts parts)
                    &voiceTest_,
                    modelChoice_.get(),
                    updates_.get(),
+                   &localModel_,
                    [this] {
                        history_.deleteAll();
                        controller_.forgetRetry();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HotKey.h"
+#include "cleanup/LocalModel.h"
 #include "config/Settings.h"
 #include "dictation/Controller.h"
 #include "models/ModelChoice.h"
@@ -125,6 +126,7 @@ class AppShell {
     std::string language_;
     std::function<void(const std::filesystem::path&)> useModel_;
     std::unique_ptr<ModelChoice> modelChoice_;
+    LocalModel localModel_;
     // What the windows work with; made before them, gone after them.
     AppParts windowParts_;
     MainWindow window_;

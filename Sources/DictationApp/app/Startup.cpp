@@ -2,6 +2,7 @@
 
 #include "HotKey.h"
 #include "audio/SystemSound.h"
+#include "cleanup/ChatModel.h"
 #include "config/Autostart.h"
 #include "models/ModelAddress.h"
 #include "platform/Log.h"
@@ -46,7 +47,8 @@ Startup::Startup(Options options, Paths paths, Platform platform)
       server_(std::make_shared<WhisperServer>(
           paths_.models() / SettingsFile(paths_.settings()).speechModel(options_.language).file,
           options_.language, engineSetup(paths_))),
-      timingLog_{paths_.runs()},
+      timingLog_{paths_.runs()}, cleaner_(std::make_shared<OnDeviceCleaner>(
+                                     ChatModel::following(SettingsFile(paths_.settings())))),
       recorder_(std::make_unique<PulseRecorder>(paths_.appName(), clock_)),
       settings_(paths_.isApp() ? std::make_unique<Settings>(paths_.settings()) : nullptr),
       key_(options_.key, settings_.get()) {}
@@ -156,23 +158,26 @@ void Startup::warmUp() {
                             cleanup = options_.cleanup, deliver = mainThread(), this] {
         // Dictation is ready once the engine has answered (or failed to): until then the
         // windows keep saying "Starting…".
-        struct Settled {
-            const Deliver& deliver;
-            Startup* startup;
-            ~Settled() {
-                deliver([startup = startup] { startup->engineSettled(); });
+        {
+            struct Settled {
+                const Deliver& deliver;
+                Startup* startup;
+                ~Settled() {
+                    deliver([startup = startup] { startup->engineSettled(); });
+                }
+            } settled{deliver, this};
+            VoiceActivityCheck::removeLeftovers();
+            const std::vector<float> silence(static_cast<std::size_t>(Recorder::sampleRate), 0.0f);
+            (void)VoiceActivityCheck::isSilent(silence, tool);
+            try {
+                server->warmUp();
+            } catch (const std::exception& error) {
+                log(std::string("whisper failed to start: ") + error.what());
             }
-        } settled{deliver, this};
-        VoiceActivityCheck::removeLeftovers();
-        const std::vector<float> silence(static_cast<std::size_t>(Recorder::sampleRate), 0.0f);
-        (void)VoiceActivityCheck::isSilent(silence, tool);
+        }
+        // A model server that is slow to load must not hold up "ready".
         if (cleanup) {
             cleaner->warmUp();
-        }
-        try {
-            server->warmUp();
-        } catch (const std::exception& error) {
-            log(std::string("whisper failed to start: ") + error.what());
         }
     });
 }

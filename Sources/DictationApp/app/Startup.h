@@ -81,7 +81,8 @@ class Startup {
     // Shared with voice tuning, whose run may outlive a stop by one transcription.
     std::shared_ptr<WhisperServer> server_;
     TimingLog timingLog_;
-    std::shared_ptr<const OnDeviceCleaner> cleaner_ = std::make_shared<OnDeviceCleaner>();
+    // Asks the model server the user chose, if any, at each dictation.
+    std::shared_ptr<const OnDeviceCleaner> cleaner_;
     // Made before the application object, so its first words go into the permission check.
     std::unique_ptr<PulseRecorder> recorder_;
     // App mode only: the settings the windows share.

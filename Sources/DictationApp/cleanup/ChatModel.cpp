@@ -205,10 +205,36 @@ std::optional<std::string> ModelEndpoint::problem(const std::string& address) {
     return std::nullopt;
 }
 
-std::optional<ChatModel::Setup> ChatModel::chosen(const SettingsFile& settings) {
-    if (!settings.get(SettingKeys::tidyWithModel)) {
-        return std::nullopt;
+namespace {
+
+class ChosenModel final : public OnDeviceCleaner::Model {
+  public:
+    explicit ChosenModel(SettingsFile settings) : settings_(std::move(settings)) {}
+
+    bool isAvailable() const override {
+        const auto setup = ChatModel::chosen(settings_);
+        return setup && ChatModel(*setup).isAvailable();
     }
+    std::string respond(const OnDeviceCleaner::Request& request,
+                        OnDeviceCleaner::Deadline deadline) override {
+        const auto setup = ChatModel::chosen(settings_);
+        if (!setup) {
+            throw ModelEndpointRefused("tidying with a model is off");
+        }
+        return ChatModel(*setup).respond(request, deadline);
+    }
+
+  private:
+    SettingsFile settings_;
+};
+
+} // namespace
+
+std::shared_ptr<OnDeviceCleaner::Model> ChatModel::following(SettingsFile settings) {
+    return std::make_shared<ChosenModel>(std::move(settings));
+}
+
+std::optional<ChatModel::Setup> ChatModel::configured(const SettingsFile& settings) {
     Setup setup{settings.get(SettingKeys::modelEndpoint).value_or(standardEndpoint),
                 settings.get(SettingKeys::modelName).value_or(""),
                 settings.get(SettingKeys::modelApiKey).value_or("")};
@@ -217,6 +243,10 @@ std::optional<ChatModel::Setup> ChatModel::chosen(const SettingsFile& settings) 
         return std::nullopt;
     }
     return setup;
+}
+
+std::optional<ChatModel::Setup> ChatModel::chosen(const SettingsFile& settings) {
+    return settings.get(SettingKeys::tidyWithModel) ? configured(settings) : std::nullopt;
 }
 
 bool ChatModel::isAvailable() const {

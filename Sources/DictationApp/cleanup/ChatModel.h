@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -72,9 +73,14 @@ class ChatModel : public OnDeviceCleaner::Model {
     // Ollama's, the server most users already run.
     static constexpr const char* standardEndpoint = "http://localhost:11434/v1";
 
-    // What the user chose: nothing while the edit is off, or while the endpoint is on another
-    // computer that the user has not agreed to send dictations to.
+    // The server the settings name, on or off: nothing while it is on another computer that
+    // the user has not agreed to send dictations to.
+    static std::optional<Setup> configured(const SettingsFile& settings);
+    // The same, and nothing while tidying with a model is off.
     static std::optional<Setup> chosen(const SettingsFile& settings);
+    // A model that follows the settings: at each use, the server and model chosen then;
+    // unavailable while tidying is off or the choice is incomplete.
+    static std::shared_ptr<OnDeviceCleaner::Model> following(SettingsFile settings);
 
     explicit ChatModel(Setup setup) : setup_(std::move(setup)) {}
 

@@ -6,6 +6,8 @@
 #include "FixedClock.h"
 #include "LogCapture.h"
 #include "ManualScheduler.h"
+#include "StandInModelServer.h"
+#include "cleanup/ChatModel.h"
 #include "config/Settings.h"
 #include "dictation/Controller.h"
 
@@ -30,7 +32,7 @@ class ControllerTest : public testing::Test {
         make();
     }
 
-    void make(Options options = {}) {
+    void make(Options options = {}, std::shared_ptr<const OnDeviceCleaner> cleaner = nullptr) {
         controller.reset();
         auto fake = std::make_unique<FakeRecorder>(*clock);
         recorder = fake.get();
@@ -47,6 +49,9 @@ class ControllerTest : public testing::Test {
                                 },
                                 [this] { ++sounds; }};
         parts.clock = clock;
+        if (cleaner) {
+            parts.cleaner = std::move(cleaner);
+        }
         controller =
             std::make_unique<Controller>(options, engine, TimingLog{runs()}, std::move(parts));
         controller->keyLabel = [] { return std::string("right Alt"); };
@@ -151,6 +156,31 @@ TEST_F(ControllerTest, RawModeTypesTheTranscriptAsHeardInTheAppsStyleWithItsSnip
     EXPECT_EQ(asked, std::vector<AppGroup>{AppGroup::other});
     ASSERT_EQ(paster.pastes.size(), 1u);
     EXPECT_EQ(paster.pastes[0].first, "um so send it monday, no, Tue 5 May");
+}
+
+TEST_F(ControllerTest, ALocalModelsEditIsTypedOnlyWhenItKeepsEveryWord) {
+    const struct {
+        const char* mode;
+        const char* typed;
+    } cases[] = {
+        {"edit", "What time is it in Tokyo, and can you tell me a story?"},
+        // It answers the question instead: the rules' text is typed.
+        {"answer", "What time is it in Tokyo and and can you tell me a story"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const StandInModelServer server(c.mode);
+        make({}, std::make_shared<OnDeviceCleaner>(
+                     std::make_shared<ChatModel>(ChatModel::Setup{server.endpoint(), "small"})));
+        engine.transcript = "um what time is it in Tokyo and and can you tell me a story";
+        LogCapture log;
+        paster.pastes.clear();
+        dictate();
+        ASSERT_EQ(paster.pastes.size(), 1u);
+        EXPECT_EQ(paster.pastes[0].first, c.typed);
+        EXPECT_EQ(server.requests().size(), 1u);
+        EXPECT_EQ(log.text().find("Tokyo"), std::string::npos) << log.text();
+    }
 }
 
 TEST_F(ControllerTest, PressesUnderThreeTenthsAreDroppedAndExactlyThreeTenthsCount) {

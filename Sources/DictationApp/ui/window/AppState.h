@@ -15,6 +15,7 @@
 #include <optional>
 
 class HistoryStore;
+class LocalModel;
 class DictationState;
 class ModelChoice;
 class NoteStore;
@@ -39,6 +40,7 @@ struct AppParts {
     VoiceTest* voiceTest = nullptr;
     ModelChoice* modelChoice = nullptr;
     Updates* updates = nullptr;
+    LocalModel* localModel = nullptr;
     // Deletes the history, recordings, timings and totals.
     std::function<void()> deleteAll = [] {};
     // Removes every trace of the program and quits.

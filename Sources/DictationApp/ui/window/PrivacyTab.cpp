@@ -79,42 +79,21 @@ void PrivacyTab::showSettings() {
 }
 
 void PrivacyTab::confirmDeleteAll() {
-    confirm(QStringLiteral("Delete all dictations"),
-            QStringLiteral("Delete all history and recordings?"),
-            QStringLiteral("History, recordings, timings, rank and streak. Words, snippets, notes "
-                           "and voice recordings stay."),
-            QStringLiteral("Delete"), [this] { parts_.deleteAll(); });
+    ScreenParts::confirm(
+        this, QStringLiteral("Delete all dictations"),
+        QStringLiteral("Delete all history and recordings?"),
+        QStringLiteral("History, recordings, timings, rank and streak. Words, snippets, notes "
+                       "and voice recordings stay."),
+        QStringLiteral("Delete"), [this] { parts_.deleteAll(); });
 }
 
 void PrivacyTab::uninstall() {
     const QString app = QString::fromStdString(parts_.paths.appName());
-    confirm(QStringLiteral("Uninstall"),
-            QStringLiteral("Uninstall ") + app + QStringLiteral(" and delete everything?"),
-            QStringLiteral("History, recordings, words, snippets, notes, settings and the speech "
-                           "model are deleted, and the app goes to the Trash. This can't be "
-                           "undone."),
-            QStringLiteral("Uninstall"), [this] { parts_.uninstall(); });
-}
-
-void PrivacyTab::confirm(const QString& name, const QString& question, const QString& detail,
-                         const QString& action, std::function<void()> then) {
-    auto* box = new QMessageBox(this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setAccessibleName(name);
-    box->setIcon(QMessageBox::Warning);
-    box->setText(question);
-    box->setInformativeText(detail);
-    QPushButton* go = box->addButton(action, QMessageBox::DestructiveRole);
-    go->setAccessibleName(go->text());
-    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
-    cancel->setAccessibleName(cancel->text());
-    // Nothing is lost by a stray Return.
-    box->setDefaultButton(cancel);
-    box->setEscapeButton(cancel);
-    connect(box, &QMessageBox::finished, this, [box, go, then = std::move(then)] {
-        if (box->clickedButton() == go) {
-            then();
-        }
-    });
-    box->open();
+    ScreenParts::confirm(
+        this, QStringLiteral("Uninstall"),
+        QStringLiteral("Uninstall ") + app + QStringLiteral(" and delete everything?"),
+        QStringLiteral("History, recordings, words, snippets, notes, settings and the speech "
+                       "model are deleted, and the app goes to the Trash. This can't be "
+                       "undone."),
+        QStringLiteral("Uninstall"), [this] { parts_.uninstall(); });
 }

@@ -22,9 +22,6 @@ class PrivacyTab : public QWidget {
     void confirmDeleteAll();
     // Asks first; start-up's uninstaller removes everything and quits.
     void uninstall();
-    // A question with a destructive `action` and Cancel as the default; `then` runs on `action`.
-    void confirm(const QString& name, const QString& question, const QString& detail,
-                 const QString& action, std::function<void()> then);
 
   private:
     void showSettings();

@@ -1,7 +1,9 @@
 #include "ui/window/ScreenParts.h"
 
 #include <QFont>
+#include <QMessageBox>
 #include <QPalette>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -93,4 +95,28 @@ QLabel* ScreenParts::problemLine() {
 void ScreenParts::showProblem(QLabel* line, const std::optional<std::string>& problem) {
     line->setText(problem ? text(*problem) : QString());
     line->setVisible(problem.has_value());
+}
+
+void ScreenParts::confirm(QWidget* parent, const QString& name, const QString& question,
+                          const QString& detail, const QString& action,
+                          std::function<void()> then) {
+    auto* box = new QMessageBox(parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAccessibleName(name);
+    box->setIcon(QMessageBox::Warning);
+    box->setText(question);
+    box->setInformativeText(detail);
+    QPushButton* go = box->addButton(action, QMessageBox::DestructiveRole);
+    go->setAccessibleName(go->text());
+    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
+    cancel->setAccessibleName(cancel->text());
+    // Nothing is lost by a stray Return.
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    QObject::connect(box, &QMessageBox::finished, parent, [box, go, then = std::move(then)] {
+        if (box->clickedButton() == go) {
+            then();
+        }
+    });
+    box->open();
 }

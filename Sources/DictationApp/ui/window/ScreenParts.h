@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,11 @@ QWidget* findTarget(QWidget* screen);
 // A number over its caption ("1,234" over "total words"); the number's label is returned
 // through `number` for updates.
 QWidget* figure(const QString& caption, QLabel** number);
+
+// A question with a weighty `action` and Cancel as the default, which Return and Escape
+// choose; `then` runs only on `action`. It does not block: the caller goes on at once.
+void confirm(QWidget* parent, const QString& name, const QString& question, const QString& detail,
+             const QString& action, std::function<void()> then);
 
 // A line for a store's problem, hidden while there is none.
 QLabel* problemLine();

@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "storage/Stores.h"
 #include "ui/VoiceField.h"
+#include "ui/window/ModelServerPane.h"
 #include "ui/window/ScreenParts.h"
 #include "ui/window/SettingsRows.h"
 #include "voice/VoiceTest.h"
@@ -62,6 +63,10 @@ VoiceTab::VoiceTab(AppState& state, const AppParts& parts, QWidget* parent)
         column->addWidget(models_);
         connect(choice, &ModelChoice::changed, this, &VoiceTab::showModels);
         showModels();
+    }
+    if (parts.localModel) {
+        column->addWidget(ScreenParts::heading(QStringLiteral("Tidy with a local model")));
+        column->addWidget(new ModelServerPane(parts.settings, *parts.localModel));
     }
     column->addWidget(ScreenParts::heading(QStringLiteral("Tune to your voice")));
     column->addWidget(ScreenParts::note(

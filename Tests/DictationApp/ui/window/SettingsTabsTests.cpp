@@ -1,10 +1,14 @@
 #include "ConnectorConfig.h"
+#include "StandInModelServer.h"
 #include "WindowFixture.h"
+#include "cleanup/ChatModel.h"
+#include "cleanup/LocalModel.h"
 #include "config/Autostart.h"
 #include "connector/Connections.h"
 #include "platform/Log.h"
 #include "ui/window/ConnectionsPane.h"
 #include "ui/window/GeneralTab.h"
+#include "ui/window/ModelServerPane.h"
 #include "ui/window/PrivacyTab.h"
 
 #include <QCheckBox>
@@ -15,8 +19,10 @@
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTextBrowser>
 #include <QUrl>
 #include <cstdlib>
@@ -426,6 +432,61 @@ TEST_F(SettingsTabs, UninstallAsksWithTheAppsNameAndRunsOnlyAfterUninstall) {
     uninstall->click();
     answer(&tab, "Uninstall");
     EXPECT_EQ(uninstalls, 1);
+}
+
+TEST_F(SettingsTabs, ALocalModelIsChosenTriedAndAnotherComputerOnlyWithConsent) {
+    const StandInModelServer editing("edit"), answering("answer");
+    LocalModel local(settings);
+    ModelServerPane pane(settings, local);
+    pane.show();
+    const auto enter = [&](const QString& name, const std::string& text) {
+        auto* box = named<QComboBox>(&pane, name);
+        QLineEdit* edit = box ? box->lineEdit() : named<QLineEdit>(&pane, name);
+        ASSERT_NE(edit, nullptr) << name.toStdString();
+        edit->setText(QString::fromStdString(text));
+        QTest::keyClick(edit, Qt::Key_Return);
+    };
+    const auto settled = [&] { return QTest::qWaitFor([&] { return !local.isBusy(); }, 8000); };
+
+    named<QCheckBox>(&pane, "Tidy with a local model")->click();
+    EXPECT_TRUE(file().get(SettingKeys::tidyWithModel));
+    enter("Server address", "ftp://models.example.net/v1");
+    EXPECT_TRUE(shows(&pane, "Use an http or https address."));
+    EXPECT_EQ(file().get(SettingKeys::modelEndpoint), std::nullopt);
+
+    enter("Server address", editing.endpoint());
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(file().get(SettingKeys::modelEndpoint), editing.endpoint());
+    EXPECT_EQ(items(named<QComboBox>(&pane, "Model")),
+              (QStringList{"qwen2.5-1.5b-instruct", "llama-3.2-3b-instruct"}));
+    enter("Model", "qwen2.5-1.5b-instruct");
+    EXPECT_EQ(file().get(SettingKeys::modelName), "qwen2.5-1.5b-instruct");
+
+    // The trial: the first example, and whether the guard keeps the answer.
+    const struct {
+        const StandInModelServer& server;
+        const char* verdict;
+    } trials[] = {{editing, "It kept every word"}, {answering, "It changed the words"}};
+    for (const auto& trial : trials) {
+        enter("Server address", trial.server.endpoint());
+        ASSERT_TRUE(settled());
+        named<QPushButton>(&pane, "Test")->click();
+        ASSERT_TRUE(settled());
+        EXPECT_TRUE(named<QLabel>(&pane, "Test result")->text().contains(trial.verdict))
+            << named<QLabel>(&pane, "Test result")->text().toStdString();
+    }
+
+    // Another computer: nothing is stored until the user agrees.
+    const std::string remote = "https://models.example.net/v1";
+    enter("Server address", remote);
+    answer(&pane, "Cancel");
+    EXPECT_EQ(file().get(SettingKeys::modelEndpoint), answering.endpoint());
+    EXPECT_FALSE(ChatModel::chosen(file()).has_value() &&
+                 ChatModel::chosen(file())->endpoint == remote);
+    enter("Server address", remote);
+    answer(&pane, "Send");
+    EXPECT_EQ(file().get(SettingKeys::modelEndpoint), remote);
+    EXPECT_EQ(ChatModel::chosen(file())->endpoint, remote);
 }
 
 } // namespace
