@@ -195,4 +195,20 @@ TEST(ChatModel, EndpointRules) {
     EXPECT_FALSE(ChatModel({"http://localhost:8080/v1", ""}).isAvailable());
 }
 
+// A real server with a real model, where one is running: the answer must parse as an edit in
+// time, whatever its words.
+TEST(ChatModel, ARealServerAnswersTheRequestAsAnEdit) {
+    const char* endpoint = std::getenv("PARLWICK_TEST_MODEL_ENDPOINT");
+    const char* name = std::getenv("PARLWICK_TEST_MODEL_NAME");
+    if (!endpoint || !name) {
+        GTEST_SKIP() << "no local model server here: Debian 12's archive packages none "
+                        "(llama.cpp, Ollama); set PARLWICK_TEST_MODEL_ENDPOINT and "
+                        "PARLWICK_TEST_MODEL_NAME to run this against one";
+    }
+    const OnDeviceCleaner cleaner(std::make_shared<ChatModel>(ChatModel::Setup{endpoint, name}));
+    const auto edit = cleaner.clean("um so I I think we should go");
+    ASSERT_TRUE(edit.has_value()) << "no edit within the time limit";
+    EXPECT_FALSE(edit->empty());
+}
+
 } // namespace
