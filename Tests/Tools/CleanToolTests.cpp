@@ -353,73 +353,31 @@ TEST_F(CleanTool, AsksTheModelServerNamedOnTheCommandLine) {
     const std::string ruleBased = clean(tokyo).out;
     ASSERT_NE(ruleBased, tokyoEdited + "\n");
     const std::string first = "qwen2.5-1.5b-instruct";
-    struct Case {
-        std::string mode; // empty: nothing listens
-        std::vector<std::string> options;
-        std::optional<std::string> storedName;
-        std::optional<std::string> storedKey;
-        bool edited;
-        bool refused;
-        std::string failure;            // the kind logged, if any
-        std::vector<std::string> asked; // the paths the server saw, in order
-        std::string model;              // the model the edit was asked of
-        nlohmann::json authorization;
+    using Names = std::vector<std::string>;
+    const std::optional<std::string> none;
+    const std::string stored = "stored";
+    // An empty mode: nothing listens. The edit is asked of `model` after the paths `asked`.
+    const struct {
+        std::string mode;
+        Names options;
+        std::optional<std::string> storedName, storedKey;
+        Names asked;
+        std::string model;
     } cases[] = {
-        {"edit",
-         {},
-         std::nullopt,
-         std::nullopt,
-         true,
-         false,
-         "",
-         {"/v1/models", "/v1/chat/completions"},
-         first,
-         nullptr},
-        {"edit",
-         {"--model-name", "llama-3.2-3b-instruct"},
-         "stored",
-         "secret-key",
-         true,
-         false,
-         "",
-         {"/v1/chat/completions"},
-         "llama-3.2-3b-instruct",
-         "Bearer secret-key"},
-        {"edit",
-         {},
-         "stored",
-         std::nullopt,
-         true,
-         false,
-         "",
-         {"/v1/chat/completions"},
-         "stored",
-         nullptr},
+        {"edit", {}, none, none, {"/v1/models", "/v1/chat/completions"}, first},
+        {"edit", {"--model-name", "llama"}, stored, "key", {"/v1/chat/completions"}, "llama"},
+        {"edit", {}, stored, none, {"/v1/chat/completions"}, stored},
         // A model that answers the dictation instead of editing it.
-        {"answer",
-         {},
-         std::nullopt,
-         std::nullopt,
-         false,
-         true,
-         "",
-         {"/v1/models", "/v1/chat/completions"},
-         first,
-         nullptr},
-        {"", {}, std::nullopt, std::nullopt, false, false, "ModelServerDown", {}, "", nullptr},
-        {"",
-         {"--model-name", "m"},
-         std::nullopt,
-         std::nullopt,
-         false,
-         false,
-         "ModelServerDown",
-         {},
-         "",
-         nullptr},
+        {"answer", {}, none, none, {"/v1/models", "/v1/chat/completions"}, first},
+        {"", {}, none, none, {}, ""},
+        {"", {"--model-name", "m"}, none, none, {}, ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.mode + " " + c.model + " " + c.failure);
+        SCOPED_TRACE(c.mode + " " + c.model);
+        const bool edited = c.mode == "edit", refused = c.mode == "answer";
+        const std::string failure = c.mode.empty() ? "ModelServerDown" : "";
+        const nlohmann::json authorization =
+            c.storedKey ? nlohmann::json("Bearer " + *c.storedKey) : nlohmann::json();
         std::optional<StandInModelServer> server;
         if (!c.mode.empty()) {
             server.emplace(c.mode);
@@ -433,17 +391,16 @@ TEST_F(CleanTool, AsksTheModelServerNamedOnTheCommandLine) {
 
         const auto result = clean(tokyo, options);
         EXPECT_EQ(result.status, 0) << result.err;
-        EXPECT_EQ(result.out, c.edited ? tokyoEdited + "\n" : ruleBased);
-        EXPECT_EQ(result.err,
-                  c.failure.empty()
-                      ? ""
-                      : "[parlwick-clean] on-device cleanup failed: " + c.failure + "\n");
+        EXPECT_EQ(result.out, edited ? tokyoEdited + "\n" : ruleBased);
+        EXPECT_EQ(result.err, failure.empty()
+                                  ? ""
+                                  : "[parlwick-clean] on-device cleanup failed: " + failure + "\n");
         if (server) {
             const auto requests = server->requests();
             std::vector<std::string> paths;
             for (const auto& request : requests) {
                 paths.push_back(request["path"]);
-                EXPECT_EQ(request["authorization"], c.authorization);
+                EXPECT_EQ(request["authorization"], authorization);
             }
             EXPECT_EQ(paths, c.asked);
             ASSERT_FALSE(requests.empty());
@@ -452,8 +409,8 @@ TEST_F(CleanTool, AsksTheModelServerNamedOnTheCommandLine) {
 
         options.push_back("--explain");
         const auto explained = clean(tokyo, options);
-        EXPECT_EQ(stage(explained.out, "usedModel"), c.edited ? "yes" : "no") << explained.out;
-        EXPECT_EQ(stage(explained.out, "refused"), c.refused ? "yes" : "no") << explained.out;
+        EXPECT_EQ(stage(explained.out, "usedModel"), edited ? "yes" : "no") << explained.out;
+        EXPECT_EQ(stage(explained.out, "refused"), refused ? "yes" : "no") << explained.out;
     }
 }
 
