@@ -60,7 +60,7 @@ class NotifierHostTest : public TrayTest {
                                      (folder / "items").string(), (folder / "notices").string()});
         ASSERT_TRUE(eventually([&] { return std::filesystem::exists(folder / "ready"); }, 10))
             << "the status notifier host did not start";
-        menu = std::make_unique<StatusMenu>(*state, dictation, "Parlwick");
+        menu = std::make_unique<StatusMenu>(*state, dictation, paths.appName());
         ASSERT_TRUE(waitUntil([&] { return !readAll(folder / "items").empty(); }, 10))
             << "the tray icon never registered with the host";
         const QStringList registered =
@@ -233,7 +233,7 @@ class TrayerTest : public TrayTest {
 };
 
 TEST_F(TrayerTest, TheIconIsEmbeddedInThePanel) {
-    StatusMenu menu(*state, dictation, "Parlwick");
+    StatusMenu menu(*state, dictation, paths.appName());
     EXPECT_TRUE(state->hasTray());
     // Embedded: the icon has a size once trayer has taken it in (Qt knows its place only
     // relative to trayer's strip).
@@ -242,7 +242,7 @@ TEST_F(TrayerTest, TheIconIsEmbeddedInThePanel) {
 }
 
 TEST_F(TrayerTest, QuitFromItsMenuEndsTheProgramWithTheWindowOpenOrNot) {
-    StatusMenu menu(*state, dictation, "Parlwick");
+    StatusMenu menu(*state, dictation, paths.appName());
     MainWindow window(*state, *parts, "1.2.3");
     menu.onQuit = [&] { window.quitApplication(); };
     for (const bool open : {true, false}) {
@@ -278,7 +278,7 @@ TEST_F(TrayTest, WithoutAHostTheMainWindowSaysHowToComeBackAndTheLogSaysSoOnce) 
     EXPECT_FALSE(shows(window.widget(), line)) << "assumed there is a tray until told";
 
     LogCapture log;
-    StatusMenu menu(*state, dictation, "Parlwick");
+    StatusMenu menu(*state, dictation, paths.appName());
     menu.setRecording(true);
     menu.setRecording(false);
     EXPECT_FALSE(state->hasTray());

@@ -172,7 +172,7 @@ TEST_F(Screenshots, ThePillTheTrayMenuTheDialogsTheToastAndTheEmptyScreens) {
 
         DictationState dictation;
         empty.state->setStatus("Hold right Alt to talk");
-        StatusMenu menu(*empty.state, dictation, "Parlwick");
+        StatusMenu menu(*empty.state, dictation, empty.paths.appName());
         menu.menu().popup(QPoint(200, 40));
         save(menu.menu(), prefix + "tray-menu");
         menu.menu().hide();
