@@ -341,10 +341,11 @@ struct PulseRecorder::Audio {
 
 PulseRecorder::PulseRecorder(std::string clientName, std::shared_ptr<const Clock> clock,
                              Deliver deliver)
-    : clientName_(std::move(clientName)), clock_(std::move(clock)),
-      audio_(std::make_unique<Audio>(*this)), deliver_(std::move(deliver)) {}
+    : clientName_(std::move(clientName)), clock_(std::move(clock)), inbox_(std::move(deliver)),
+      post_(inbox_.post()), audio_(std::make_unique<Audio>(*this)) {}
 
 PulseRecorder::~PulseRecorder() {
+    inbox_.close();
     audio_.reset();
 }
 
@@ -429,17 +430,9 @@ void PulseRecorder::append(std::span<const float> block) {
         std::lock_guard guard(bufferLock_);
         buffered_.insert(buffered_.end(), block.begin(), block.end());
     }
-    deliver_([this, alive = std::weak_ptr(alive_), value = level(block)] {
-        if (alive.lock()) {
-            onLevel(value);
-        }
-    });
+    post_([this, value = level(block)] { onLevel(value); });
 }
 
 void PulseRecorder::interrupted() {
-    deliver_([this, alive = std::weak_ptr(alive_)] {
-        if (alive.lock()) {
-            onInterrupted();
-        }
-    });
+    post_([this] { onInterrupted(); });
 }

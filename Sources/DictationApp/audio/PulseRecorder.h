@@ -46,10 +46,10 @@ class PulseRecorder final : public Recorder {
     std::string clientName_;
     std::string microphoneName_;
     std::shared_ptr<const Clock> clock_;
+    Inbox inbox_;
+    // What the audio thread reports through.
+    const Deliver post_;
     std::unique_ptr<Audio> audio_;
-    Deliver deliver_;
-    // Posted hooks check this first: the recorder may be gone by the time they run.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
     mutable std::mutex bufferLock_;
     std::vector<float> buffered_;

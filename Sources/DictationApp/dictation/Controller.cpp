@@ -8,7 +8,6 @@
 #include "dictation/FrontApp.h"
 #include "platform/Log.h"
 
-#include <QMetaObject>
 #include <chrono>
 #include <ctime>
 
@@ -28,7 +27,7 @@ double secondsBetween(Timestamp from, Timestamp to) {
 
 struct Controller::Work {
     Controller* controller;
-    QObject* mainThread;
+    Deliver post;
     SpeechEngine* server;
     std::function<bool(std::span<const float>)> isSilent;
     std::shared_ptr<const OnDeviceCleaner> cleaner;
@@ -40,9 +39,7 @@ struct Controller::Work {
 
     // Runs `task` on the main thread, unless the controller is gone by then.
     void onMain(std::function<void(Controller&)> task) const {
-        QMetaObject::invokeMethod(
-            mainThread, [controller = controller, task = std::move(task)] { task(*controller); },
-            Qt::QueuedConnection);
+        post([controller = controller, task = std::move(task)] { task(*controller); });
     }
 };
 
@@ -63,12 +60,11 @@ Controller::Controller(Options options, SpeechEngine& server, TimingLog timingLo
 }
 
 Controller::~Controller() {
-    // Timers first: their work must not run into a half-destroyed controller.
-    liveTimer_.reset();
-    handsFreeTimer_.reset();
+    inbox_.close();
     if (isRecording()) {
         recorder_->stop();
     }
+    waitForWork();
 }
 
 // MARK: - The record key
@@ -146,11 +142,7 @@ void Controller::startHandsFree() {
     state_.setHint(
         QString::fromStdString("Hands-free. Tap " + keyLabel() + " to finish, esc to cancel"));
     handsFreeTimer_ =
-        parts_.scheduler.start(handsFreeSeconds, false, [this, life = std::weak_ptr(life_)] {
-            if (!life.expired()) {
-                stop();
-            }
-        });
+        parts_.scheduler.start(handsFreeSeconds, false, inbox_.guard([this] { stop(); }));
 }
 
 Recorder::Recording Controller::endRecording() {
@@ -221,11 +213,11 @@ void Controller::keepForRetry(const Job& job) {
         return;
     }
     keepRetry(job);
-    parts_.scheduler.after(retrySeconds, [this, life = std::weak_ptr(life_), date = job.date] {
-        if (!life.expired() && retryJob_ && retryJob_->date == date) {
+    parts_.scheduler.after(retrySeconds, inbox_.guard([this, date = job.date] {
+        if (retryJob_ && retryJob_->date == date) {
             keepRetry(std::nullopt);
         }
-    });
+    }));
 }
 
 void Controller::keepRetry(std::optional<Job> job) {
@@ -237,7 +229,7 @@ void Controller::keepRetry(std::optional<Job> job) {
 
 Controller::Work Controller::work() {
     return Work{this,
-                &mainThread_,
+                inbox_.post(),
                 &server_,
                 parts_.isSilent,
                 parts_.cleaner,
@@ -396,12 +388,9 @@ void Controller::endSessionDisplay(std::int64_t session, const std::optional<std
 // MARK: - Live words
 
 void Controller::startLiveWords() {
-    liveTimer_ = parts_.scheduler.start(liveWordsInterval, true,
-                                        [this, life = std::weak_ptr(life_), session = session_] {
-                                            if (!life.expired()) {
-                                                liveWordsTick(session);
-                                            }
-                                        });
+    liveTimer_ = parts_.scheduler.start(
+        liveWordsInterval, true,
+        inbox_.guard([this, session = session_] { liveWordsTick(session); }));
 }
 
 void Controller::liveWordsTick(std::int64_t session) {

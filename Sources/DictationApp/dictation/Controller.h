@@ -16,11 +16,11 @@
 #include "dictation/RecordKeyMonitor.h"
 #include "dictation/TextInserter.h"
 #include "platform/Clock.h"
+#include "platform/MainThread.h"
 #include "platform/Scheduler.h"
 #include "platform/SerialQueue.h"
 #include "speech/SpeechEngine.h"
 
-#include <QObject>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -161,9 +161,8 @@ class Controller final : public RecordKeyTarget {
     TimingLog timingLog_;
     Parts parts_;
     Recorder* recorder_;
-    // Main-thread work posted by the workers runs in this object's thread and is dropped once
-    // the controller is gone.
-    QObject mainThread_;
+    // What the workers and timers report; closed first when the controller goes.
+    Inbox inbox_;
     DictationState state_;
 
     std::optional<SampleReceiver> capture_;
@@ -178,9 +177,7 @@ class Controller final : public RecordKeyTarget {
     bool liveBusy_ = false;
     bool heardSpeech_ = false;
     std::int64_t session_ = 0;
-    std::shared_ptr<int> life_ = std::make_shared<int>(0);
 
-    // Last, so they finish their work first when the controller goes.
     SerialQueue work_{"app.pipeline"};
     SerialQueue live_{"app.live"};
 };

@@ -188,9 +188,5 @@ void Paster::settle(const JobPtr& job) {
 }
 
 void Paster::later(double seconds, std::function<void()> work) {
-    scheduler_.after(seconds, [life = std::weak_ptr<int>(life_), work = std::move(work)] {
-        if (!life.expired()) {
-            work();
-        }
-    });
+    scheduler_.after(seconds, inbox_.guard(std::move(work)));
 }

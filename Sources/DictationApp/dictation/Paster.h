@@ -6,6 +6,7 @@
 #include "desktop/WindowProbe.h"
 #include "dictation/Terminals.h"
 #include "dictation/TextInserter.h"
+#include "platform/MainThread.h"
 #include "platform/Scheduler.h"
 
 #include <memory>
@@ -60,5 +61,5 @@ class Paster final : public TextInserter {
     Scheduler& scheduler_;
     // Pastes whose clipboard has not been put back yet.
     std::vector<JobPtr> pending_;
-    std::shared_ptr<int> life_ = std::make_shared<int>(0);
+    Inbox inbox_;
 };

@@ -7,11 +7,14 @@
 #include <utility>
 
 ModelChoice::ModelChoice(Settings& settings, Parts parts, QObject* parent)
-    : QObject(parent), settings_(settings), parts_(std::move(parts)) {}
+    : QObject(parent), settings_(settings), parts_(std::move(parts)), inbox_(parts_.deliver) {}
 
 ModelChoice::~ModelChoice() {
-    *self_ = nullptr;
+    inbox_.close();
     stop_->store(true);
+    if (measuring_.joinable()) {
+        measuring_.join();
+    }
 }
 
 const SpeechModels::Model& ModelChoice::chosen() const {
@@ -108,19 +111,16 @@ void ModelChoice::measureAgain(std::function<void(const std::vector<SpeechModels
         models.push_back(*model);
     }
     log("measuring the speech engine for " + std::to_string(models.size()) + " models");
-    measuring_ = std::jthread([measure = parts_.measure, models = std::move(models), stop = stop_,
-                               deliver = parts_.deliver, self = self_, then = std::move(then)] {
+    measuring_ = std::jthread([this, measure = parts_.measure, models = std::move(models),
+                               stop = stop_, post = inbox_.post(), then = std::move(then)] {
         auto timings = measure(models, *stop);
-        deliver([self, timings = std::move(timings), then] {
-            if (ModelChoice* choice = *self) {
-                choice->measured_ = true;
-                choice->settings_.set(
-                    SettingKeys::speechTimings,
-                    std::optional<std::string>(SpeechModels::encodeTimings(timings)));
-                emit choice->changed();
-                if (then) {
-                    then(timings);
-                }
+        post([this, timings = std::move(timings), then] {
+            measured_ = true;
+            settings_.set(SettingKeys::speechTimings,
+                          std::optional<std::string>(SpeechModels::encodeTimings(timings)));
+            emit changed();
+            if (then) {
+                then(timings);
             }
         });
     });

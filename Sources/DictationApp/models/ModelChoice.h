@@ -82,6 +82,6 @@ class ModelChoice : public QObject {
     std::string failedFile_;
     bool measured_ = false;
     std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
-    std::shared_ptr<ModelChoice*> self_ = std::make_shared<ModelChoice*>(this);
+    Inbox inbox_;
     std::jthread measuring_;
 };

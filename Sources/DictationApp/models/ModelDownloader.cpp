@@ -42,14 +42,15 @@ std::vector<ModelDownloader::Model> ModelDownloader::required(std::string_view b
 ModelDownloader::ModelDownloader(fs::path folder, std::vector<Model> models, Scheduler& scheduler,
                                  Deliver deliver, Options options)
     : folder_(std::move(folder)), models_(std::move(models)), scheduler_(scheduler),
-      deliver_(std::move(deliver)), options_(options),
-      self_(std::make_shared<ModelDownloader*>(this)),
-      stop_(std::make_shared<std::atomic<bool>>(false)) {}
+      inbox_(std::move(deliver)), options_(options) {}
 
 ModelDownloader::~ModelDownloader() {
-    *self_ = nullptr;
+    inbox_.close();
     stop_->store(true);
-    // jthread joins here; the transfer notices the stop within a second.
+    // The transfer notices the stop within a second.
+    if (worker_.joinable()) {
+        worker_.join();
+    }
 }
 
 std::vector<ModelDownloader::Model> ModelDownloader::missing() const {
@@ -90,22 +91,11 @@ void ModelDownloader::next() {
     inFlight_ = true;
     ModelFetch::Job job{head.name, head.url, head.sha256, folder_, options_.limits};
     job.limits.maximumBytes = head.maximumBytes;
-    worker_ =
-        std::jthread([job = std::move(job), stop = stop_, deliver = deliver_, self = self_]() {
-            const auto progress = [&](int percent) {
-                deliver([self, percent] {
-                    if (ModelDownloader* owner = *self) {
-                        owner->onProgress(percent);
-                    }
-                });
-            };
-            ModelFetch::Result result = ModelFetch::run(job, progress, *stop);
-            deliver([self, name = job.name, result = std::move(result)] {
-                if (ModelDownloader* owner = *self) {
-                    owner->fetched(name, result);
-                }
-            });
-        });
+    worker_ = std::jthread([this, job = std::move(job), stop = stop_, post = inbox_.post()] {
+        const auto progress = [&](int percent) { post([this, percent] { onProgress(percent); }); };
+        ModelFetch::Result result = ModelFetch::run(job, progress, *stop);
+        post([this, name = job.name, result = std::move(result)] { fetched(name, result); });
+    });
 }
 
 void ModelDownloader::fetched(const std::string& name, const ModelFetch::Result& result) {

@@ -86,15 +86,13 @@ class ModelDownloader {
     std::filesystem::path folder_;
     std::vector<Model> models_;
     Scheduler& scheduler_;
-    Deliver deliver_;
+    Inbox inbox_;
     Options options_;
     std::vector<Model> queue_;
     std::unique_ptr<Scheduler::Timer> retry_;
     std::optional<std::string> lastInterruption_;
     bool inFlight_ = false;
     bool damaged_ = false;
-    // What posted work checks before touching this object.
-    std::shared_ptr<ModelDownloader*> self_;
-    std::shared_ptr<std::atomic<bool>> stop_;
+    std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
     std::jthread worker_;
 };

@@ -10,3 +10,21 @@ Deliver mainThread() {
         }
     };
 }
+
+Deliver Inbox::post() const {
+    return [deliver = deliver_, open = open_](std::function<void()> work) {
+        deliver([open, work = std::move(work)] {
+            if (*open) {
+                work();
+            }
+        });
+    };
+}
+
+std::function<void()> Inbox::guard(std::function<void()> work) const {
+    return [open = open_, work = std::move(work)] {
+        if (*open) {
+            work();
+        }
+    };
+}

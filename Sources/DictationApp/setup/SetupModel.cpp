@@ -12,8 +12,7 @@ SetupModel::SetupModel(RecordKey& key, Settings& settings, Checks checks,
                        std::vector<std::filesystem::path> modelFiles, Scheduler& scheduler,
                        Deliver deliver, QObject* parent)
     : QObject(parent), key_(key), settings_(settings), checks_(std::move(checks)),
-      modelFiles_(std::move(modelFiles)), deliver_(std::move(deliver)),
-      self_(std::make_shared<SetupModel*>(this)) {
+      modelFiles_(std::move(modelFiles)), inbox_(std::move(deliver)) {
     const bool present = std::all_of(modelFiles_.begin(), modelFiles_.end(), [](const auto& file) {
         std::error_code ignored;
         return std::filesystem::exists(file, ignored);
@@ -33,12 +32,13 @@ SetupModel::SetupModel(RecordKey& key, Settings& settings, Checks checks,
     }
     // Not stored yet: opening the app decides on what it finds now, so a setup never finished
     // shows once even when everything is there; the first poll stores it.
-    timer_ = scheduler.start(pollSeconds, true, [this] { refresh(); });
+    timer_ = scheduler.start(pollSeconds, true, inbox_.guard([this] { refresh(); }));
     connect(&key_, &RecordKey::changed, this, &SetupModel::changed);
 }
 
 SetupModel::~SetupModel() {
-    timer_.reset();
+    inbox_.close();
+    worker_.drain();
 }
 
 SetupModel::WorkerAnswer SetupModel::ask(const Checks& checks) {
@@ -79,13 +79,9 @@ void SetupModel::refresh() {
         return;
     }
     asking_ = true;
-    worker_.async([checks = checks_, deliver = deliver_, self = std::weak_ptr(self_)] {
+    worker_.async([this, checks = checks_, post = inbox_.post()] {
         const WorkerAnswer answer = ask(checks);
-        deliver([answer, self] {
-            if (const auto model = self.lock()) {
-                (*model)->take(answer);
-            }
-        });
+        post([this, answer] { take(answer); });
     });
 }
 

@@ -154,16 +154,13 @@ class SetupModel : public QObject {
     Settings& settings_;
     Checks checks_;
     std::vector<std::filesystem::path> modelFiles_;
-    Deliver deliver_;
+    Inbox inbox_;
     MicrophoneCheck microphone_;
     std::string missingAccess_;
     std::string recordKeyNote_;
     std::string missingFieldChecks_;
     Download download_;
     bool asking_ = false;
-    // What posted answers check first: the model may be gone when they arrive.
-    std::shared_ptr<SetupModel*> self_;
-    // Last, so it goes first: no answer is being worked out once the model's fields go.
     SerialQueue worker_{"app.setup"};
     std::unique_ptr<Scheduler::Timer> timer_;
 };

@@ -37,8 +37,7 @@ Updates::Updates(std::string feed, std::string publicKey, std::string ours, Sett
                  Scheduler& scheduler, Deliver deliver, Options options, QObject* parent)
     : QObject(parent), feed_(std::move(feed)), publicKey_(std::move(publicKey)),
       ours_(std::move(ours)), settings_(settings), scheduler_(scheduler),
-      deliver_(std::move(deliver)), options_(options), self_(std::make_shared<Updates*>(this)),
-      stop_(std::make_shared<std::atomic<bool>>(false)) {
+      inbox_(std::move(deliver)), options_(options) {
     connect(&settings_, &Settings::changed, this, [this](const QString& name) {
         if (name == keyName()) {
             schedule();
@@ -48,9 +47,12 @@ Updates::Updates(std::string feed, std::string publicKey, std::string ours, Sett
 }
 
 Updates::~Updates() {
-    *self_ = nullptr;
+    inbox_.close();
     stop_->store(true);
-    // jthread joins here; libcurl notices the stop within a second.
+    // libcurl notices the stop within a second.
+    if (worker_.joinable()) {
+        worker_.join();
+    }
 }
 
 bool Updates::checksAutomatically() const {
@@ -88,13 +90,9 @@ void Updates::check(bool asked) {
         worker_.join(); // the previous fetch has reported, so its thread is ending or gone
     }
     worker_ = std::jthread(
-        [feed = feed_, limits = options_.limits, stop = stop_, deliver = deliver_, self = self_] {
+        [this, feed = feed_, limits = options_.limits, stop = stop_, post = inbox_.post()] {
             FeedFetch::Result result = FeedFetch::fetch(feed, limits, *stop);
-            deliver([self, result = std::move(result)]() mutable {
-                if (Updates* owner = *self) {
-                    owner->finished(std::move(result));
-                }
-            });
+            post([this, result = std::move(result)]() mutable { finished(std::move(result)); });
         });
 }
 

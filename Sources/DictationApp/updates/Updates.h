@@ -84,7 +84,7 @@ class Updates : public QObject {
     std::string ours_;
     Settings& settings_;
     Scheduler& scheduler_;
-    Deliver deliver_;
+    Inbox inbox_;
     Options options_;
     std::optional<Release> available_;
     QString message_;
@@ -92,8 +92,6 @@ class Updates : public QObject {
     bool asked_ = false;
     std::unique_ptr<Scheduler::Timer> firstCheck_;
     std::unique_ptr<Scheduler::Timer> dailyCheck_;
-    // What posted work checks before touching this object.
-    std::shared_ptr<Updates*> self_;
-    std::shared_ptr<std::atomic<bool>> stop_;
+    std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
     std::jthread worker_;
 };

@@ -94,9 +94,15 @@ struct VoiceTest::Outcome {
 VoiceTest::VoiceTest(std::filesystem::path folder, std::shared_ptr<SpeechEngine> engine,
                      Deliver deliver, QObject* parent)
     : QObject(parent), folder_(std::move(folder)), engine_(std::move(engine)),
-      deliver_(std::move(deliver)) {}
+      inbox_(std::move(deliver)) {}
 
-VoiceTest::~VoiceTest() = default;
+VoiceTest::~VoiceTest() {
+    inbox_.close();
+    worker_.request_stop();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
 
 std::filesystem::path VoiceTest::file(int n, std::string_view extension) const {
     char name[16];
@@ -171,26 +177,18 @@ void VoiceTest::tune(WordStore& words) {
     for (int k = 1; k <= index_; ++k) {
         run.recordings.push_back(file(k, "wav"));
     }
-    const std::weak_ptr<int> alive = life_;
-    const Deliver deliver = deliver_;
+    const Deliver post = inbox_.post();
     QPointer<WordStore> store(&words);
-    const auto report = [this, alive, deliver](Progress progress) {
-        deliver([this, alive, progress] {
-            if (!alive.expired()) {
-                setProgress(progress);
-            }
-        });
+    const auto report = [this, post](Progress progress) {
+        post([this, progress] { setProgress(progress); });
     };
     // Assigning joins the last run's thread, which has delivered its result already.
-    worker_ = std::jthread(
-        [this, alive, deliver, store, report, run = std::move(run)](std::stop_token stop) {
-            Outcome outcome = search(run, std::move(stop), report);
-            deliver([this, alive, store, outcome = std::move(outcome)]() mutable {
-                if (!alive.expired()) {
-                    finish(std::move(outcome), store.data());
-                }
-            });
+    worker_ = std::jthread([this, post, store, report, run = std::move(run)](std::stop_token stop) {
+        Outcome outcome = search(run, std::move(stop), report);
+        post([this, store, outcome = std::move(outcome)]() mutable {
+            finish(std::move(outcome), store.data());
         });
+    });
 }
 
 void VoiceTest::stop() {

@@ -109,14 +109,11 @@ class VoiceTest : public QObject {
 
     std::filesystem::path folder_;
     std::shared_ptr<SpeechEngine> engine_;
-    Deliver deliver_;
+    Inbox inbox_;
     int index_ = 0;
     std::string status_;
     bool isTuning_ = false;
     std::optional<TuneResult> result_;
     Progress progress_;
-    // Posted work checks this before touching the object, which may be gone by then.
-    std::shared_ptr<int> life_ = std::make_shared<int>(0);
-    // Last, so a run ends before the rest goes.
     std::jthread worker_;
 };

@@ -1,6 +1,7 @@
 // The recorder's rules, and the PulseAudio recorder against a private PulseAudio server whose
 // virtual microphone plays espeak-ng speech.
 #include "AudioTools.h"
+#include "PostedWork.h"
 #include "TestSupport.h"
 #include "audio/PulseRecorder.h"
 #include "platform/AppError.h"
@@ -8,9 +9,7 @@
 #include <QCoreApplication>
 #include <atomic>
 #include <cmath>
-#include <deque>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <numeric>
 #include <thread>
 
@@ -63,31 +62,6 @@ TEST(RecorderMainThread, HooksRunOnTheQtEventLoopsThread) {
     EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
 
-// Hooks arrive here instead of on a Qt event loop; the test thread plays main thread.
-class Inbox {
-  public:
-    Recorder::Deliver deliver() {
-        return [this](std::function<void()> work) {
-            std::lock_guard guard(mutex_);
-            work_.push_back(std::move(work));
-        };
-    }
-    void runPending() {
-        std::deque<std::function<void()>> pending;
-        {
-            std::lock_guard guard(mutex_);
-            pending.swap(work_);
-        }
-        for (auto& work : pending) {
-            work();
-        }
-    }
-
-  private:
-    std::mutex mutex_;
-    std::deque<std::function<void()>> work_;
-};
-
 std::string audioFailure(const std::function<void()>& work) {
     try {
         work();
@@ -101,8 +75,8 @@ std::string audioFailure(const std::function<void()>& work) {
 TEST(PulseRecorderWithoutServer, StartFailsAtOnceWithTheReason) {
     TempDir dir;
     ::setenv("PULSE_SERVER", ("unix:" + (dir / "no-server").string()).c_str(), 1);
-    Inbox inbox;
-    PulseRecorder recorder("parlwick-tests", std::make_shared<SystemClock>(), inbox.deliver());
+    PostedWork posted;
+    PulseRecorder recorder("parlwick-tests", std::make_shared<SystemClock>(), posted.deliver());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(audioFailure([&] { recorder.start(); }),
               "audio: audio server unavailable: Connection refused");
@@ -125,7 +99,7 @@ class RealMicrophone : public testing::Test {
         speech = dir / "speech.wav";
         writeSpeech(speech, "Testing the microphone, one two three, testing the microphone.");
         recorder = std::make_unique<PulseRecorder>(
-            "parlwick-tests", std::make_shared<SystemClock>(), inbox.deliver());
+            "parlwick-tests", std::make_shared<SystemClock>(), posted.deliver());
         recorder->onLevel = [this](float level) { levels.push_back(level); };
         recorder->onInterrupted = [this] { ++interruptions; };
     }
@@ -137,16 +111,16 @@ class RealMicrophone : public testing::Test {
     void wait(std::chrono::milliseconds span) {
         const auto end = std::chrono::steady_clock::now() + span;
         while (std::chrono::steady_clock::now() < end) {
-            inbox.runPending();
+            posted.runPending();
             std::this_thread::sleep_for(10ms);
         }
-        inbox.runPending();
+        posted.runPending();
     }
 
     TempDir dir;
     std::unique_ptr<PulseServer> server;
     std::filesystem::path speech;
-    Inbox inbox;
+    PostedWork posted;
     std::unique_ptr<PulseRecorder> recorder;
     std::vector<float> levels;
     int interruptions = 0;
@@ -253,7 +227,7 @@ TEST_F(RealMicrophone, HooksPostedAfterTheRecorderIsGoneAreDropped) {
     recorder->start();
     std::this_thread::sleep_for(400ms);
     recorder.reset();
-    inbox.runPending(); // would touch the destroyed recorder
+    posted.runPending(); // would touch the destroyed recorder
     EXPECT_TRUE(levels.empty());
 }
 
