@@ -155,7 +155,7 @@ void Startup::begin() {
 void Startup::warmUp() {
     warmUp_ = std::jthread([server = server_.get(), cleaner = cleaner_,
                             tool = VoiceActivityCheck::SpeechTool::standard(paths_),
-                            cleanup = options_.cleanup, deliver = mainThread(), this] {
+                            cleanup = options_.cleanup, deliver = inbox_.post(), this] {
         // Dictation is ready once the engine has answered (or failed to): until then the
         // windows keep saying "Starting…".
         {
@@ -324,9 +324,13 @@ void Startup::shutDown() {
     if (controller_) {
         controller_->cancel();
     }
-    // Requests in flight end at once and nothing starts the engine again, so the workers the
-    // members' destruction joins next (the controller's queues, then the warm-up) finish soon.
+    // Requests in flight end at once and nothing starts the engine again, so the warm-up and
+    // the controller's queues finish soon.
     server_->shutDown();
+    inbox_.close();
+    if (warmUp_.joinable()) {
+        warmUp_.join();
+    }
     if (shell_) {
         // A job in the pipeline formats with the shell's snippets: it ends before they go.
         controller_->waitForWork();

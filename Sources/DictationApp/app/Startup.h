@@ -88,7 +88,8 @@ class Startup {
     // App mode only: the settings the windows share.
     std::unique_ptr<Settings> settings_;
     RecordKey key_;
-    // Uses the server and the cleaner; joined before they go.
+    // Where the warm-up reports; closed, and the warm-up joined, before anything it uses goes.
+    Inbox inbox_;
     std::jthread warmUp_;
 
     std::unique_ptr<QApplication> app_;

@@ -39,18 +39,17 @@ QString tryOn(const std::optional<ChatModel::Setup>& setup) {
 } // namespace
 
 LocalModel::LocalModel(Settings& settings, Deliver deliver, QObject* parent)
-    : QObject(parent), settings_(settings), deliver_(std::move(deliver)) {}
+    : QObject(parent), settings_(settings), inbox_(std::move(deliver)) {}
 
 LocalModel::~LocalModel() {
-    *self_ = nullptr;
+    inbox_.close();
     worker_.drain();
 }
 
 void LocalModel::askForModels() {
     ++busy_;
     emit changed();
-    worker_.async([setup = ChatModel::configured(settings_.file()), deliver = deliver_,
-                   self = self_] {
+    worker_.async([this, setup = ChatModel::configured(settings_.file()), post = inbox_.post()] {
         QStringList names;
         try {
             if (setup) {
@@ -61,12 +60,10 @@ void LocalModel::askForModels() {
         } catch (const std::exception&) {
             // No list: the user types the model's name.
         }
-        deliver([self, names = std::move(names)] {
-            if (LocalModel* model = *self) {
-                --model->busy_;
-                model->models_ = names;
-                emit model->changed();
-            }
+        post([this, names = std::move(names)] {
+            --busy_;
+            models_ = names;
+            emit changed();
         });
     });
 }
@@ -75,14 +72,11 @@ void LocalModel::tryExample() {
     ++busy_;
     trial_ = QStringLiteral("Asking the model…");
     emit changed();
-    worker_.async(
-        [setup = ChatModel::configured(settings_.file()), deliver = deliver_, self = self_] {
-            deliver([self, trial = tryOn(setup)] {
-                if (LocalModel* model = *self) {
-                    --model->busy_;
-                    model->trial_ = trial;
-                    emit model->changed();
-                }
-            });
+    worker_.async([this, setup = ChatModel::configured(settings_.file()), post = inbox_.post()] {
+        post([this, trial = tryOn(setup)] {
+            --busy_;
+            trial_ = trial;
+            emit changed();
         });
+    });
 }

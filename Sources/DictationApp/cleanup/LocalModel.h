@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <memory>
 #include <string_view>
 
 // The model server the settings name, for the settings screen: the models it offers, and a
@@ -37,10 +36,9 @@ class LocalModel : public QObject {
 
   private:
     Settings& settings_;
-    Deliver deliver_;
+    Inbox inbox_;
     QStringList models_;
     QString trial_;
     int busy_ = 0;
-    std::shared_ptr<LocalModel*> self_ = std::make_shared<LocalModel*>(this);
     SerialQueue worker_{"app.model"};
 };

@@ -13,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -177,10 +176,8 @@ void ConnectionsPane::change(ConnectedApp app, bool connect) {
     problem_.reset();
     showState();
 
-    // The worker gets values only: the app, the choice, its own copy of the paths and a guard
-    // that tells the main thread whether the pane is still there to hear back.
-    worker_.async([app, connect, paths = paths_, pane = QPointer<ConnectionsPane>(this),
-                   deliver = mainThread()] {
+    // The worker gets values only: the app, the choice and its own copy of the paths.
+    worker_.async([this, app, connect, paths = paths_, post = inbox_.post()] {
         std::optional<std::string> errorType;
         std::optional<std::string> problem;
         try {
@@ -188,23 +185,19 @@ void ConnectionsPane::change(ConnectedApp app, bool connect) {
         } catch (const std::exception& error) {
             errorType = unqualifiedTypeName(error);
             problem = ConnectedApps::problem(app, error);
+            log("connection: " + *errorType);
         }
-        deliver([pane, errorType, problem] {
-            if (pane) {
-                pane->finished(errorType, problem);
-            } else if (errorType) {
-                log("connection: " + *errorType);
-            }
-        });
+        post([this, problem] { finished(problem); });
     });
 }
 
-void ConnectionsPane::finished(const std::optional<std::string>& errorType,
-                               const std::optional<std::string>& problem) {
+ConnectionsPane::~ConnectionsPane() {
+    inbox_.close();
+    worker_.drain();
+}
+
+void ConnectionsPane::finished(const std::optional<std::string>& problem) {
     busy_.reset();
-    if (errorType) {
-        log("connection: " + *errorType);
-    }
     problem_ = problem;
     refresh();
 }

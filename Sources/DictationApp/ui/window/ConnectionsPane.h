@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connector/Connections.h"
+#include "platform/MainThread.h"
 #include "platform/SerialQueue.h"
 #include "ui/window/AppState.h"
 
@@ -20,6 +21,7 @@ class ConnectionsPane : public QWidget {
     Q_OBJECT
   public:
     explicit ConnectionsPane(Paths paths, QWidget* parent = nullptr);
+    ~ConnectionsPane() override;
 
     // The app being changed, if any; both buttons of every row wait for it.
     const std::optional<ConnectedApp>& busy() const { return busy_; }
@@ -44,8 +46,7 @@ class ConnectionsPane : public QWidget {
     };
 
     void ask(ConnectedApp app);
-    void finished(const std::optional<std::string>& errorType,
-                  const std::optional<std::string>& problem);
+    void finished(const std::optional<std::string>& problem);
     void showState();
 
     Paths paths_;
@@ -59,6 +60,6 @@ class ConnectionsPane : public QWidget {
     QLabel* problemLine_ = nullptr;
     QPushButton* copy_ = nullptr;
     QMessageBox* confirmation_ = nullptr;
-    // Last, so it is joined before anything a change reports back to goes away.
+    Inbox inbox_;
     SerialQueue worker_{"connections"};
 };
