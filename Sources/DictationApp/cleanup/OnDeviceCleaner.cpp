@@ -2,9 +2,7 @@
 
 #include "platform/Log.h"
 
-#include <cxxabi.h>
 #include <exception>
-#include <typeinfo>
 
 namespace {
 
@@ -41,17 +39,6 @@ const std::string& instructions() {
     return text;
 }
 
-// "runtime_error" rather than "std::runtime_error" or a mangled name.
-std::string shortTypeName(const std::type_info& type) {
-    int status = 0;
-    std::unique_ptr<char, void (*)(void*)> demangled(
-        abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), std::free);
-    std::string name = status == 0 && demangled ? demangled.get() : type.name();
-    const auto template_ = name.find('<');
-    const auto colons = name.rfind("::", template_);
-    return colons == std::string::npos ? name : name.substr(colons + 2);
-}
-
 } // namespace
 
 OnDeviceCleaner::Request OnDeviceCleaner::request(std::string_view transcript) {
@@ -82,7 +69,7 @@ std::optional<std::string> OnDeviceCleaner::clean(std::string_view text) const {
         }
         return edit;
     } catch (const std::exception& error) {
-        log("on-device cleanup failed: " + shortTypeName(typeid(error)));
+        log("on-device cleanup failed: " + typeName(error));
     } catch (...) {
         log("on-device cleanup failed: unknown error");
     }

@@ -4,8 +4,11 @@
 #include "Files.h"
 #include "platform/SerialQueue.h"
 
+#include <cstdlib>
+#include <cxxabi.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <typeinfo>
 #include <unistd.h>
 
 namespace {
@@ -117,4 +120,13 @@ void Log::appendLine(const std::filesystem::path& file, std::string_view line) {
     } catch (const FileError&) {
         // Nowhere to report it: the line still went to standard error.
     }
+}
+
+std::string typeName(const std::exception& error) {
+    int status = 0;
+    std::unique_ptr<char, void (*)(void*)> demangled(
+        abi::__cxa_demangle(typeid(error).name(), nullptr, nullptr, &status), std::free);
+    std::string name = status == 0 && demangled ? demangled.get() : typeid(error).name();
+    const auto colons = name.rfind("::", name.find('<'));
+    return colons == std::string::npos ? name : name.substr(colons + 2);
 }

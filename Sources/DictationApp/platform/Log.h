@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -12,6 +13,9 @@ class SerialQueue;
 // Writes one message to the program's log from any thread; never fails. Messages are lower-case
 // technical phrases and never hold what the user said.
 void log(std::string_view message);
+// "runtime_error" rather than "std::runtime_error" or a mangled name: what a log line says of a
+// failure whose message may quote the user's words.
+std::string typeName(const std::exception& error);
 
 // The program's log while it lives: "[<app name>] <message>" on standard error at once and,
 // with a file, a time-stamped line in that file written on the "app.log" queue in call order.

@@ -16,22 +16,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cstdlib>
-#include <cxxabi.h>
 #include <exception>
 #include <memory>
-#include <typeinfo>
 
 namespace {
-
-// "Unreadable" rather than "ConnectorConfig::Unreadable" or a mangled name.
-std::string unqualifiedTypeName(const std::exception& error) {
-    int status = 0;
-    std::unique_ptr<char, void (*)(void*)> demangled(
-        abi::__cxa_demangle(typeid(error).name(), nullptr, nullptr, &status), std::free);
-    std::string name = status == 0 && demangled ? demangled.get() : typeid(error).name();
-    const auto colons = name.rfind("::", name.find('<'));
-    return colons == std::string::npos ? name : name.substr(colons + 2);
-}
 
 QLabel* boldLabel(const QString& text) {
     auto* label = new QLabel(text);
@@ -183,7 +171,7 @@ void ConnectionsPane::change(ConnectedApp app, bool connect) {
         try {
             ConnectedApps::set(app, connect, paths);
         } catch (const std::exception& error) {
-            errorType = unqualifiedTypeName(error);
+            errorType = typeName(error);
             problem = ConnectedApps::problem(app, error);
             log("connection: " + *errorType);
         }
