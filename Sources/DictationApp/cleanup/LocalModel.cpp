@@ -16,15 +16,14 @@ QString tryOn(const std::optional<ChatModel::Setup>& setup) {
     if (!setup) {
         return QStringLiteral("Agree to send dictations to that server first.");
     }
-    const ChatModel model(*setup);
+    ChatModel model(*setup);
     if (!model.isAvailable()) {
         return QStringLiteral("Enter the server's address and a model first.");
     }
     std::string answer;
     try {
-        answer = ChatModel(*setup).respond(OnDeviceCleaner::request(LocalModel::example),
-                                           std::chrono::steady_clock::now() +
-                                               OnDeviceCleaner::timeLimit);
+        answer = model.respond(OnDeviceCleaner::request(LocalModel::example),
+                               std::chrono::steady_clock::now() + OnDeviceCleaner::timeLimit);
     } catch (const std::exception& error) {
         return QStringLiteral("No edit came back: ") + QString::fromStdString(error.what()) +
                QLatin1Char('.');
